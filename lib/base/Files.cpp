@@ -1,0 +1,382 @@
+#include "Files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Error.h"
+#include "Strings.h"
+
+namespace fs = std::filesystem;
+
+namespace brenvo {
+
+namespace {
+
+std::mutex gHookMutex;
+std::function<void(const std::string&)> gAtomicHook;
+
+// A name for a temporary file beside `path` that no other writer uses.
+std::string TempNameBeside(const std::string& path) {
+    static std::mutex m;
+    static std::mt19937_64 rng{std::random_device{}()};
+    uint64_t r;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        r = rng();
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, ".%d.%016llx.tmp", int(getpid()), static_cast<unsigned long long>(r));
+    std::string dir = ExtractFilePath(path);
+    return dir + "." + ExtractFileName(path) + buf;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+void SyncDirectoryOf(const std::string& path) {
+    std::string dir = ExtractFileDir(path);
+    if (dir.empty()) dir = ".";
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Writes bytes to a new temporary file beside target and syncs it; returns
+// its name, or "" on failure (nothing left behind).
+std::string WriteTemp(const std::string& target, std::string_view bytes, mode_t mode) {
+    std::string tmp = TempNameBeside(target);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) return "";
+    bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return "";
+    }
+    return tmp;
+}
+
+void RunHook(const std::string& tmp) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(gHookMutex);
+        hook = gAtomicHook;
+    }
+    if (hook) hook(tmp);
+}
+
+std::string SysError() { return std::strerror(errno); }
+
+bool MaskMatch(std::string_view n, std::string_view m) {
+    // Iterative wildcard match on upper-cased texts.
+    size_t ni = 0, mi = 0, starM = std::string_view::npos, starN = 0;
+    while (ni < n.size()) {
+        if (mi < m.size() && (m[mi] == '?' || m[mi] == n[ni])) {
+            if (m[mi] == '?') {
+                // '?' stands for one character, which may be several bytes
+                unsigned char c = static_cast<unsigned char>(n[ni]);
+                size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+                ni += len;
+            } else {
+                ++ni;
+            }
+            ++mi;
+        } else if (mi < m.size() && m[mi] == '*') {
+            starM = mi++;
+            starN = ni;
+        } else if (starM != std::string_view::npos) {
+            mi = starM + 1;
+            ni = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (mi < m.size() && m[mi] == '*') ++mi;
+    return mi == m.size();
+}
+
+} // namespace
+
+std::string IncludeTrailingPathDelimiter(std::string_view dir) {
+    std::string s(dir);
+    if (s.empty() || s.back() != PathDelim) s += PathDelim;
+    return s;
+}
+
+std::string ExcludeTrailingPathDelimiter(std::string_view dir) {
+    std::string s(dir);
+    while (s.size() > 1 && s.back() == PathDelim) s.pop_back();
+    return s;
+}
+
+std::string PathJoin(std::string_view dir, std::string_view name) {
+    if (dir.empty()) return std::string(name);
+    return IncludeTrailingPathDelimiter(dir) + std::string(name);
+}
+
+std::string ExtractFileName(std::string_view path) {
+    size_t p = path.find_last_of(PathDelim);
+    return std::string(p == std::string_view::npos ? path : path.substr(p + 1));
+}
+
+std::string ExtractFilePath(std::string_view path) {
+    size_t p = path.find_last_of(PathDelim);
+    return p == std::string_view::npos ? std::string() : std::string(path.substr(0, p + 1));
+}
+
+std::string ExtractFileDir(std::string_view path) {
+    size_t p = path.find_last_of(PathDelim);
+    if (p == std::string_view::npos) return std::string();
+    if (p == 0) return std::string(1, PathDelim);
+    return std::string(path.substr(0, p));
+}
+
+std::string ExtractFileExt(std::string_view path) {
+    std::string name = ExtractFileName(path);
+    size_t p = name.find_last_of('.');
+    return p == std::string::npos ? std::string() : name.substr(p);
+}
+
+std::string ChangeFileExt(std::string_view path, std::string_view ext) {
+    std::string s(path);
+    size_t slash = s.find_last_of(PathDelim);
+    size_t dot = s.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) s.erase(dot);
+    return s + std::string(ext);
+}
+
+std::string ExpandFileName(std::string_view path) {
+    std::error_code ec;
+    fs::path p = fs::absolute(fs::path(std::string(path)), ec);
+    return p.lexically_normal().string();
+}
+
+bool IsAbsolutePath(std::string_view path) { return fs::path(std::string(path)).is_absolute(); }
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    fs::create_directories(fs::path(path), ec);
+    return DirectoryExists(path);
+}
+
+bool CopyFileTo(const std::string& src, const std::string& dst, bool failIfExists) {
+    if (!FileExists(src)) return false;
+    if (failIfExists && (FileExists(dst) || DirectoryExists(dst))) return false;
+    struct stat st;
+    if (::stat(src.c_str(), &st) != 0) return false;
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(src);
+    } catch (const Error&) {
+        return false;
+    }
+    std::string tmp = WriteTemp(dst, bytes, st.st_mode & 0777);
+    if (tmp.empty()) return false;
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, tmp.c_str(), times, 0);
+    bool ok;
+    if (failIfExists) {
+        // link() refuses an existing target, so a file that appeared in the
+        // meantime is never overwritten.
+        ok = ::link(tmp.c_str(), dst.c_str()) == 0;
+        ::unlink(tmp.c_str());
+    } else {
+        ok = ::rename(tmp.c_str(), dst.c_str()) == 0;
+        if (!ok) ::unlink(tmp.c_str());
+    }
+    if (ok) SyncDirectoryOf(dst);
+    return ok;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    if (!FileExists(from) && !DirectoryExists(from)) return false;
+    if (FileExists(to) || DirectoryExists(to)) return false;
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    SyncDirectoryOf(to);
+    return true;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    SyncDirectoryOf(to);
+    return true;
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return int64_t(st.st_size);
+}
+
+TDateTime FileLastWriteTime(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return TDateTime();
+    return FromTimeT(int64_t(st.st_mtim.tv_sec), int(st.st_mtim.tv_nsec));
+}
+
+TDateTime FileCreationTime(const std::string& path) {
+#ifdef STATX_BTIME
+    struct statx stx;
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx) == 0) {
+        if (stx.stx_mask & STATX_BTIME) return FromTimeT(int64_t(stx.stx_btime.tv_sec), int(stx.stx_btime.tv_nsec));
+        return FromTimeT(int64_t(stx.stx_mtime.tv_sec), int(stx.stx_mtime.tv_nsec));
+    }
+    return TDateTime();
+#else
+    return FileLastWriteTime(path);
+#endif
+}
+
+bool SetFileLastWriteTime(const std::string& path, TDateTime t) {
+    if (t.IsNull()) return false;
+    DateParts p = Decode(t);
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(ToTimeT(t));
+    times[1].tv_nsec = long(p.millisecond) * 1000000L;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool MatchesMask(std::string_view name, std::string_view mask) {
+    if (mask == "*.*" || mask == "*") return true;
+    return MaskMatch(UpperCase(name), UpperCase(mask));
+}
+
+bool FileNameLess(std::string_view a, std::string_view b) {
+    int c = CompareText(a, b);
+    if (c != 0) return c < 0;
+    return a < b;
+}
+
+namespace {
+
+std::vector<std::string> ListEntries(const std::string& dir, std::string_view mask, bool wantDirs) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(fs::path(dir), fs::directory_options::skip_permission_denied, ec);
+    if (ec) return names;
+    for (const auto& e : it) {
+        std::error_code ec2;
+        bool isDir = e.is_directory(ec2);
+        bool isFile = e.is_regular_file(ec2);
+        std::string name = e.path().filename().string();
+        if (wantDirs ? !isDir : !isFile) continue;
+        if (!wantDirs && !MatchesMask(name, mask)) continue;
+        names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return FileNameLess(a, b); });
+    return names;
+}
+
+void CollectRecursive(const std::string& dir, std::string_view mask, std::vector<std::string>& out) {
+    for (const auto& n : ListEntries(dir, mask, false)) out.push_back(PathJoin(dir, n));
+    for (const auto& d : ListEntries(dir, "*", true)) CollectRecursive(PathJoin(dir, d), mask, out);
+}
+
+} // namespace
+
+std::vector<std::string> ListFiles(const std::string& dir, std::string_view mask) {
+    return ListEntries(dir, mask, false);
+}
+
+std::vector<std::string> ListFilesRecursive(const std::string& dir, std::string_view mask) {
+    std::vector<std::string> out;
+    CollectRecursive(dir, mask, out);
+    return out;
+}
+
+std::vector<std::string> ListDirectories(const std::string& dir) { return ListEntries(dir, "*", true); }
+
+std::string ReadFileBytes(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Error("Datei kann nicht gelesen werden: " + path + " (" + SysError() + ")");
+    std::string data;
+    char buf[65536];
+    while (true) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            std::string msg = SysError();
+            ::close(fd);
+            throw Error("Datei kann nicht gelesen werden: " + path + " (" + msg + ")");
+        }
+        if (n == 0) break;
+        data.append(buf, size_t(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+void AtomicWriteFile(const std::string& path, std::string_view bytes) {
+    mode_t mode = 0644;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 0777;
+    std::string tmp = WriteTemp(path, bytes, mode);
+    if (tmp.empty()) throw Error("Datei kann nicht geschrieben werden: " + path + " (" + SysError() + ")");
+    // A simulated crash (the hook throws) leaves the temporary file where it
+    // is, as a real one would.
+    RunHook(tmp);
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::string msg = SysError();
+        ::unlink(tmp.c_str());
+        throw Error("Datei kann nicht geschrieben werden: " + path + " (" + msg + ")");
+    }
+    SyncDirectoryOf(path);
+}
+
+void SetAtomicWriteHook(std::function<void(const std::string& tempPath)> hook) {
+    std::lock_guard<std::mutex> lock(gHookMutex);
+    gAtomicHook = std::move(hook);
+}
+
+std::string ProgramFileName() {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return std::string();
+    return std::string(buf, size_t(n));
+}
+
+std::string ProgramDirectory() { return ExcludeTrailingPathDelimiter(ExtractFileDir(ProgramFileName())); }
+
+std::string GetCurrentDir() {
+    std::error_code ec;
+    return fs::current_path(ec).string();
+}
+
+} // namespace brenvo

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DateTime.h"
+
+namespace brenvo {
+
+// The platform's path separator.
+#ifdef _WIN32
+inline constexpr char PathDelim = '\\';
+#else
+inline constexpr char PathDelim = '/';
+#endif
+
+// Paths are joined with a separator added when the directory does not end with one.
+std::string IncludeTrailingPathDelimiter(std::string_view dir);
+std::string ExcludeTrailingPathDelimiter(std::string_view dir);
+std::string PathJoin(std::string_view dir, std::string_view name);
+std::string ExtractFileName(std::string_view path);   // "a.xml"
+std::string ExtractFilePath(std::string_view path);   // directory with trailing separator, "" when none
+std::string ExtractFileDir(std::string_view path);    // directory without trailing separator
+std::string ExtractFileExt(std::string_view path);    // ".xml", "" when none
+std::string ChangeFileExt(std::string_view path, std::string_view ext);
+std::string ExpandFileName(std::string_view path);    // absolute, "." and ".." resolved
+bool IsAbsolutePath(std::string_view path);
+
+bool FileExists(const std::string& path);             // a regular file (or a link to one)
+bool DirectoryExists(const std::string& path);
+// Creates the directory and every missing parent; true when it exists afterwards.
+bool ForceDirectories(const std::string& path);
+
+// Copies a file with its last-write time. With failIfExists an existing target
+// is left alone and the call returns false. The copy is written beside the
+// target and renamed into place, so a crash never leaves a half-written target.
+bool CopyFileTo(const std::string& src, const std::string& dst, bool failIfExists);
+bool DeleteFile(const std::string& path);
+// Renames (moves) a file; refuses, returning false, when the target exists.
+bool RenameFile(const std::string& from, const std::string& to);
+// Renames and replaces an existing target.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+int64_t FileSize(const std::string& path);            // -1 when missing
+TDateTime FileLastWriteTime(const std::string& path); // null when missing
+// The file system's birth time where it reports one (statx), otherwise the
+// last-write time; null when missing.
+TDateTime FileCreationTime(const std::string& path);
+bool SetFileLastWriteTime(const std::string& path, TDateTime t);
+
+// File-name masks with '*' and '?', compared ignoring letter case
+// ("*.XML" matches "a.xml"; "*.*" matches every name).
+bool MatchesMask(std::string_view name, std::string_view mask);
+// Orders names as the original platform lists them: ignoring letter case,
+// ties broken by the exact name.
+bool FileNameLess(std::string_view a, std::string_view b);
+
+// Names (not paths) of the regular files in dir matching mask, in listing order.
+std::vector<std::string> ListFiles(const std::string& dir, std::string_view mask);
+// Full paths of matching files in dir and all its subdirectories: a
+// directory's own files first, then its subdirectories, each in listing order.
+std::vector<std::string> ListFilesRecursive(const std::string& dir, std::string_view mask);
+// Names of the subdirectories of dir, in listing order.
+std::vector<std::string> ListDirectories(const std::string& dir);
+
+// Whole-file reading and writing of bytes. ReadFileBytes throws Error when
+// the file cannot be read.
+std::string ReadFileBytes(const std::string& path);
+// Writes a temporary file in the same directory, flushes it to disk and
+// renames it over the target: the target is either the old or the new file.
+void AtomicWriteFile(const std::string& path, std::string_view bytes);
+// For tests: a hook run after the temporary file is written and before the
+// rename; throwing from it simulates a crash at that moment.
+void SetAtomicWriteHook(std::function<void(const std::string& tempPath)> hook);
+
+// The directory holding the running program file, without trailing separator.
+std::string ProgramDirectory();
+std::string ProgramFileName();
+std::string GetCurrentDir();
+
+} // namespace brenvo
