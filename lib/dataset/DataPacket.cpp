@@ -1,0 +1,646 @@
+#include "DataPacket.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include <pugixml.hpp>
+
+#include "../base/Cp1252.h"
+#include "../base/Error.h"
+#include "../base/Files.h"
+#include "../base/Strings.h"
+
+namespace brenvo::detail {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Calendar arithmetic on day numbers (days since 30.12.1899), fast enough for
+// millions of values.
+
+constexpr int64_t kMsPerDay = 86400000;
+
+constexpr int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + int64_t(doe) - 719468;
+}
+
+constexpr int64_t kEpochShift = DaysFromCivil(1899, 12, 30);   // 30.12.1899 relative to 01.01.1970
+
+void CivilFromDays(int64_t z, int& y, int& m, int& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = unsigned(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t yy = int64_t(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = int(yy + (m <= 2));
+}
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+bool ValidDate(int y, int m, int d) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+    return d <= days[m - 1] + (m == 2 && IsLeap(y) ? 1 : 0);
+}
+
+double DayValue(int64_t day, int64_t ms) {
+    double t = double(ms) / double(kMsPerDay);
+    return day < 0 ? double(day) - t : double(day) + t;
+}
+
+// Splits a value into the day number and the milliseconds of the day,
+// rounded to the nearest millisecond.
+void SplitDayValue(double v, int64_t& day, int64_t& ms) {
+    double whole;
+    double frac = std::modf(v, &whole);
+    day = int64_t(whole);
+    ms = std::llround(std::fabs(frac) * double(kMsPerDay));
+    if (ms >= kMsPerDay) {
+        ms -= kMsPerDay;
+        day += 1;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reading values
+
+enum class Kind : uint8_t { Text, Int, Float, Bool, Date, Time, DateTime, Nested };
+
+Kind KindOf(const FieldDef& f) {
+    switch (f.type) {
+    case FieldType::String:
+    case FieldType::Memo: return Kind::Text;
+    case FieldType::Integer: return Kind::Int;
+    case FieldType::Float: return Kind::Float;
+    case FieldType::Boolean: return Kind::Bool;
+    case FieldType::Nested: return Kind::Nested;
+    case FieldType::DateTime: break;
+    }
+    std::string x = EffectiveXmlType(f);
+    if (SameText(x, "date")) return Kind::Date;
+    if (SameText(x, "time")) return Kind::Time;
+    return Kind::DateTime;
+}
+
+bool Digits(const char* s, int n, int& out) {
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    out = v;
+    return true;
+}
+
+bool ReadDay(const char* s, size_t n, int64_t& day) {
+    int y, m, d;
+    if (n < 8 || !Digits(s, 4, y) || !Digits(s + 4, 2, m) || !Digits(s + 6, 2, d) || !ValidDate(y, m, d))
+        return false;
+    day = DaysFromCivil(y, unsigned(m), unsigned(d)) - kEpochShift;
+    return true;
+}
+
+// HH:NN:SS followed by three digits of milliseconds (which may be left out).
+bool ReadTimeOfDay(const char* s, size_t n, int64_t& ms) {
+    int h, mi, se, z = 0;
+    if ((n != 8 && n != 11) || s[2] != ':' || s[5] != ':' || !Digits(s, 2, h) || !Digits(s + 3, 2, mi) ||
+        !Digits(s + 6, 2, se))
+        return false;
+    if (n == 11 && !Digits(s + 8, 3, z)) return false;
+    if (h > 23 || mi > 59 || se > 59) return false;
+    ms = ((int64_t(h) * 60 + mi) * 60 + se) * 1000 + z;
+    return true;
+}
+
+bool ReadValue(Kind kind, const char* s, Value& out) {
+    size_t n = std::strlen(s);
+    switch (kind) {
+    case Kind::Text:
+        out.emplace<std::string>(s, n);
+        return true;
+    case Kind::Nested: return true;
+    default: break;
+    }
+    if (n == 0) {   // an empty value of another type counts as null
+        out = Value();
+        return true;
+    }
+    const char* e = s + n;
+    switch (kind) {
+    case Kind::Int: {
+        const char* b = (*s == '+') ? s + 1 : s;
+        int64_t v;
+        auto [p, ec] = std::from_chars(b, e, v);
+        if (ec != std::errc() || p != e || b == e) return false;
+        out = v;
+        return true;
+    }
+    case Kind::Float: {
+        const char* b = (*s == '+') ? s + 1 : s;
+        double v;
+        auto [p, ec] = std::from_chars(b, e, v);
+        if (ec != std::errc() || p != e || b == e) return false;
+        out = v;
+        return true;
+    }
+    case Kind::Bool:
+        if (SameText(std::string_view(s, n), "TRUE") || std::strcmp(s, "1") == 0) out = true;
+        else if (SameText(std::string_view(s, n), "FALSE") || std::strcmp(s, "0") == 0) out = false;
+        else return false;
+        return true;
+    case Kind::Date: {
+        int64_t day;
+        if (n != 8 || !ReadDay(s, n, day)) return false;
+        out = TDateTime::FromValue(double(day));
+        return true;
+    }
+    case Kind::Time: {
+        int64_t ms;
+        if (!ReadTimeOfDay(s, n, ms)) return false;
+        out = TDateTime::FromValue(DayValue(0, ms));
+        return true;
+    }
+    case Kind::DateTime: {
+        int64_t day, ms = 0;
+        if (!ReadDay(s, n, day)) return false;
+        if (n != 8 && (s[8] != 'T' || !ReadTimeOfDay(s + 9, n - 9, ms))) return false;
+        out = TDateTime::FromValue(DayValue(day, ms));
+        return true;
+    }
+    default: return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reading the packet
+
+struct Level {
+    std::vector<FieldDef> fields;
+    std::vector<Kind> kinds;
+    std::vector<int> nestedSlot;                 // per column, -1 when not nested
+    std::vector<std::unique_ptr<Level>> nested;  // per nested slot
+    std::string rowName;                         // "ROW" or "ROW" + column name
+};
+
+class Reader {
+public:
+    explicit Reader(const std::string& name) : name_(name) {}
+
+    [[noreturn]] void NotAPacket(const std::string& detail = {}) const {
+        throw Error("Die Datei \"" + name_ + "\" ist kein XML-Datenpaket." + (detail.empty() ? "" : " (" + detail + ")"));
+    }
+
+    void ReadFields(pugi::xml_node fieldsNode, Level& L) {
+        for (pugi::xml_node f = fieldsNode.child("FIELD"); f; f = f.next_sibling("FIELD")) {
+            FieldDef def;
+            def.name = f.attribute("attrname").value();
+            if (def.name.empty()) NotAPacket("eine Spalte ohne attrname");
+            for (const FieldDef& other : L.fields)
+                if (SameName(other.name, def.name))
+                    throw Error("Die Datei \"" + name_ + "\" enthält die Spalte \"" + def.name + "\" mehrfach.");
+            std::string type = f.attribute("fieldtype").value();
+            def.xmlType = type;
+            def.subtype = f.attribute("SUBTYPE").value();
+            auto is = [&](std::initializer_list<const char*> names) {
+                for (const char* n : names)
+                    if (SameText(type, n)) return true;
+                return false;
+            };
+            if (is({"string", "string.uni"})) {
+                def.type = FieldType::String;
+                def.width = int(f.attribute("WIDTH").as_int(0));
+            } else if (is({"i1", "i2", "i4", "i8", "ui1", "ui2", "ui4", "ui8"})) {
+                def.type = FieldType::Integer;
+            } else if (is({"r8", "r4", "fixed", "fixedFMT"})) {
+                def.type = FieldType::Float;
+            } else if (is({"boolean"})) {
+                def.type = FieldType::Boolean;
+            } else if (is({"date", "time", "dateTime"})) {
+                def.type = FieldType::DateTime;
+            } else if (is({"bin.hex"})) {
+                def.type = FieldType::Memo;
+            } else if (is({"nested"})) {
+                def.type = FieldType::Nested;
+            } else {
+                throw Error("Die Datei \"" + name_ + "\" enthält die Spalte \"" + def.name +
+                            "\" mit dem unbekannten Typ \"" + type + "\".");
+            }
+            auto sub = std::make_unique<Level>();
+            if (def.type == FieldType::Nested) {
+                ReadFields(f.child("FIELDS"), *sub);
+                def.nested = sub->fields;
+                sub->rowName = "ROW" + def.name;
+            }
+            L.kinds.push_back(KindOf(def));
+            L.nestedSlot.push_back(def.type == FieldType::Nested ? int(L.nested.size()) : -1);
+            if (def.type == FieldType::Nested) L.nested.push_back(std::move(sub));
+            L.fields.push_back(std::move(def));
+        }
+    }
+
+    // The column an attribute or child element names; `hint` is where the
+    // search starts (attributes usually follow the column order).
+    static int FindColumn(const Level& L, const char* name, size_t& hint) {
+        size_t n = L.fields.size();
+        for (size_t k = 0; k < n; ++k) {
+            size_t i = (hint + k) % n;
+            if (std::strcmp(L.fields[i].name.c_str(), name) == 0) {
+                hint = i + 1;
+                return int(i);
+            }
+        }
+        for (size_t i = 0; i < n; ++i)
+            if (SameName(L.fields[i].name, name)) return int(i);
+        return -1;
+    }
+
+    RowPtr ReadRow(pugi::xml_node node, const Level& L, std::vector<char>& present, int& rowState) {
+        auto r = std::make_unique<Row>();
+        r->values.resize(L.fields.size());
+        present.assign(L.fields.size(), 0);
+        rowState = 0;
+        size_t hint = 0;
+        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+            int c = FindColumn(L, a.name(), hint);
+            if (c < 0) {
+                if (std::strcmp(a.name(), "RowState") == 0) rowState = a.as_int(0);
+                continue;   // unknown attributes are ignored
+            }
+            Kind k = L.kinds[size_t(c)];
+            if (k == Kind::Nested) continue;
+            if (!ReadValue(k, a.value(), r->values[size_t(c)]))
+                throw Error("Die Datei \"" + name_ + "\" enthält in der Spalte \"" + L.fields[size_t(c)].name +
+                            "\" den ungültigen Wert \"" + a.value() + "\".");
+            present[size_t(c)] = 1;
+        }
+        if (!L.nested.empty()) {
+            r->nested.resize(L.nested.size());
+            size_t childHint = 0;
+            for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+                if (child.type() != pugi::node_element) continue;
+                int c = FindColumn(L, child.name(), childHint);
+                if (c < 0 || L.nestedSlot[size_t(c)] < 0) continue;
+                size_t slot = size_t(L.nestedSlot[size_t(c)]);
+                const Level& sub = *L.nested[slot];
+                r->nested[slot] = MakeTable(sub, ReadRows(child, sub));
+                present[size_t(c)] = 1;
+            }
+            for (size_t slot = 0; slot < r->nested.size(); ++slot)
+                if (!r->nested[slot]) r->nested[slot] = MakeTable(*L.nested[slot], {});
+        }
+        return r;
+    }
+
+    static std::unique_ptr<Table> MakeTable(const Level& L, std::vector<RowPtr> rows) {
+        auto t = std::make_unique<Table>();
+        Table::Impl::Of(*t).Install(L.fields, std::move(rows));
+        return t;
+    }
+
+    // The rows below `container`, with a change log merged: deleted rows
+    // dropped, an original image replaced by the modified image after it.
+    std::vector<RowPtr> ReadRows(pugi::xml_node container, const Level& L) {
+        std::vector<RowPtr> out;
+        std::vector<char> present;
+        Row* original = nullptr;
+        for (pugi::xml_node node = container.first_child(); node; node = node.next_sibling()) {
+            if (node.type() != pugi::node_element) continue;
+            const char* nm = node.name();
+            if (std::strcmp(nm, L.rowName.c_str()) != 0 && !SameText(nm, L.rowName)) continue;
+            int state = 0;
+            RowPtr r = ReadRow(node, L, present, state);
+            if (state & 2) {   // deleted
+                original = nullptr;
+                continue;
+            }
+            if ((state & 8) && original) {   // modified image of the row before
+                for (size_t i = 0; i < L.fields.size(); ++i) {
+                    if (!present[i]) continue;
+                    int slot = L.nestedSlot[i];
+                    if (slot >= 0) original->nested[size_t(slot)] = std::move(r->nested[size_t(slot)]);
+                    else original->values[i] = std::move(r->values[i]);
+                }
+                original = nullptr;
+                continue;
+            }
+            out.push_back(std::move(r));
+            original = (state & 1) ? out.back().get() : nullptr;
+        }
+        return out;
+    }
+
+private:
+    const std::string& name_;
+};
+
+// The encoding named in the XML declaration; empty when there is none.
+std::string DeclaredEncoding(std::string_view text) {
+    if (!text.starts_with("<?xml")) return {};
+    size_t end = text.find("?>");
+    if (end == std::string_view::npos) return {};
+    std::string_view decl = text.substr(0, end);
+    size_t p = decl.find("encoding");
+    if (p == std::string_view::npos) return {};
+    p += 8;
+    while (p < decl.size() && (decl[p] == ' ' || decl[p] == '=' || decl[p] == '\t')) ++p;
+    if (p >= decl.size() || (decl[p] != '"' && decl[p] != '\'')) return {};
+    char q = decl[p++];
+    size_t e = decl.find(q, p);
+    if (e == std::string_view::npos) return {};
+    return std::string(decl.substr(p, e - p));
+}
+
+bool IsUtf8Name(const std::string& enc) { return enc.empty() || SameText(enc, "UTF-8") || SameText(enc, "UTF8"); }
+
+bool IsSingleByteName(const std::string& enc) {
+    for (const char* n : {"ISO-8859-1", "ISO8859-1", "LATIN1", "ISO-8859-15", "ISO8859-15", "LATIN9", "windows-1252", "CP1252"})
+        if (SameText(enc, n)) return true;
+    return false;
+}
+
+// Quick check of UTF-8: whole words of ASCII are skipped.
+bool ValidUtf8(std::string_view s) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+    const unsigned char* e = p + s.size();
+    while (p < e) {
+        if (e - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            if ((w & 0x8080808080808080ull) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int len;
+        uint32_t cp;
+        if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
+        else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
+        else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
+        else return false;
+        if (e - p < len) return false;
+        for (int i = 1; i < len; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += len;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"'; }
+
+void AppendEscaped(std::string& out, std::string_view s) {
+    const char* p = s.data();
+    const char* e = p + s.size();
+    const char* run = p;
+    for (; p < e; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (!NeedsEscape(c)) continue;
+        out.append(run, size_t(p - run));
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default:
+            out += "&#";
+            out += std::to_string(int(c));
+            out += ';';
+        }
+        run = p + 1;
+    }
+    out.append(run, size_t(e - run));
+}
+
+void Append2(char*& p, int v) {
+    *p++ = char('0' + v / 10);
+    *p++ = char('0' + v % 10);
+}
+
+void AppendDateTime(std::string& out, Kind kind, TDateTime t) {
+    int64_t day, ms;
+    SplitDayValue(t.Value(), day, ms);
+    char buf[32];
+    char* p = buf;
+    if (kind != Kind::Time) {
+        int y, m, d;
+        CivilFromDays(day + kEpochShift, y, m, d);
+        if (y < 0 || y > 9999) y = std::clamp(y, 0, 9999);
+        Append2(p, y / 100);
+        Append2(p, y % 100);
+        Append2(p, m);
+        Append2(p, d);
+        if (kind == Kind::Date) {
+            out.append(buf, size_t(p - buf));
+            return;
+        }
+        *p++ = 'T';
+    }
+    int64_t s = ms / 1000;
+    Append2(p, int(s / 3600));
+    *p++ = ':';
+    Append2(p, int(s / 60 % 60));
+    *p++ = ':';
+    Append2(p, int(s % 60));
+    int z = int(ms % 1000);
+    *p++ = char('0' + z / 100);
+    Append2(p, z % 100);
+    out.append(buf, size_t(p - buf));
+}
+
+void AppendValue(std::string& out, Kind kind, const Value& v) {
+    char buf[40];
+    switch (v.index()) {
+    case 1: AppendEscaped(out, std::get<std::string>(v)); break;
+    case 2: {
+        auto r = std::to_chars(buf, buf + sizeof buf, std::get<int64_t>(v));
+        out.append(buf, size_t(r.ptr - buf));
+        break;
+    }
+    case 3: {
+        // The shortest text that reads back as the same number.
+        auto r = std::to_chars(buf, buf + sizeof buf, std::get<double>(v));
+        out.append(buf, size_t(r.ptr - buf));
+        break;
+    }
+    case 4: out += std::get<bool>(v) ? "TRUE" : "FALSE"; break;
+    case 5: AppendDateTime(out, kind == Kind::Text ? Kind::DateTime : kind, std::get<TDateTime>(v)); break;
+    }
+}
+
+void AppendIndent(std::string& out, int n) { out.append(size_t(n), ' '); }
+
+void WriteFields(std::string& out, const std::vector<FieldDef>& fields, int indent) {
+    AppendIndent(out, indent);
+    out += "<FIELDS>\n";
+    for (const FieldDef& f : fields) {
+        AppendIndent(out, indent + 2);
+        out += "<FIELD attrname=\"";
+        AppendEscaped(out, f.name);
+        out += "\" fieldtype=\"";
+        std::string type = EffectiveXmlType(f);
+        AppendEscaped(out, type);
+        out += '"';
+        if (f.type == FieldType::String && f.width > 0) {
+            out += " WIDTH=\"";
+            out += std::to_string(f.width);
+            out += '"';
+        }
+        std::string subtype = f.subtype;
+        if (subtype.empty() && f.type == FieldType::Memo) subtype = "Text";
+        if (!subtype.empty()) {
+            out += " SUBTYPE=\"";
+            AppendEscaped(out, subtype);
+            out += '"';
+        }
+        if (f.type == FieldType::Nested) {
+            out += ">\n";
+            WriteFields(out, f.nested, indent + 4);
+            AppendIndent(out, indent + 4);
+            out += "<PARAMS/>\n";
+            AppendIndent(out, indent + 2);
+            out += "</FIELD>\n";
+        } else {
+            out += "/>\n";
+        }
+    }
+    AppendIndent(out, indent);
+    out += "</FIELDS>\n";
+}
+
+void WriteRows(std::string& out, const Table::Impl& t, std::string_view rowName, int indent) {
+    const size_t n = t.fields.size();
+    std::vector<Kind> kinds(n);
+    for (size_t i = 0; i < n; ++i) kinds[i] = KindOf(t.fields[i]);
+    for (const RowPtr& r : t.rows) {
+        AppendIndent(out, indent);
+        out += '<';
+        out += rowName;
+        for (size_t i = 0; i < n; ++i) {
+            const Value& v = r->values[i];
+            if (kinds[i] == Kind::Nested || IsNullValue(v)) continue;
+            out += ' ';
+            out += t.fields[i].name;
+            out += "=\"";
+            AppendValue(out, kinds[i], v);
+            out += '"';
+        }
+        bool children = false;
+        for (size_t i = 0; i < n; ++i) {
+            int slot = t.nestedSlot[i];
+            if (slot < 0) continue;
+            const Table::Impl& sub = Table::Impl::Of(*r->nested[size_t(slot)]);
+            if (sub.rows.empty()) continue;
+            if (!children) out += ">\n";
+            children = true;
+            AppendIndent(out, indent + 2);
+            out += '<';
+            out += t.fields[i].name;
+            out += ">\n";
+            WriteRows(out, sub, "ROW" + t.fields[i].name, indent + 4);
+            AppendIndent(out, indent + 2);
+            out += "</";
+            out += t.fields[i].name;
+            out += ">\n";
+        }
+        if (children) {
+            AppendIndent(out, indent);
+            out += "</";
+            out += rowName;
+            out += ">\n";
+        } else {
+            out += "/>\n";
+        }
+    }
+}
+
+} // namespace
+
+std::string ReadPacketFile(const std::string& path) {
+    if (!FileExists(path)) throw Error("Die Datei \"" + path + "\" wurde nicht gefunden.");
+    try {
+        return ReadFileBytes(path);
+    } catch (const Error& e) {
+        throw Error("Die Datei \"" + path + "\" kann nicht gelesen werden: " + e.what());
+    }
+}
+
+PacketData ReadDataPacket(std::string bytes, const std::string& name) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+    std::string enc = DeclaredEncoding(bytes);
+    if (IsUtf8Name(enc)) {
+        if (!ValidUtf8(bytes)) throw Error("Die Datei \"" + name + "\" ist nicht gültig in UTF-8 kodiert.");
+    } else if (IsSingleByteName(enc)) {
+        try {
+            bytes = ToUtf8(bytes, enc);
+        } catch (const Error&) {
+            throw Error("Die Datei \"" + name + "\" ist in der Zeichenkodierung \"" + enc + "\" nicht lesbar.");
+        }
+    } else {
+        throw Error("Die Datei \"" + name + "\" hat die nicht unterstützte Zeichenkodierung \"" + enc + "\".");
+    }
+
+    Reader reader(name);
+    pugi::xml_document doc;
+    pugi::xml_parse_result res =
+        doc.load_buffer_inplace(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!res) {
+        size_t line = 1;
+        for (ptrdiff_t i = 0; i < res.offset && size_t(i) < bytes.size(); ++i)
+            if (bytes[size_t(i)] == '\n') ++line;
+        reader.NotAPacket("XML-Fehler in Zeile " + std::to_string(line));
+    }
+    pugi::xml_node root = doc.document_element();
+    if (std::strcmp(root.name(), "DATAPACKET") != 0) reader.NotAPacket();
+    pugi::xml_node fields = root.child("METADATA").child("FIELDS");
+    if (!fields) reader.NotAPacket("METADATA/FIELDS fehlt");
+
+    Level top;
+    top.rowName = "ROW";
+    reader.ReadFields(fields, top);
+    PacketData data;
+    data.rows = reader.ReadRows(root.child("ROWDATA"), top);
+    data.fields = std::move(top.fields);
+    return data;
+}
+
+void WriteDataPacket(const Table::Impl& table, std::string& out) {
+    out.reserve(out.size() + 256 + table.rows.size() * (table.fields.size() * 24 + 16));
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    out += "<DATAPACKET Version=\"2.0\">\n";
+    out += "  <METADATA>\n";
+    WriteFields(out, table.fields, 4);
+    out += "    <PARAMS/>\n";
+    out += "  </METADATA>\n";
+    if (table.rows.empty()) {
+        out += "  <ROWDATA/>\n";
+    } else {
+        out += "  <ROWDATA>\n";
+        WriteRows(out, table, "ROW", 4);
+        out += "  </ROWDATA>\n";
+    }
+    out += "</DATAPACKET>\n";
+}
+
+} // namespace brenvo::detail

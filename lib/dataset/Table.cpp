@@ -1,0 +1,1402 @@
+#include "Table.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "../base/Error.h"
+#include "../base/Files.h"
+#include "../base/Format.h"
+#include "../base/Money.h"
+#include "../base/Strings.h"
+#include "DataPacket.h"
+#include "FilterExpr.h"
+#include "TableImpl.h"
+
+namespace brenvo {
+
+using detail::LogState;
+using detail::Row;
+using detail::RowPtr;
+
+namespace {
+// Distance between the positions of neighbouring rows in the order of
+// loading and insertion, leaving room for rows inserted between them.
+constexpr uint64_t kSeqGap = uint64_t(1) << 16;
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Values
+
+int CompareValues(const Value& a, const Value& b) {
+    size_t ia = a.index(), ib = b.index();
+    if (ia == 0 || ib == 0) return (ia == 0 && ib == 0) ? 0 : (ia == 0 ? -1 : 1);
+    auto sign = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
+    if (ia == ib) {
+        switch (ia) {
+        case 1: {
+            int c = std::get<std::string>(a).compare(std::get<std::string>(b));
+            return c < 0 ? -1 : (c > 0 ? 1 : 0);
+        }
+        case 2: return sign(std::get<int64_t>(a), std::get<int64_t>(b));
+        case 3: return sign(std::get<double>(a), std::get<double>(b));
+        case 4: return sign(std::get<bool>(a), std::get<bool>(b));
+        case 5: return sign(std::get<TDateTime>(a).Value(), std::get<TDateTime>(b).Value());
+        }
+    }
+    // Numbers of different kinds compare by their amount.
+    auto number = [](const Value& v, double& out) {
+        if (auto* i = std::get_if<int64_t>(&v)) out = double(*i);
+        else if (auto* d = std::get_if<double>(&v)) out = *d;
+        else if (auto* t = std::get_if<TDateTime>(&v)) out = t->Value();
+        else return false;
+        return true;
+    };
+    double x, y;
+    if (number(a, x) && number(b, y)) return sign(x, y);
+    return ia < ib ? -1 : 1;
+}
+
+namespace detail {
+
+namespace {
+unsigned char AsciiUpper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
+} // namespace
+
+bool SameName(std::string_view a, std::string_view b) {
+    bool ascii = true;
+    if (a.size() == b.size()) {
+        for (size_t i = 0; i < a.size(); ++i) {
+            unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+            if ((x | y) & 0x80) {
+                ascii = false;
+                break;
+            }
+            if (AsciiUpper(x) != AsciiUpper(y)) return false;
+        }
+        if (ascii) return true;
+    } else {
+        for (char c : a) if (static_cast<unsigned char>(c) & 0x80) ascii = false;
+        for (char c : b) if (static_cast<unsigned char>(c) & 0x80) ascii = false;
+        if (ascii) return false;
+    }
+    return SameText(a, b);
+}
+
+size_t NameHash(std::string_view s) {
+    // FNV-1a over the ASCII letters folded to upper case; other bytes are left
+    // out so that names differing only in the case of an umlaut hash alike.
+    size_t h = 1469598103934665603ull;
+    for (char ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c & 0x80) continue;
+        h ^= AsciiUpper(c);
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+void NameIndex::Build(const std::vector<FieldDef>& fields) {
+    map_.clear();
+    map_.reserve(fields.size() * 2);
+    for (size_t i = 0; i < fields.size(); ++i) map_.emplace(std::string_view(fields[i].name), int(i));
+}
+
+int NameIndex::Find(std::string_view name) const {
+    auto it = map_.find(name);
+    return it == map_.end() ? -1 : it->second;
+}
+
+std::string EffectiveXmlType(const FieldDef& f) {
+    const std::string& x = f.xmlType;
+    auto is = [&](std::initializer_list<const char*> names) {
+        for (const char* n : names)
+            if (SameText(x, n)) return true;
+        return false;
+    };
+    switch (f.type) {
+    case FieldType::String:
+        if (is({"string", "string.uni"})) return x;
+        return "string";
+    case FieldType::Memo:
+        if (is({"bin.hex"})) return x;
+        return "bin.hex";
+    case FieldType::Integer:
+        if (is({"i1", "i2", "i4", "i8", "ui1", "ui2", "ui4", "ui8"})) return x;
+        return "i4";
+    case FieldType::Float:
+        if (is({"r8", "r4", "fixed", "fixedFMT"})) return x;
+        return "r8";
+    case FieldType::Boolean: return "boolean";
+    case FieldType::DateTime:
+        if (is({"date", "time", "dateTime"})) return x;
+        return "dateTime";
+    case FieldType::Nested: return "nested";
+    }
+    return "string";
+}
+
+std::optional<TDateTime> ParseGermanDateTime(std::string_view s) {
+    std::string t = Trim(s);
+    size_t blank = t.find(' ');
+    auto date = ParseDDMMYYYY(blank == std::string::npos ? t : t.substr(0, blank));
+    if (!date) return std::nullopt;
+    if (blank == std::string::npos) return date;
+    std::vector<std::string> parts = Split(Trim(t.substr(blank + 1)), ':');
+    if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
+    int hms[3] = {0, 0, 0};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (!IsDigits(parts[i]) || parts[i].size() > 2) return std::nullopt;
+        hms[i] = int(*ParseInt(parts[i]));
+    }
+    if (hms[0] > 23 || hms[1] > 59 || hms[2] > 59) return std::nullopt;
+    double day = date->Value();
+    double time = EncodeTime(hms[0], hms[1], hms[2]);
+    return TDateTime::FromValue(day < 0 ? day - time : day + time);
+}
+
+Value CoerceToColumn(const FieldDef& f, const Value& v) {
+    if (IsNullValue(v)) return v;
+    switch (f.type) {
+    case FieldType::String:
+    case FieldType::Memo:
+        if (auto* i = std::get_if<int64_t>(&v)) return IntToStr(*i);
+        if (auto* d = std::get_if<double>(&v)) return FloatToText(*d);
+        if (auto* b = std::get_if<bool>(&v)) return std::string(*b ? "True" : "False");
+        if (auto* t = std::get_if<TDateTime>(&v)) return FormatDateTimeDE(*t);
+        return v;
+    case FieldType::Integer:
+        if (auto* d = std::get_if<double>(&v)) {
+            if (std::nearbyint(*d) == *d && std::fabs(*d) < 9.2e18) return int64_t(*d);
+            return v;
+        }
+        if (auto* b = std::get_if<bool>(&v)) return int64_t(*b ? 1 : 0);
+        if (auto* s = std::get_if<std::string>(&v)) {
+            std::string t = Trim(*s);
+            if (auto i = ParseInt(t)) return *i;
+            if (auto d = ParseDecimal(t)) return *d;
+        }
+        return v;
+    case FieldType::Float:
+        if (auto* i = std::get_if<int64_t>(&v)) return double(*i);
+        if (auto* s = std::get_if<std::string>(&v)) {
+            if (auto d = ParseDecimal(Trim(*s))) return *d;
+        }
+        return v;
+    case FieldType::Boolean:
+        if (auto* i = std::get_if<int64_t>(&v)) return *i != 0;
+        if (auto* s = std::get_if<std::string>(&v)) {
+            std::string t = Trim(*s);
+            if (SameText(t, "T") || SameText(t, "True")) return true;
+            if (SameText(t, "F") || SameText(t, "False")) return false;
+        }
+        return v;
+    case FieldType::DateTime:
+        if (auto* d = std::get_if<double>(&v)) return TDateTime::FromValue(*d);
+        if (auto* t = std::get_if<TDateTime>(&v)) return t->IsNull() ? Value() : v;
+        if (auto* s = std::get_if<std::string>(&v)) {
+            if (auto dt = ParseGermanDateTime(*s)) return *dt;
+        }
+        return v;
+    case FieldType::Nested: return v;
+    }
+    return v;
+}
+
+int CompareSearch(const Value& rowValue, const Value& key, bool text) {
+    if (text) {
+        static const std::string empty;
+        const std::string* a = std::get_if<std::string>(&rowValue);
+        const std::string* b = std::get_if<std::string>(&key);
+        if ((a || IsNullValue(rowValue)) && (b || IsNullValue(key))) {
+            int c = (a ? *a : empty).compare(b ? *b : empty);
+            return c < 0 ? -1 : (c > 0 ? 1 : 0);
+        }
+    }
+    return CompareValues(rowValue, key);
+}
+
+} // namespace detail
+
+// ---------------------------------------------------------------------------
+// Internals
+
+namespace {
+
+using Impl = Table::Impl;
+
+const char* kNotOpen = "Die Tabelle ist nicht geöffnet.";
+const char* kNoRow = "Die Tabelle hat keinen aktuellen Datensatz.";
+const char* kNotEditing = "Die Tabelle ist nicht im Bearbeitungs- oder Einfügemodus.";
+
+[[noreturn]] void FailNoField(std::string_view name) {
+    throw Error("Feld \"" + std::string(name) + "\" nicht gefunden.");
+}
+
+struct KeyLess {
+    const std::vector<int>& cols;
+    bool operator()(const Row* a, const Row* b) const {
+        for (int c : cols) {
+            int r = CompareValues(a->values[size_t(c)], b->values[size_t(c)]);
+            if (r != 0) return r < 0;
+        }
+        return a->seq < b->seq;
+    }
+};
+
+struct KeyOnlyLess {
+    const std::vector<int>& cols;
+    bool operator()(const Row* a, const Row* b) const {
+        for (int c : cols) {
+            int r = CompareValues(a->values[size_t(c)], b->values[size_t(c)]);
+            if (r != 0) return r < 0;
+        }
+        return false;
+    }
+};
+
+std::vector<Row*>& Vis(Impl& I) { return I.filtering ? I.view : I.order; }
+const std::vector<Row*>& Vis(const Impl& I) { return I.filtering ? I.view : I.order; }
+
+Row* CurRow(const Impl& I) {
+    const auto& v = Vis(I);
+    return I.cur < v.size() ? v[I.cur] : nullptr;
+}
+
+// Position of a row in a vector ordered by the index; size() when absent.
+size_t FindPos(const std::vector<Row*>& v, const Row* r, const std::vector<int>& keys) {
+    auto it = std::lower_bound(v.begin(), v.end(), r, KeyLess{keys});
+    if (it != v.end() && *it == r) return size_t(it - v.begin());
+    return v.size();
+}
+
+void EraseFrom(std::vector<Row*>& v, const Row* r, const std::vector<int>& keys) {
+    size_t p = FindPos(v, r, keys);
+    if (p < v.size()) v.erase(v.begin() + std::ptrdiff_t(p));
+}
+
+void InsertInto(std::vector<Row*>& v, Row* r, const std::vector<int>& keys) {
+    v.insert(std::upper_bound(v.begin(), v.end(), r, KeyLess{keys}), r);
+}
+
+size_t PosBySeq(const std::vector<RowPtr>& rows, uint64_t seq) {
+    auto it = std::lower_bound(rows.begin(), rows.end(), seq,
+                               [](const RowPtr& r, uint64_t s) { return r->seq < s; });
+    return size_t(it - rows.begin());
+}
+
+bool FilterActive(const Impl& I) { return I.filtered && (I.filterExpr || I.recordFilter); }
+
+bool Passes(const Table& t, const Impl& I, const std::vector<Value>& values) {
+    if (I.filterExpr && !I.filterExpr->Matches(values)) return false;
+    if (I.recordFilter) {
+        struct Guard {
+            const Impl& I;
+            const std::vector<Value>* saved;
+            ~Guard() { I.evalValues = saved; }
+        } guard{I, I.evalValues};
+        I.evalValues = &values;
+        return I.recordFilter(t);
+    }
+    return true;
+}
+
+void Notify(Impl& I, TableEvent ev, Table::Bookmark b) {
+    if (I.updateDepth > 0 || I.listeners.empty()) return;
+    auto copy = I.listeners;
+    for (auto& [id, l] : copy)
+        if (l) l(ev, b);
+}
+
+void RebuildOrder(Impl& I) {
+    I.order.clear();
+    I.order.reserve(I.rows.size());
+    for (auto& r : I.rows) I.order.push_back(r.get());
+    // The rows stand in the order of loading and insertion; a stable sort on
+    // the keys keeps that order among equal keys.
+    if (!I.keyCols.empty()) std::stable_sort(I.order.begin(), I.order.end(), KeyOnlyLess{I.keyCols});
+}
+
+// Re-evaluates the filter of every row when `evaluate`, otherwise reuses the
+// rows' visible flags (after a re-sort).
+void RebuildView(const Table& t, Impl& I, bool evaluate) {
+    I.filtering = FilterActive(I);
+    I.view.clear();
+    if (!I.filtering) return;
+    I.view.reserve(I.order.size());
+    for (Row* r : I.order) {
+        if (evaluate) r->visible = Passes(t, I, r->values);
+        if (r->visible) I.view.push_back(r);
+    }
+}
+
+// Makes `r` current when it is visible, otherwise the first row.
+void PositionOn(Impl& I, const Row* r) {
+    auto& v = Vis(I);
+    size_t p = r ? FindPos(v, r, I.keyCols) : v.size();
+    I.cur = p < v.size() ? p : 0;
+    I.eof = v.empty();
+    I.bof = v.empty() || p >= v.size();
+}
+
+void CheckActive(const Impl& I) {
+    if (!I.active) throw Error(kNotOpen);
+}
+
+int Col(const Impl& I, std::string_view name) {
+    int i = I.names.Find(name);
+    if (i < 0) {
+        if (!I.active) throw Error(kNotOpen);
+        FailNoField(name);
+    }
+    return i;
+}
+
+const std::vector<Value>& ReadValues(const Impl& I) {
+    if (I.evalValues) return *I.evalValues;
+    if (I.state == Table::State::Insert) return I.pending->values;
+    if (I.state == Table::State::Edit) return I.buffer;
+    CheckActive(I);
+    Row* r = CurRow(I);
+    if (!r) throw Error(kNoRow);
+    return r->values;
+}
+
+std::vector<Value>& WriteValues(Impl& I) {
+    if (I.state == Table::State::Insert) return I.pending->values;
+    if (I.state == Table::State::Edit) return I.buffer;
+    CheckActive(I);
+    throw Error(kNotEditing);
+}
+
+std::vector<int> ResolveNames(const Impl& I, const std::string& names, const char* what) {
+    std::vector<int> cols;
+    for (const std::string& part : Split(names, ';')) {
+        std::string n = Trim(part);
+        if (n.empty()) continue;
+        int c = I.names.Find(n);
+        if (c < 0) throw Error(std::string(what) + " \"" + n + "\" nicht gefunden.");
+        cols.push_back(c);
+    }
+    return cols;
+}
+
+// Renumbers the positions of all rows (deleted ones of the change log too),
+// keeping their order, so that there is room to insert between any two.
+void Renumber(Impl& I) {
+    std::vector<Row*> all;
+    all.reserve(I.rows.size() + I.deleted.size());
+    for (auto& r : I.rows) all.push_back(r.get());
+    for (auto& r : I.deleted) all.push_back(r.get());
+    std::stable_sort(all.begin(), all.end(), [](const Row* a, const Row* b) { return a->seq < b->seq; });
+    uint64_t s = 0;
+    for (Row* r : all) r->seq = (s += kSeqGap);
+}
+
+uint64_t SeqBefore(Impl& I, const Row* before) {
+    if (!before) return I.rows.empty() ? kSeqGap : I.rows.back()->seq + kSeqGap;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        size_t p = PosBySeq(I.rows, before->seq);
+        uint64_t prev = p == 0 ? 0 : I.rows[p - 1]->seq;
+        if (before->seq - prev >= 2) return prev + (before->seq - prev) / 2;
+        Renumber(I);
+    }
+    return before->seq;   // not reached: renumbering leaves gaps
+}
+
+Value ConvertForSet(const FieldDef& f, const Value& v) {
+    if (IsNullValue(v)) return v;
+    auto fail = [&]() -> Value {
+        std::string text;
+        if (auto* s = std::get_if<std::string>(&v)) text = *s;
+        else if (auto* i = std::get_if<int64_t>(&v)) text = IntToStr(*i);
+        else if (auto* d = std::get_if<double>(&v)) text = FloatToText(*d);
+        else if (auto* b = std::get_if<bool>(&v)) text = *b ? "True" : "False";
+        else if (auto* t = std::get_if<TDateTime>(&v)) text = FormatDateTimeDE(*t);
+        throw Error("Der Wert \"" + text + "\" ist für das Feld \"" + f.name + "\" ungültig.");
+    };
+    switch (f.type) {
+    case FieldType::String:
+    case FieldType::Memo: {
+        Value c = detail::CoerceToColumn(f, v);
+        auto* s = std::get_if<std::string>(&c);
+        if (!s) return fail();
+        if (f.type == FieldType::String && f.width > 0 && s->size() > size_t(f.width) &&
+            Utf8Length(*s) > size_t(f.width))
+            return Utf8Left(*s, size_t(f.width));
+        return c;
+    }
+    case FieldType::Integer: {
+        if (auto* s = std::get_if<std::string>(&v))
+            if (Trim(*s).empty()) return Value();
+        if (auto* d = std::get_if<double>(&v)) return RoundHalfEven(*d);
+        Value c = detail::CoerceToColumn(f, v);
+        if (std::holds_alternative<int64_t>(c)) return c;
+        if (auto* d = std::get_if<double>(&c)) return RoundHalfEven(*d);
+        return fail();
+    }
+    case FieldType::Float: {
+        if (auto* s = std::get_if<std::string>(&v))
+            if (Trim(*s).empty()) return Value();
+        if (auto* b = std::get_if<bool>(&v)) return *b ? 1.0 : 0.0;
+        if (auto* t = std::get_if<TDateTime>(&v)) return t->Value();
+        Value c = detail::CoerceToColumn(f, v);
+        if (std::holds_alternative<double>(c)) return c;
+        return fail();
+    }
+    case FieldType::Boolean: {
+        if (auto* s = std::get_if<std::string>(&v))
+            if (Trim(*s).empty()) return Value();
+        if (auto* d = std::get_if<double>(&v)) return *d != 0.0;
+        Value c = detail::CoerceToColumn(f, v);
+        if (std::holds_alternative<bool>(c)) return c;
+        return fail();
+    }
+    case FieldType::DateTime: {
+        if (auto* s = std::get_if<std::string>(&v))
+            if (Trim(*s).empty()) return Value();
+        Value c = detail::CoerceToColumn(f, v);
+        if (std::holds_alternative<TDateTime>(c) || IsNullValue(c)) return c;
+        return fail();
+    }
+    case FieldType::Nested: break;
+    }
+    throw Error("Das Feld \"" + f.name + "\" ist eine verschachtelte Tabelle.");
+}
+
+std::string ValueText(const Value& v) {
+    switch (v.index()) {
+    case 1: return std::get<std::string>(v);
+    case 2: return IntToStr(std::get<int64_t>(v));
+    case 3: return FloatToText(std::get<double>(v));
+    case 4: return std::get<bool>(v) ? "True" : "False";
+    case 5: return FormatDateTimeDE(std::get<TDateTime>(v));
+    }
+    return "";
+}
+
+[[noreturn]] void FailConvert(const Impl& I, int col, const std::string& text, const char* what) {
+    throw Error("Der Wert \"" + text + "\" des Feldes \"" + I.fields[size_t(col)].name + "\" ist " + what + ".");
+}
+
+// Deep copy of a row; the copy counts as unchanged.
+RowPtr CopyRow(const Row& r) {
+    auto c = std::make_unique<Row>();
+    c->values = r.values;
+    c->nested.reserve(r.nested.size());
+    for (auto& n : r.nested) c->nested.push_back(n->Clone());
+    c->id = r.id;
+    c->seq = r.seq;
+    return c;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Impl
+
+RowPtr Table::Impl::NewRow() const {
+    auto r = std::make_unique<Row>();
+    r->values.resize(fields.size());
+    r->nested.reserve(size_t(nestedCount));
+    for (const FieldDef& f : fields)
+        if (f.type == FieldType::Nested) r->nested.push_back(std::make_unique<Table>(f.nested));
+    return r;
+}
+
+void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> newRows) {
+    // Everything is prepared aside; the table changes only at the end.
+    detail::NameIndex newNames;
+    newNames.Build(newFields);
+    std::vector<int> newSlots(newFields.size(), -1);
+    int newNestedCount = 0;
+    for (size_t i = 0; i < newFields.size(); ++i)
+        if (newFields[i].type == FieldType::Nested) newSlots[i] = newNestedCount++;
+
+    std::vector<int> newKeys;
+    std::string newIndexNames = indexNames;
+    for (const std::string& part : Split(indexNames, ';')) {
+        std::string n = Trim(part);
+        if (n.empty()) continue;
+        int c = newNames.Find(n);
+        if (c < 0) {
+            newKeys.clear();
+            newIndexNames.clear();
+            break;
+        }
+        newKeys.push_back(c);
+    }
+    std::unique_ptr<detail::FilterExpr> newFilter;
+    std::string newFilterText = filterText;
+    try {
+        newFilter = detail::FilterExpr::Parse(filterText, newFields, newNames);
+    } catch (const Error&) {
+        newFilterText.clear();
+    }
+
+    uint64_t id = nextId;
+    uint64_t seq = 0;
+    bool keepIds = !newRows.empty() && newRows.front()->id != 0;
+    std::unordered_map<uint64_t, Row*> newById;
+    newById.reserve(newRows.size());
+    for (auto& r : newRows) {
+        r->values.resize(newFields.size());
+        if (r->nested.size() != size_t(newNestedCount)) {
+            r->nested.clear();
+            for (const FieldDef& f : newFields)
+                if (f.type == FieldType::Nested) r->nested.push_back(std::make_unique<Table>(f.nested));
+        }
+        if (!keepIds) {
+            r->id = id++;
+            r->seq = (seq += kSeqGap);
+        } else {
+            id = std::max(id, r->id + 1);
+        }
+        r->log = LogState::Unchanged;
+        r->original.reset();
+        newById.emplace(r->id, r.get());
+    }
+
+    fields = std::move(newFields);
+    names = std::move(newNames);
+    nestedSlot = std::move(newSlots);
+    nestedCount = newNestedCount;
+    keyCols = std::move(newKeys);
+    indexNames = std::move(newIndexNames);
+    filterExpr = std::move(newFilter);
+    filterText = std::move(newFilterText);
+    rows = std::move(newRows);
+    byId = std::move(newById);
+    nextId = id;
+    deleted.clear();
+    ownChanges = 0;
+    pending.reset();
+    editRow = nullptr;
+    buffer.clear();
+    bufferModified = false;
+    active = true;
+    state = State::Browse;
+    RebuildOrder(*this);
+    // Unfiltered and on the first row; callers with a filter rebuild the view.
+    filtering = false;
+    view.clear();
+    cur = 0;
+    eof = bof = rows.empty();
+}
+
+// ---------------------------------------------------------------------------
+// Construction
+
+Table::Table() : d(std::make_unique<Impl>()) {}
+
+Table::Table(std::vector<FieldDef> fields) : Table() { CreateDataSet(std::move(fields)); }
+
+Table::~Table() = default;
+Table::Table(Table&&) noexcept = default;
+Table& Table::operator=(Table&&) noexcept = default;
+
+std::unique_ptr<Table> Table::Clone() const {
+    auto c = std::make_unique<Table>();
+    Impl& C = *c->d;
+    C.indexNames = d->indexNames;
+    C.filterText = d->filterText;
+    C.filtered = d->filtered;
+    C.recordFilter = d->recordFilter;
+    C.fileName = d->fileName;
+    if (!d->active) return c;
+    std::vector<RowPtr> rows;
+    rows.reserve(d->rows.size());
+    for (auto& r : d->rows) rows.push_back(CopyRow(*r));
+    C.Install(d->fields, std::move(rows));
+    C.nextId = std::max(C.nextId, d->nextId);
+    RebuildView(*c, C, true);
+    Row* cur = CurRow(*d);
+    auto it = cur ? C.byId.find(cur->id) : C.byId.end();
+    PositionOn(C, it == C.byId.end() ? nullptr : it->second);
+    return c;
+}
+
+// ---------------------------------------------------------------------------
+// Structure and state
+
+void Table::CreateDataSet(std::vector<FieldDef> fields) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (Trim(fields[i].name).empty()) throw Error("Eine Spalte hat keinen Namen.");
+        for (size_t j = 0; j < i; ++j)
+            if (detail::SameName(fields[i].name, fields[j].name))
+                throw Error("Die Spalte \"" + fields[i].name + "\" ist mehrfach definiert.");
+    }
+    d->Install(std::move(fields), {});
+    RebuildView(*this, *d, true);
+    PositionOn(*d, nullptr);
+    Notify(*d, TableEvent::Reset, 0);
+}
+
+void Table::Close() {
+    Impl& I = *d;
+    I.pending.reset();
+    I.editRow = nullptr;
+    I.buffer.clear();
+    I.rows.clear();
+    I.order.clear();
+    I.view.clear();
+    I.byId.clear();
+    I.deleted.clear();
+    I.ownChanges = 0;
+    I.fields.clear();
+    I.names.Build(I.fields);
+    I.nestedSlot.clear();
+    I.nestedCount = 0;
+    I.keyCols.clear();
+    I.filterExpr.reset();
+    I.filtering = false;
+    I.active = false;
+    I.state = State::Inactive;
+    I.cur = 0;
+    I.eof = I.bof = true;
+    Notify(I, TableEvent::Reset, 0);
+}
+
+bool Table::Active() const { return d->active; }
+Table::State Table::GetState() const { return d->state; }
+const std::vector<FieldDef>& Table::Fields() const { return d->fields; }
+int Table::FieldCount() const { return int(d->fields.size()); }
+int Table::FieldIndex(std::string_view name) const { return d->names.Find(name); }
+bool Table::HasField(std::string_view name) const { return d->names.Find(name) >= 0; }
+
+const FieldDef& Table::Field(int index) const {
+    if (index < 0 || size_t(index) >= d->fields.size())
+        throw Error("Feldnummer " + std::to_string(index) + " ist ungültig.");
+    return d->fields[size_t(index)];
+}
+
+void Table::EmptyTable() {
+    Impl& I = *d;
+    CheckActive(I);
+    Cancel();
+    I.rows.clear();
+    I.order.clear();
+    I.view.clear();
+    I.byId.clear();
+    I.deleted.clear();
+    I.ownChanges = 0;
+    PositionOn(I, nullptr);
+    Notify(I, TableEvent::Reset, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+namespace {
+// Takes over what was read; nothing of the table changed before this point.
+void Adopt(Table& t, detail::PacketData data) {
+    Impl& I = Impl::Of(t);
+    t.Cancel();
+    I.Install(std::move(data.fields), std::move(data.rows));
+    RebuildView(t, I, true);
+    PositionOn(I, nullptr);
+    Notify(I, TableEvent::Reset, 0);
+}
+} // namespace
+
+void Table::LoadFromFile(const std::string& path) {
+    Adopt(*this, detail::ReadDataPacket(detail::ReadPacketFile(path), path));
+    d->fileName = path;
+}
+
+void Table::LoadFromXml(std::string_view xml, const std::string& nameForMessages) {
+    Adopt(*this, detail::ReadDataPacket(std::string(xml), nameForMessages));
+}
+
+namespace {
+// The table as a data packet, the change log left as it is.
+std::string WritePacket(Table& t) {
+    Impl& I = Impl::Of(t);
+    CheckActive(I);
+    if (I.state != Table::State::Browse) {
+        if (I.bufferModified) t.Post();
+        else t.Cancel();
+    }
+    std::string out;
+    detail::WriteDataPacket(I, out);
+    return out;
+}
+} // namespace
+
+void Table::SaveToFile(const std::string& path) {
+    std::string xml = WritePacket(*this);
+    AtomicWriteFile(path, xml);
+    // Only a file that is safely written makes the changes the saved state.
+    MergeChangeLog();
+    d->fileName = path;
+}
+
+std::string Table::SaveToXml() {
+    std::string xml = WritePacket(*this);
+    MergeChangeLog();
+    return xml;
+}
+
+const std::string& Table::FileName() const { return d->fileName; }
+
+// ---------------------------------------------------------------------------
+// Navigation
+
+namespace {
+
+// Posts a modified edit buffer (or drops an unmodified one) before the cursor moves.
+void BrowseMode(Table& t, Impl& I) {
+    if (I.state == Table::State::Edit || I.state == Table::State::Insert) {
+        if (I.bufferModified) t.Post();
+        else t.Cancel();
+    }
+}
+
+struct ScrollGuard {
+    Impl& I;
+    Row* before;
+    explicit ScrollGuard(Impl& i) : I(i), before(CurRow(i)) {}
+    ~ScrollGuard() {
+        Row* after = CurRow(I);
+        if (after != before) Notify(I, TableEvent::Scrolled, after ? after->id : 0);
+    }
+};
+
+// The start of every cursor move: an open table in Browse state.
+std::vector<Row*>& BeginMove(Table& t, Impl& I) {
+    CheckActive(I);
+    BrowseMode(t, I);
+    return Vis(I);
+}
+
+} // namespace
+
+void Table::First() {
+    auto& v = BeginMove(*this, *d);
+    ScrollGuard g(*d);
+    d->cur = 0;
+    d->bof = true;
+    d->eof = v.empty();
+}
+
+void Table::Last() {
+    auto& v = BeginMove(*this, *d);
+    ScrollGuard g(*d);
+    d->cur = v.empty() ? 0 : v.size() - 1;
+    d->eof = true;
+    d->bof = v.empty();
+}
+
+void Table::Next() {
+    auto& v = BeginMove(*this, *d);
+    ScrollGuard g(*d);
+    if (!v.empty() && d->cur + 1 < v.size()) {
+        ++d->cur;
+        d->eof = false;
+    } else {
+        d->eof = true;
+    }
+    d->bof = v.empty();
+}
+
+void Table::Prior() {
+    auto& v = BeginMove(*this, *d);
+    ScrollGuard g(*d);
+    if (!v.empty() && d->cur > 0) {
+        --d->cur;
+        d->bof = false;
+    } else {
+        d->bof = true;
+    }
+    d->eof = v.empty();
+}
+
+bool Table::Eof() const { return d->eof || Vis(*d).empty(); }
+bool Table::Bof() const { return d->bof || Vis(*d).empty(); }
+bool Table::IsEmpty() const { return Vis(*d).empty(); }
+int Table::RecordCount() const { return int(Vis(*d).size()); }
+int Table::RecNo() const { return Vis(*d).empty() ? 0 : int(d->cur) + 1; }
+
+void Table::SetRecNo(int recNo) {
+    auto& v = BeginMove(*this, *d);
+    ScrollGuard g(*d);
+    if (v.empty()) return;
+    d->cur = size_t(std::clamp(recNo, 1, int(v.size())) - 1);
+    d->eof = d->bof = false;
+}
+
+Table::Bookmark Table::GetBookmark() const {
+    Row* r = CurRow(*d);
+    return r ? r->id : 0;
+}
+
+bool Table::BookmarkValid(Bookmark b) const {
+    auto it = d->byId.find(b);
+    if (it == d->byId.end()) return false;
+    return !d->filtering || it->second->visible;
+}
+
+bool Table::GotoBookmark(Bookmark b) {
+    if (!d->active || !BookmarkValid(b)) return false;
+    BrowseMode(*this, *d);
+    if (!BookmarkValid(b)) return false;
+    ScrollGuard g(*d);
+    PositionOn(*d, d->byId.at(b));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Index and filter
+
+void Table::SetIndexFieldNames(const std::string& names) {
+    Impl& I = *d;
+    if (!I.active) {
+        I.indexNames = names;
+        return;
+    }
+    std::vector<int> cols = ResolveNames(I, names, "Indexfeld");
+    BrowseMode(*this, I);
+    Row* cur = CurRow(I);
+    I.indexNames = names;
+    I.keyCols = std::move(cols);
+    RebuildOrder(I);
+    RebuildView(*this, I, false);
+    PositionOn(I, cur);
+    Notify(I, TableEvent::Reset, 0);
+}
+
+const std::string& Table::IndexFieldNames() const { return d->indexNames; }
+
+namespace {
+void Refilter(Table& t, Impl& I) {
+    Row* cur = CurRow(I);
+    RebuildView(t, I, true);
+    PositionOn(I, cur);
+    Notify(I, TableEvent::Reset, 0);
+}
+} // namespace
+
+void Table::SetFilter(const std::string& expr) {
+    Impl& I = *d;
+    if (!I.active) {
+        I.filterText = expr;
+        return;
+    }
+    auto parsed = detail::FilterExpr::Parse(expr, I.fields, I.names);
+    BrowseMode(*this, I);
+    I.filterText = expr;
+    I.filterExpr = std::move(parsed);
+    if (I.filtered) Refilter(*this, I);
+}
+
+const std::string& Table::Filter() const { return d->filterText; }
+
+void Table::SetFiltered(bool on) {
+    Impl& I = *d;
+    if (!I.active) {
+        I.filtered = on;
+        return;
+    }
+    BrowseMode(*this, I);
+    bool was = I.filtered;
+    I.filtered = on;
+    if (was != on || on) Refilter(*this, I);
+}
+
+bool Table::Filtered() const { return d->filtered; }
+
+void Table::SetRecordFilter(RecordFilter f) {
+    Impl& I = *d;
+    if (I.active) BrowseMode(*this, I);
+    I.recordFilter = std::move(f);
+    if (I.active && I.filtered) Refilter(*this, I);
+}
+
+// ---------------------------------------------------------------------------
+// Searching
+
+namespace {
+
+// Sign of the row's leading key columns against the search keys.
+int CompareKeys(const Impl& I, const Row* r, const std::vector<Value>& keys, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        int c = I.keyCols[i];
+        int s = detail::CompareSearch(r->values[size_t(c)], keys[i], detail::IsTextType(I.fields[size_t(c)].type));
+        if (s != 0) return s;
+    }
+    return 0;
+}
+
+std::vector<Value> CoerceKeys(const Impl& I, const std::vector<Value>& values) {
+    if (I.keyCols.empty()) throw Error("Die Tabelle hat keinen Index.");
+    if (values.size() > I.keyCols.size()) throw Error("Mehr Suchwerte als Indexfelder.");
+    std::vector<Value> keys;
+    keys.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        keys.push_back(detail::CoerceToColumn(I.fields[size_t(I.keyCols[i])], values[i]));
+    return keys;
+}
+
+size_t LowerBound(const Impl& I, const std::vector<Value>& keys, size_t n) {
+    const auto& v = Vis(I);
+    auto it = std::lower_bound(v.begin(), v.end(), 0, [&](const Row* r, int) { return CompareKeys(I, r, keys, n) < 0; });
+    return size_t(it - v.begin());
+}
+
+struct Condition {
+    int col;
+    Value key;
+    bool text;
+    bool exact;    // compared by the index order (byte order for texts)
+};
+
+bool ConditionHolds(const Condition& c, const Row* r, const LocateOptions& opt) {
+    const Value& v = r->values[size_t(c.col)];
+    if (!c.text) return CompareValues(v, c.key) == 0;
+    static const std::string empty;
+    const std::string* a = std::get_if<std::string>(&v);
+    const std::string& sa = a ? *a : empty;
+    const std::string* b = std::get_if<std::string>(&c.key);
+    const std::string& sb = b ? *b : empty;
+    if (opt.partialKey) return opt.caseInsensitive ? StartsText(sb, sa) : std::string_view(sa).starts_with(sb);
+    return opt.caseInsensitive ? SameText(sa, sb) : sa == sb;
+}
+
+} // namespace
+
+bool Table::Locate(const std::string& names, const std::vector<Value>& values, LocateOptions opt) {
+    Impl& I = *d;
+    CheckActive(I);
+    std::vector<int> cols = ResolveNames(I, names, "Feld");
+    if (cols.size() != values.size() || cols.empty())
+        throw Error("Locate: Die Anzahl der Felder und der Werte stimmt nicht überein.");
+    BrowseMode(*this, I);
+
+    std::vector<Condition> conds;
+    for (size_t i = 0; i < cols.size(); ++i) {
+        const FieldDef& f = I.fields[size_t(cols[i])];
+        Condition c{cols[i], detail::CoerceToColumn(f, values[i]), detail::IsTextType(f.type), true};
+        if (c.text) {
+            if (!IsNullValue(c.key) && !std::holds_alternative<std::string>(c.key)) c.key = ValueText(c.key);
+            c.exact = !opt.caseInsensitive && !opt.partialKey;
+        }
+        conds.push_back(std::move(c));
+    }
+
+    // The leading index columns searched for exact values narrow the search
+    // to one range of the index (binary search); a case-sensitive prefix on
+    // the next index column narrows it further.
+    std::vector<Value> keys;
+    const Condition* prefix = nullptr;
+    for (int kc : I.keyCols) {
+        auto it = std::find_if(conds.begin(), conds.end(), [&](const Condition& c) { return c.col == kc; });
+        if (it == conds.end()) break;
+        if (it->exact) {
+            keys.push_back(it->key);
+            continue;
+        }
+        if (it->text && opt.partialKey && !opt.caseInsensitive) prefix = &*it;
+        break;
+    }
+    size_t n = keys.size();
+    if (prefix) keys.push_back(prefix->key);
+
+    const auto& v = Vis(I);
+    size_t start = keys.empty() ? 0 : LowerBound(I, keys, keys.size());
+    for (size_t i = start; i < v.size(); ++i) {
+        const Row* r = v[i];
+        if (n > 0 && CompareKeys(I, r, keys, n) != 0) break;
+        if (prefix && !ConditionHolds(*prefix, r, opt)) break;
+        bool all = true;
+        for (const Condition& c : conds)
+            if (!ConditionHolds(c, r, opt)) {
+                all = false;
+                break;
+            }
+        if (all) {
+            ScrollGuard g(I);
+            I.cur = i;
+            I.eof = I.bof = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Table::FindKey(const std::vector<Value>& values) {
+    Impl& I = *d;
+    CheckActive(I);
+    std::vector<Value> keys = CoerceKeys(I, values);
+    BrowseMode(*this, I);
+    size_t p = LowerBound(I, keys, keys.size());
+    const auto& v = Vis(I);
+    if (p >= v.size() || CompareKeys(I, v[p], keys, keys.size()) != 0) return false;
+    ScrollGuard g(I);
+    I.cur = p;
+    I.eof = I.bof = false;
+    return true;
+}
+
+void Table::FindNearest(const std::vector<Value>& values) {
+    Impl& I = *d;
+    CheckActive(I);
+    std::vector<Value> keys = CoerceKeys(I, values);
+    BrowseMode(*this, I);
+    ScrollGuard g(I);
+    size_t p = LowerBound(I, keys, keys.size());
+    const auto& v = Vis(I);
+    if (p >= v.size()) {
+        I.cur = v.empty() ? 0 : v.size() - 1;
+        I.eof = true;
+        I.bof = v.empty();
+        return;
+    }
+    I.cur = p;
+    I.eof = I.bof = false;
+}
+
+// ---------------------------------------------------------------------------
+// Field access
+
+bool Table::IsNull(std::string_view name) const { return IsNull(Col(*d, name)); }
+Value Table::GetValue(std::string_view name) const { return GetValue(Col(*d, name)); }
+std::string Table::AsString(std::string_view name) const { return AsString(Col(*d, name)); }
+
+int64_t Table::AsInteger(std::string_view name) const {
+    int c = Col(*d, name);
+    const Value& v = GetValue(c);
+    switch (v.index()) {
+    case 0: return 0;
+    case 1: {
+        const std::string& s = std::get<std::string>(v);
+        if (s.empty()) return 0;
+        if (auto i = ParseInt(s)) return *i;
+        FailConvert(*d, c, s, "keine ganze Zahl");
+    }
+    case 2: return std::get<int64_t>(v);
+    case 3: return RoundHalfEven(std::get<double>(v));
+    case 4: return std::get<bool>(v) ? 1 : 0;
+    default: return std::get<TDateTime>(v).DatePart();
+    }
+}
+
+double Table::AsFloat(std::string_view name) const {
+    int c = Col(*d, name);
+    const Value& v = GetValue(c);
+    switch (v.index()) {
+    case 0: return 0.0;
+    case 1: {
+        const std::string& s = std::get<std::string>(v);
+        if (s.empty()) return 0.0;
+        if (auto x = ParseDecimal(Trim(s))) return *x;
+        FailConvert(*d, c, s, "keine Zahl");
+    }
+    case 2: return double(std::get<int64_t>(v));
+    case 3: return std::get<double>(v);
+    case 4: return std::get<bool>(v) ? 1.0 : 0.0;
+    default: return std::get<TDateTime>(v).Value();
+    }
+}
+
+bool Table::AsBoolean(std::string_view name) const {
+    int c = Col(*d, name);
+    const Value& v = GetValue(c);
+    switch (v.index()) {
+    case 0: return false;
+    case 1: {
+        const std::string& s = std::get<std::string>(v);
+        if (SameText(s, "T") || SameText(s, "True")) return true;
+        if (s.empty() || SameText(s, "F") || SameText(s, "False")) return false;
+        FailConvert(*d, c, s, "kein Wahrheitswert");
+    }
+    case 2: return std::get<int64_t>(v) != 0;
+    case 3: return std::get<double>(v) != 0.0;
+    case 4: return std::get<bool>(v);
+    default: FailConvert(*d, c, ValueText(v), "kein Wahrheitswert");
+    }
+}
+
+TDateTime Table::AsDateTime(std::string_view name) const {
+    int c = Col(*d, name);
+    const Value& v = GetValue(c);
+    switch (v.index()) {
+    case 0: return TDateTime();
+    case 1: {
+        const std::string& s = std::get<std::string>(v);
+        if (Trim(s).empty()) return TDateTime();
+        if (auto t = detail::ParseGermanDateTime(s)) return *t;
+        FailConvert(*d, c, s, "kein Datum");
+    }
+    case 2: return TDateTime::FromValue(double(std::get<int64_t>(v)));
+    case 3: return TDateTime::FromValue(std::get<double>(v));
+    case 4: FailConvert(*d, c, ValueText(v), "kein Datum");
+    default: return std::get<TDateTime>(v);
+    }
+}
+
+bool Table::IsNull(int index) const { return IsNullValue(GetValue(index)); }
+
+const Value& Table::GetValue(int index) const {
+    const auto& values = ReadValues(*d);
+    if (index < 0 || size_t(index) >= values.size()) throw Error("Feldnummer " + std::to_string(index) + " ist ungültig.");
+    return values[size_t(index)];
+}
+
+std::string Table::AsString(int index) const { return ValueText(GetValue(index)); }
+
+Table& Table::Nested(std::string_view name) {
+    Impl& I = *d;
+    int c = Col(I, name);
+    int slot = I.nestedSlot[size_t(c)];
+    if (slot < 0) throw Error("Das Feld \"" + I.fields[size_t(c)].name + "\" ist keine verschachtelte Tabelle.");
+    if (I.state == State::Insert) return *I.pending->nested[size_t(slot)];
+    if (I.state == State::Edit) return *I.editRow->nested[size_t(slot)];
+    Row* r = CurRow(I);
+    if (!r) throw Error(kNoRow);
+    return *r->nested[size_t(slot)];
+}
+
+const Table& Table::Nested(std::string_view name) const { return const_cast<Table*>(this)->Nested(name); }
+
+// ---------------------------------------------------------------------------
+// Editing
+
+void Table::Append() {
+    Impl& I = *d;
+    CheckActive(I);
+    BrowseMode(*this, I);
+    I.pending = I.NewRow();
+    I.insertBefore = nullptr;
+    I.bufferModified = false;
+    I.state = State::Insert;
+}
+
+void Table::Insert() {
+    Impl& I = *d;
+    CheckActive(I);
+    BrowseMode(*this, I);
+    I.pending = I.NewRow();
+    I.insertBefore = CurRow(I);
+    I.bufferModified = false;
+    I.state = State::Insert;
+}
+
+void Table::Edit() {
+    Impl& I = *d;
+    CheckActive(I);
+    if (I.state == State::Edit || I.state == State::Insert) return;
+    Row* r = CurRow(I);
+    if (!r) throw Error(kNoRow);
+    I.buffer = r->values;
+    I.editRow = r;
+    I.bufferModified = false;
+    I.state = State::Edit;
+}
+
+void Table::Post() {
+    Impl& I = *d;
+    if (I.state != State::Edit && I.state != State::Insert) return;
+    if (BeforePost) BeforePost(*this);
+    if (I.state == State::Insert) {
+        bool visible = !I.filtering || Passes(*this, I, I.pending->values);
+        RowPtr owned = std::move(I.pending);
+        Row* r = owned.get();
+        r->id = I.nextId++;
+        r->seq = SeqBefore(I, I.insertBefore);
+        r->log = LogState::Inserted;
+        r->visible = visible;
+        I.rows.insert(I.rows.begin() + std::ptrdiff_t(PosBySeq(I.rows, r->seq)), std::move(owned));
+        I.byId.emplace(r->id, r);
+        InsertInto(I.order, r, I.keyCols);
+        if (I.filtering && visible) InsertInto(I.view, r, I.keyCols);
+        ++I.ownChanges;
+        I.state = State::Browse;
+        I.insertBefore = nullptr;
+        I.bufferModified = false;
+        if (visible) PositionOn(I, r);
+        else I.cur = std::min(I.cur, Vis(I).empty() ? 0 : Vis(I).size() - 1);
+        I.eof = I.bof = Vis(I).empty();
+        Notify(I, TableEvent::RowInserted, r->id);
+        return;
+    }
+    Row* r = I.editRow;
+    if (I.bufferModified && I.buffer != r->values) {
+        bool visible = !I.filtering || Passes(*this, I, I.buffer);
+        size_t oldPos = FindPos(Vis(I), r, I.keyCols);
+        EraseFrom(I.order, r, I.keyCols);
+        if (I.filtering && r->visible) EraseFrom(I.view, r, I.keyCols);
+        if (r->log == LogState::Unchanged) {
+            r->original = std::make_unique<std::vector<Value>>(std::move(r->values));
+            r->log = LogState::Modified;
+            ++I.ownChanges;
+        }
+        r->values = std::move(I.buffer);
+        r->visible = visible;
+        InsertInto(I.order, r, I.keyCols);
+        if (I.filtering && visible) InsertInto(I.view, r, I.keyCols);
+        I.state = State::Browse;
+        I.editRow = nullptr;
+        I.buffer.clear();
+        I.bufferModified = false;
+        if (visible) {
+            PositionOn(I, r);
+        } else {
+            // The row left the filter: the one that followed it becomes current.
+            auto& v = Vis(I);
+            I.cur = v.empty() ? 0 : std::min(oldPos, v.size() - 1);
+            I.eof = I.bof = v.empty();
+        }
+        Notify(I, TableEvent::RowChanged, r->id);
+        return;
+    }
+    I.state = State::Browse;
+    I.editRow = nullptr;
+    I.buffer.clear();
+    I.bufferModified = false;
+}
+
+void Table::Cancel() {
+    Impl& I = *d;
+    if (I.state == State::Insert) {
+        I.pending.reset();
+        I.insertBefore = nullptr;
+    } else if (I.state == State::Edit) {
+        I.buffer.clear();
+        I.editRow = nullptr;
+    } else {
+        return;
+    }
+    I.bufferModified = false;
+    I.state = State::Browse;
+}
+
+void Table::Delete() {
+    Impl& I = *d;
+    CheckActive(I);
+    if (I.state == State::Insert) {
+        Cancel();
+        return;
+    }
+    Cancel();
+    Row* r = CurRow(I);
+    if (!r) throw Error(kNoRow);
+    if (BeforeDelete) BeforeDelete(*this);   // throws to keep the row
+    BrowseMode(*this, I);
+    size_t pos = FindPos(Vis(I), r, I.keyCols);
+    if (pos >= Vis(I).size()) return;   // the hook removed it already
+    uint64_t id = r->id;
+    EraseFrom(I.order, r, I.keyCols);
+    if (I.filtering) EraseFrom(I.view, r, I.keyCols);
+    I.byId.erase(id);
+    size_t at = PosBySeq(I.rows, r->seq);
+    RowPtr owned = std::move(I.rows[at]);
+    I.rows.erase(I.rows.begin() + std::ptrdiff_t(at));
+    if (owned->log == LogState::Inserted) {
+        --I.ownChanges;
+    } else {
+        if (owned->log == LogState::Unchanged) ++I.ownChanges;
+        I.deleted.push_back(std::move(owned));
+    }
+    auto& v = Vis(I);
+    I.cur = v.empty() ? 0 : std::min(pos, v.size() - 1);
+    I.eof = I.bof = v.empty();
+    Notify(I, TableEvent::RowDeleted, id);
+}
+
+void Table::SetValue(std::string_view name, Value v) {
+    Impl& I = *d;
+    int c = Col(I, name);
+    std::vector<Value>& values = WriteValues(I);
+    values[size_t(c)] = ConvertForSet(I.fields[size_t(c)], v);
+    I.bufferModified = true;
+}
+
+void Table::SetString(std::string_view name, std::string_view v) { SetValue(name, std::string(v)); }
+void Table::SetInteger(std::string_view name, int64_t v) { SetValue(name, v); }
+void Table::SetFloat(std::string_view name, double v) { SetValue(name, v); }
+void Table::SetBoolean(std::string_view name, bool v) { SetValue(name, v); }
+void Table::SetDateTime(std::string_view name, TDateTime v) {
+    SetValue(name, v.IsNull() ? Value() : Value(v));
+}
+void Table::SetNull(std::string_view name) { SetValue(name, Value()); }
+
+// ---------------------------------------------------------------------------
+// Change log
+
+int Table::ChangeCount() const {
+    const Impl& I = *d;
+    int n = I.ownChanges;
+    if (I.nestedCount > 0)
+        for (auto& r : I.rows)
+            for (auto& t : r->nested) n += t->ChangeCount();
+    return n;
+}
+
+void Table::MergeChangeLog() {
+    Impl& I = *d;
+    for (auto& r : I.rows) {
+        r->log = LogState::Unchanged;
+        r->original.reset();
+        for (auto& t : r->nested) t->MergeChangeLog();
+    }
+    I.deleted.clear();
+    I.ownChanges = 0;
+}
+
+void Table::CancelUpdates() {
+    Impl& I = *d;
+    if (!I.active) return;
+    Cancel();
+    Row* cur = CurRow(I);
+    uint64_t curId = cur ? cur->id : 0;
+    std::vector<RowPtr> kept;
+    kept.reserve(I.rows.size() + I.deleted.size());
+    for (auto& r : I.rows) {
+        if (r->log == LogState::Inserted) {
+            I.byId.erase(r->id);
+            continue;
+        }
+        kept.push_back(std::move(r));
+    }
+    for (auto& r : I.deleted) {
+        I.byId.emplace(r->id, r.get());
+        kept.push_back(std::move(r));
+    }
+    I.deleted.clear();
+    std::stable_sort(kept.begin(), kept.end(), [](const RowPtr& a, const RowPtr& b) { return a->seq < b->seq; });
+    for (auto& r : kept) {
+        if (r->log == LogState::Modified && r->original) r->values = std::move(*r->original);
+        r->original.reset();
+        r->log = LogState::Unchanged;
+        for (auto& t : r->nested) t->CancelUpdates();
+    }
+    I.rows = std::move(kept);
+    I.ownChanges = 0;
+    RebuildOrder(I);
+    RebuildView(*this, I, true);
+    auto it = I.byId.find(curId);
+    PositionOn(I, it == I.byId.end() ? nullptr : it->second);
+    Notify(I, TableEvent::Reset, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Notifications
+
+int Table::Subscribe(Listener l) {
+    int id = d->nextListener++;
+    d->listeners.emplace_back(id, std::move(l));
+    return id;
+}
+
+void Table::Unsubscribe(int id) {
+    auto& ls = d->listeners;
+    ls.erase(std::remove_if(ls.begin(), ls.end(), [id](const auto& p) { return p.first == id; }), ls.end());
+}
+
+void Table::BeginUpdate() { ++d->updateDepth; }
+
+void Table::EndUpdate() {
+    if (d->updateDepth > 0 && --d->updateDepth == 0) Notify(*d, TableEvent::Reset, 0);
+}
+
+} // namespace brenvo

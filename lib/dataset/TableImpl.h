@@ -1,0 +1,141 @@
+#pragma once
+
+// Internal layout of a Table, shared by the table engine's own sources
+// (Table.cpp, DataPacket.cpp, FilterExpr.cpp). Not for use outside lib/dataset.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "Table.h"
+
+namespace brenvo {
+
+namespace detail {
+
+class FilterExpr;
+
+// Letter case ignored for ASCII letters; other characters (umlauts in column
+// names) fall back to the full comparison of lib/base.
+bool SameName(std::string_view a, std::string_view b);
+size_t NameHash(std::string_view s);
+
+// Column names to positions, ignoring letter case, without allocating on a lookup.
+class NameIndex {
+public:
+    void Build(const std::vector<FieldDef>& fields);
+    int Find(std::string_view name) const;
+
+private:
+    struct Hash {
+        size_t operator()(std::string_view s) const { return NameHash(s); }
+    };
+    struct Eq {
+        bool operator()(std::string_view a, std::string_view b) const { return SameName(a, b); }
+    };
+    std::unordered_map<std::string_view, int, Hash, Eq> map_;
+};
+
+enum class LogState : uint8_t { Unchanged, Inserted, Modified };
+
+struct Row {
+    std::vector<Value> values;                     // one per column (nested columns stay null)
+    std::vector<std::unique_ptr<Table>> nested;    // one per nested column, in column order
+    uint64_t id = 0;                               // the bookmark
+    uint64_t seq = 0;                              // position in the order of loading and insertion
+    LogState log = LogState::Unchanged;
+    bool visible = true;                           // passes the filter (while filtering)
+    std::unique_ptr<std::vector<Value>> original;  // Modified: the values at the last merge
+};
+
+using RowPtr = std::unique_ptr<Row>;
+
+// Text columns compare a null value like "" when searching and filtering.
+inline bool IsTextType(FieldType t) { return t == FieldType::String || t == FieldType::Memo; }
+
+// The data-packet type a column is written with ("string", "i4", "dateTime", ...).
+std::string EffectiveXmlType(const FieldDef& f);
+
+// Turns a value given by a caller into the column's type where that is
+// possible without loss ("12" for an integer column, 3 for a float column);
+// anything else is returned unchanged.
+Value CoerceToColumn(const FieldDef& f, const Value& v);
+
+// A date written DD.MM.YYYY (also D.M.YYYY), optionally followed by a blank
+// and a time HH:NN or HH:NN:SS.
+std::optional<TDateTime> ParseGermanDateTime(std::string_view s);
+
+// Compares a row value with a search value of the same column; a null text
+// counts as "".
+int CompareSearch(const Value& rowValue, const Value& key, bool text);
+
+} // namespace detail
+
+struct Table::Impl {
+    // --- structure
+    bool active = false;
+    State state = State::Inactive;
+    std::vector<FieldDef> fields;
+    detail::NameIndex names;
+    std::vector<int> nestedSlot;   // per column: index into Row::nested, -1 when not nested
+    int nestedCount = 0;
+
+    // --- rows
+    std::vector<detail::RowPtr> rows;   // order of loading and insertion (seq ascending)
+    std::vector<detail::Row*> order;    // index order: keys, then seq
+    std::vector<detail::Row*> view;     // the visible rows while filtering, in index order
+    bool filtering = false;             // `view` is in use
+    std::unordered_map<uint64_t, detail::Row*> byId;
+    uint64_t nextId = 1;
+
+    // --- cursor over the visible rows
+    size_t cur = 0;
+    bool eof = true;
+    bool bof = true;
+
+    // --- index and filter
+    std::string indexNames;
+    std::vector<int> keyCols;
+    std::string filterText;
+    std::unique_ptr<detail::FilterExpr> filterExpr;
+    bool filtered = false;
+    RecordFilter recordFilter;
+
+    // --- editing
+    detail::RowPtr pending;             // Insert state: the new row
+    detail::Row* insertBefore = nullptr; // Insert: the row the new one goes before; null = at the end
+    std::vector<Value> buffer;          // Edit state: the values being edited
+    detail::Row* editRow = nullptr;
+    bool bufferModified = false;
+
+    // --- change log
+    std::vector<detail::RowPtr> deleted;
+    int ownChanges = 0;
+
+    std::string fileName;
+
+    // --- notifications
+    std::vector<std::pair<int, Listener>> listeners;
+    int nextListener = 1;
+    int updateDepth = 0;
+
+    // Values read by field access while the record filter runs.
+    mutable const std::vector<Value>* evalValues = nullptr;
+
+    static Impl& Of(Table& t) { return *t.d; }
+    static const Impl& Of(const Table& t) { return *t.d; }
+
+    // Installs new columns and rows (the rows' values sized to the columns),
+    // keeping index, filter, listeners and hooks. Index and filter that no
+    // longer fit the columns are dropped. The rows count as unchanged.
+    void Install(std::vector<FieldDef> newFields, std::vector<detail::RowPtr> newRows);
+    std::vector<Value> NewValues() const { return std::vector<Value>(fields.size()); }
+    detail::RowPtr NewRow() const;
+};
+
+} // namespace brenvo
