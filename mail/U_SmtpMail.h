@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/U_Email.h"
+
+namespace brenvo {
+
+// One SMTP session with a mail server, plain SMTP without encryption.
+//
+// libcurl only makes the TCP connection (CURLOPT_CONNECT_ONLY, within the
+// connect time limit); the SMTP dialogue itself runs here over
+// curl_easy_send/curl_easy_recv. libcurl's own SMTP transfer cannot do what
+// a batch of orders needs: it sends one message per transfer and, when the
+// server refuses a recipient, gives up the whole connection, so the next
+// order of the batch would open a new session. Here one session carries
+// every message of a batch; a refused sender, recipient or message ends only
+// that transaction (RSET) and the session goes on. A broken connection or
+// a server that stops answering closes the session.
+//
+// Every network step after the connect (greeting, each command's reply,
+// sending the data) has its own time limit, so a server that accepts and then
+// stops answering never blocks the program for longer than that.
+//
+// Failures are Error exceptions with a German text.
+class SmtpSession {
+public:
+    SmtpSession();
+    ~SmtpSession();   // drops an open connection without QUIT
+    SmtpSession(const SmtpSession&) = delete;
+    SmtpSession& operator=(const SmtpSession&) = delete;
+
+    void SetServer(const std::string& host, int port);
+    // With a user name the session logs in with AUTH LOGIN after EHLO;
+    // with an empty one it never logs in.
+    void SetLogin(const std::string& user, const std::string& password);
+    void SetStepTimeout(int milliseconds);
+
+    // Connects (TCP within connectTimeoutMs), reads the greeting, says EHLO
+    // (HELO when EHLO is refused) and logs in when a user name is set.
+    void Open(int connectTimeoutMs);
+    // True while the session is usable. Notices without waiting when the
+    // server has closed the connection (for example after its idle time)
+    // and then closes the session.
+    bool IsOpen();
+    // One message: MAIL FROM, RCPT TO for each recipient (all must be
+    // accepted), DATA. The data is sent with CR LF line ends and dot-stuffed.
+    void SendMail(const std::string& envelopeFrom, const std::vector<std::string>& recipients,
+                  const std::string& data);
+    // QUIT and close; the connection is closed even when QUIT fails (then
+    // Error is raised afterwards). Does nothing when not open.
+    void Close();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The SMTP mailer the program sends orders with: a TKelmarMailer that keeps
+// the user name and password it was created with and logs in with "LOGIN"
+// when the user name is not empty.
+class TSmtpEmail : public TKelmarMailer {
+public:
+    TSmtpEmail(const std::string& host, int port, const std::string& user,
+               const std::string& password, int connectTimeoutMs);
+
+    const std::string& UserName() const { return user_; }
+    const std::string& Password() const { return password_; }
+
+private:
+    std::string user_;
+    std::string password_;
+};
+
+} // namespace brenvo
