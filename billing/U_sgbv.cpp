@@ -1,0 +1,1018 @@
+#include "U_sgbv.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "InvoiceDocument.h"
+#include "PositionBetrag.h"
+#include "costbearer/U_SGBKTStore.h"
+#include "lib/base/Cp1252.h"
+#include "lib/base/Error.h"
+#include "lib/base/Files.h"
+#include "lib/base/Format.h"
+#include "lib/base/Money.h"
+#include "lib/base/Strings.h"
+#include "lib/dataset/Table.h"
+
+namespace brenvo {
+
+namespace {
+
+const char* const kEscapeSet = ",?'+:";
+const char* const kSlipBreak = "\r\n ";      // every slip line after the first starts with a blank
+const std::string kLabelBlank(19, ' ');
+
+bool Blank(const std::string& s) { return Trim(s).empty(); }
+
+std::string Cut(const std::string& s, size_t n) { return Utf8Left(s, n); }
+
+// Two texts of digits compared as numbers: both filled with "0" on the left
+// to the longer length, then compared as texts.
+int CompareNumberText(const std::string& a, const std::string& b) {
+    size_t n = std::max(a.size(), b.size());
+    size_t pa = n - a.size(), pb = n - b.size();
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char ca = i < pa ? '0' : static_cast<unsigned char>(a[i - pa]);
+        unsigned char cb = i < pb ? '0' : static_cast<unsigned char>(b[i - pb]);
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return 0;
+}
+
+// The invoice list's order: cost bearer, then single-invoice number; records
+// equal in both keep their load order.
+bool InvoiceLess(const TRechnung* a, const TRechnung* b) {
+    if (int c = a->IKKT.compare(b->IKKT)) return c < 0;
+    if (int c = CompareNumberText(a->EinzelRechNr, b->EinzelRechNr)) return c < 0;
+    return a->Seq < b->Seq;
+}
+
+// The case list's order: insurer IK, then prescription number.
+bool CaseLess(const TAbrechFall* a, const TAbrechFall* b) {
+    if (int c = a->IKPat.compare(b->IKPat)) return c < 0;
+    if (int c = CompareNumberText(a->VONum, b->VONum)) return c < 0;
+    return a->Seq < b->Seq;
+}
+
+// A document amount in cents: round(x × 100), half to even; refused when it
+// does not fit the records' 32 bits.
+int32_t Cents(double euro, const char* field, const std::string& owner) {
+    double c = euro * 100.0;
+    if (!std::isfinite(c) || c > 2147483647.0 || c < -2147483648.0)
+        throw Error(Format("TSGBV Betrag zu groß. Feld=%s Wert=%s Rechnung=%s", {field, FloatToText(euro), owner}));
+    return int32_t(RoundHalfEven(c));
+}
+
+int32_t Fits32(int64_t v, const char* field, const std::string& owner) {
+    if (v > INT32_MAX || v < INT32_MIN)
+        throw Error(Format("TSGBV Betrag zu groß. Feld=%s Wert=%d Rechnung=%s", {field, v, owner}));
+    return int32_t(v);
+}
+
+// The table's field as text; "" when the level has no such field.
+std::string Text(const Table& t, const char* name, size_t capacity) { return Cut(t.AsString(name), capacity); }
+
+} // namespace
+
+TSgbv::TSgbv(TSGBKTStore& ktStore, TEinrichtung einrichtung) : kt_(ktStore), einrichtung_(std::move(einrichtung)) {}
+
+TSgbv::~TSgbv() = default;
+
+// ======================================================== segment writer
+
+void TSgbv::ClearElements() { elements_.clear(); }
+
+void TSgbv::AddElement(int maxLen, const std::string& value, const std::string& label) {
+    if (Utf8Length(value) > size_t(maxLen))
+        throw Error(Format("TSGBV Wert zu lang. Len=%d Name=%s Value=%s", {maxLen, label, value}));
+    elements_.emplace_back(label, value);
+}
+
+std::string TSgbv::ComposeSegment() const {
+    if (elements_.empty()) throw Error("TSGBV ungültiges Segment");
+    std::string s;
+    for (const auto& e : elements_) {
+        s += e.second;
+        s += '+';
+    }
+    s.back() = '\'';
+    return s;
+}
+
+void TSgbv::EmitSegment(const std::string& segment) {
+    if (segment.empty()) throw Error("TSGBV Leeres Segment");
+    segments_.push_back(segment);
+    ++segmentCounter_;
+}
+
+std::string TSgbv::EscapeText(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        if (std::strchr(kEscapeSet, c) && c != '\0') out += '?';
+        out += c;
+    }
+    return out;
+}
+
+std::string TSgbv::ZeroPad(std::string_view v, int width) {
+    std::string s = std::string(size_t(width), '0') + Trim(v);
+    return s.substr(s.size() - size_t(width));
+}
+
+std::string TSgbv::ZeroPad(int64_t v, int width) { return ZeroPad(IntToStr(v), width); }
+
+std::string TSgbv::FormatAmount(int64_t cents) {
+    // Whole euros, decimal comma, two digits of cents; the sign stays also
+    // for amounts between -1 and 0.
+    uint64_t a = cents < 0 ? 0 - uint64_t(cents) : uint64_t(cents);
+    std::string s = cents < 0 ? "-" : "";
+    s += std::to_string(a / 100);
+    s += ',';
+    s += char('0' + (a % 100) / 10);
+    s += char('0' + a % 10);
+    return s;
+}
+
+std::string TSgbv::FormatQuantity(double x) { return FormatAmount(RoundHalfAway(x * 100.0)); }
+
+std::string TSgbv::FormatDate(TDateTime d) { return FormatYYYYMMDD(d); }
+
+std::string TSgbv::FormatTime(TDateTime d) { return FormatHHNN(d); }
+
+std::string TSgbv::SegmentsText() const {
+    std::string s;
+    for (const auto& seg : segments_) {
+        s += seg;
+        s += "\r\n";
+    }
+    return s;
+}
+
+std::string TSgbv::LogText() const {
+    std::string s;
+    for (size_t i = 0; i < log_.size(); ++i) {
+        s += Format("%5.5d ", {i});
+        s += log_[i];
+        s += "\r\n";
+    }
+    return s + SegmentsText();
+}
+
+void TSgbv::Log(std::string line) { log_.push_back(std::move(line)); }
+
+// ======================================================== life cycle
+
+void TSgbv::Init(const std::string& version, const std::string& senderIK, TDateTime versionDate,
+                 const std::string& recipientIK, int number, int64_t referenceSeed, int kind, int testIndicator,
+                 const std::string& tempDir) {
+    version_ = Utf8Left(version, 2);
+    versionDate_ = versionDate;
+    senderIK_ = senderIK;
+    kind_ = kind;
+    recipientIK_ = recipientIK;
+    tempDir_ = tempDir;
+    number_ = number;
+    address_ = {};
+    created_ = Now();
+
+    // A kind other than single provider or billing centre would write an
+    // empty billing file; it is refused.
+    if (kind != 0 && kind != 1) throw Error(Format("TSGBV init Art %d unzulässig", {kind}));
+    rechnungsart_ = kind == 0 ? 1 : 3;
+    if (!DirectoryExists(tempDir)) throw Error("TSGBV init TempDir existiert nicht.");
+    if (testIndicator < 0 || testIndicator > 2) throw Error("TSGBV Testindikator unbekannt");
+    testIndicator_ = std::string(1, char('0' + testIndicator));
+
+    messageCounter_ = 0;
+    logicalFileName_ = "SL" + Utf8Copy(senderIK, 3, 6) + (kind == 0 ? "S" : "A") + Format("%2.2d", {number});
+
+    reference_ = referenceSeed == -1 ? 0 : kt_.NextDtaRef(recipientIK, referenceSeed);
+
+    if (version_ != "06" && version_ != "07" && version_ != "08" && version_ != "09")
+        throw Error(Format("TSGBV init. Fehler. Version %s unzulässig", {version_}));
+}
+
+void TSgbv::SetHandle(const std::string& handle) {
+    if (!handle_.empty()) throw Error("TSGBV.SetHandle Handle bereits gesetzt.");
+    handle_ = handle;
+    filePath_ = PathJoin(tempDir_, handle);
+}
+
+bool TSgbv::VersionDateFrom20141001() const {
+    static const int cut = EncodeDate(2014, 10, 1).DatePart();
+    return versionDate_.DatePart() >= cut;
+}
+
+// ======================================================== loading
+
+void TSgbv::LoadRechnungen(InvoiceDocument& doc) { LoadRechnungen(doc.Rechnung()); }
+
+void TSgbv::LoadRechnungen(Table& rechnungen) {
+    for (rechnungen.First(); !rechnungen.Eof(); rechnungen.Next()) LoadOne(rechnungen);
+    CheckData();
+}
+
+void TSgbv::LoadOne(Table& h) {
+    Table& cases = h.Nested(CaseNestName);
+    const bool hasGenArt = cases.HasField("GenArt");
+
+    // An empty approval kind is derived from the spread of the trips: a
+    // long-term approval (E2) for more than three trips or more than three
+    // days between the first and the last trip, else a single one (E1).
+    if (hasGenArt) {
+        for (cases.First(); !cases.Eof(); cases.Next()) {
+            if (!cases.AsString("GenArt").empty()) continue;
+            double latest = EncodeDate(1900, 1, 1).Value(), earliest = EncodeDate(2099, 12, 31).Value();
+            int count = 0;
+            Table& trips = cases.Nested(TripNestName);
+            for (trips.First(); !trips.Eof(); trips.Next()) {
+                double d = trips.AsDateTime("Datum").Value();
+                latest = std::max(latest, d);
+                earliest = std::min(earliest, d);
+                ++count;
+            }
+            cases.Edit();
+            cases.SetString("GenArt", latest - earliest > 3.0 || count > 3 ? "E2" : "E1");
+            cases.Post();
+        }
+    }
+
+    auto rec = std::make_unique<TRechnung>();
+    rec->IKLE = Text(h, "IKLE", 9);
+    rec->IKKT = Text(h, "IKKT", 9);
+    rec->IKPAT = Text(h, "IKPat", 9);
+    rec->SaRechNr = Text(h, "SaRechNr", 14);
+    rec->EinzelRechNr = Text(h, "EinzelRechNr", 6);
+    rec->RechDatum = h.AsDateTime("RechDatum");
+    rec->Name1 = Text(h, "Name1", 30);
+    rec->Name2 = Text(h, "Name2", 30);
+    rec->Name3 = Text(h, "Name3", 30);
+    rec->Name4 = Text(h, "Name4", 30);
+    const std::string nr = rec->SaRechNr;
+    rec->RBetragNetto = Cents(h.AsFloat("RBetragNetto"), "RBetragNetto", nr);
+    rec->RBetragBrutto = Cents(h.AsFloat("RBetragBrutto"), "RBetragBrutto", nr);
+    rec->RBetragZuZa = Cents(h.AsFloat("RBetragZuZa"), "RBetragZuZa", nr);
+    Log(Format("Rechnung %s Brutto=%d ZuZa=%d ", {rec->SaRechNr, rec->RBetragBrutto, rec->RBetragZuZa}));
+    TRechnung& r = AddRechnung(std::move(rec));
+
+    for (cases.First(); !cases.Eof(); cases.Next()) {
+        auto c = std::make_unique<TAbrechFall>();
+        c->VersNum = Text(cases, "VersNum", 12);
+        c->Status = Text(cases, "Status", 5);
+        c->IKPat = Text(cases, "IKPat", 9);
+        c->IKLE = Text(cases, "IKLE", 9);
+        c->VONum = Text(cases, "VONum", 10);
+        c->Nachname = Text(cases, "Nachname", 47);
+        c->Vorname = Text(cases, "Vorname", 30);
+        c->Geb = cases.AsDateTime("Geb");
+        c->Strasse = Text(cases, "Strasse", 30);
+        c->Plz = Text(cases, "Plz", 7);
+        c->Ort = Text(cases, "Ort", 25);
+        c->ArztN = Text(cases, "ArztN", 9);
+        c->BSN = Text(cases, "BSN", 9);
+        c->VODatum = cases.AsDateTime("VODatum");
+        c->ZuzaKennz = Text(cases, "ZuzaKennz", 1);
+        c->GenZeich = Text(cases, "GenZeich", 20);
+        c->GenDatum = cases.AsDateTime("GenDatum");
+        if (hasGenArt) {
+            std::string g = cases.AsString("GenArt");
+            if (!g.empty()) c->GenArt = PadRight(Utf8Left(g, 2), 2);
+        }
+        c->BetragBrutto = Cents(cases.AsFloat("BetragBrutto"), "BetragBrutto", nr);
+        c->BetragZuZaSum = Cents(cases.AsFloat("BetragZuZaSum"), "BetragZuZaSum", nr);
+        c->BetragZuZaPausch = Cents(cases.AsFloat("BetragZuZaPausch"), "BetragZuZaPausch", nr);
+        if (c->IKLE.empty()) {
+            c->IKLE = r.IKLE;
+            Log(Format(" Fall %s IKLE war leer. gesetzt auf %s", {c->Nachname, c->IKLE}));
+        }
+        Log(Format(" Fall %s Brutto=%d ZuZa=%d", {c->Nachname, c->BetragBrutto, c->BetragZuZaSum}));
+        TAbrechFall& fall = AddAbrFall(std::move(c), r);
+
+        Table& trips = cases.Nested(TripNestName);
+        for (trips.First(); !trips.Eof(); trips.Next()) {
+            auto l = std::make_unique<TLeistung>();
+            l->LeistID = trips.AsInteger("LeistID");
+            l->Datum = trips.AsDateTime("Datum");
+            l->ZuZaArt = Text(trips, "ZuZaArt", 2);
+            l->ZuZaBetrag = Cents(trips.AsFloat("ZuZaBetrag"), "ZuZaBetrag", nr);
+            l->BruttoSum = Cents(trips.AsFloat("BruttoSum"), "BruttoSum", nr);
+            l->VON_LAND = Text(trips, "VON_LAND", 3);
+            l->VON_PLZ = Text(trips, "VON_PLZ", 7);
+            l->VON_ORT = Text(trips, "VON_ORT", 25);
+            l->VON_STRASSE = Text(trips, "VON_STRASSE", 30);
+            l->NACH_LAND = Text(trips, "NACH_LAND", 3);
+            l->NACH_PLZ = Text(trips, "NACH_PLZ", 7);
+            l->NACH_ORT = Text(trips, "NACH_ORT", 25);
+            l->NACH_STRASSE = Text(trips, "NACH_STRASSE", 30);
+            double km = trips.AsFloat("KM");
+            if (!std::isfinite(km) || std::fabs(km) > 1e9)
+                throw Error(Format("TSGBV KM ungültig. Wert=%s Rechnung=%s", {FloatToText(km), nr}));
+            l->KM = RoundHalfEven(km);
+            l->Zeit1 = Text(trips, "ZEIT1", 4);
+            l->Zeit2 = Text(trips, "ZEIT2", 4);
+            l->DAUER = trips.AsInteger("DAUER");
+            l->IKLE = Text(trips, "IKLE", 9);
+            l->EinzelReNr = trips.AsInteger("EinzelReNr");
+            TLeistung& leistung = AddLeistung(std::move(l), fall);
+
+            Table& pos = trips.Nested(PositionNestName);
+            for (pos.First(); !pos.Eof(); pos.Next()) {
+                auto p = std::make_unique<TTarifPosition>();
+                std::string tarif = UpperCase(Trim(pos.AsString("Tarif")));
+                size_t len = Utf8Length(tarif);
+                if (len == 5) {
+                    p->Abrechnungscode = "46";
+                    p->TarifKennzeichen = tarif;
+                } else if (len == 7) {
+                    p->Abrechnungscode = Utf8Copy(tarif, 1, 2);
+                    p->TarifKennzeichen = Utf8Copy(tarif, 3, 5);
+                }
+                p->PosNum = Text(pos, "PosNum", 10);
+                double menge = pos.AsFloat("Menge"), ePreis = pos.AsFloat("EPreis");
+                p->Menge = double(MengeHundertstel(menge)) / 100.0;
+                p->EPreis = Cents(ePreis, "EPreis", nr);
+                p->Betrag = Fits32(PositionBetragCents(ePreis, menge), "Betrag", nr);
+                p->Datum = leistung.Datum;
+                p->Text = Text(pos, "Text", 70);
+                AddPosition(std::move(p), leistung);
+            }
+        }
+    }
+}
+
+// ======================================================== per-record checks
+
+bool TSgbv::ValidateValue(const std::string& value, bool numeric, bool mayBeEmpty, size_t maxLen) {
+    bool blank = Blank(value);
+    if (blank && !mayBeEmpty) return false;
+    if (numeric && !blank && !IsDigits(value)) return false;
+    return Utf8Length(value) <= maxLen;
+}
+
+TRechnung& TSgbv::AddRechnung(std::unique_ptr<TRechnung> r) {
+    if (!ValidateValue(r->IKLE, true, false, 9)) throw Error("TSGBV IKLeistungsE ungültig Rechnung=" + r->SaRechNr);
+    if (!ValidateValue(r->IKKT, true, false, 9))
+        throw Error("TSGBV IKKostenträger ungültig Rechnung=" + r->SaRechNr);
+    if (kind_ == 0 && r->IKLE != senderIK_)
+        throw Error("TSGBV IKLeistungserbringer <> IKAbsender Rechnung=" + r->SaRechNr);
+    r->Seq = invoices_.size();
+    TRechnung& ref = *r;
+    invoices_.push_back(std::move(r));
+    invoiceOrder_.push_back(&ref);
+    uncheckedInvoices_.push_back(&ref);
+    return ref;
+}
+
+TAbrechFall& TSgbv::AddAbrFall(std::unique_ptr<TAbrechFall> c, TRechnung& r) {
+    auto fail = [&](const std::string& what) { throw Error("AbrechFall " + c->VONum + what); };
+    if (Blank(c->BSN)) c->BSN = "999999999";
+    if (Blank(c->ArztN)) c->ArztN = "999999999";
+    if (!ValidateValue(c->IKPat, true, false, 9)) fail(" Vers.IK ungültig.");
+    if (Blank(c->VONum)) fail(" Verordnungsnummer (VONum) fehlt.");
+    if (Blank(c->Nachname)) fail(" Vers.Nachname ungültig.");
+    if (Blank(c->Vorname)) fail(" Vers.Vorname ungültig.");
+    if (!ValidateValue(c->Plz, false, true, 5)) fail(" Vers.Plz ungültig.");
+    if (!ValidateValue(c->ArztN, true, true, 9)) fail(" ArztNummer ungültig.");
+    if (!ValidateValue(c->ZuzaKennz, true, false, 1)) fail(" Zuzahlungskennzeichen fehlt.");
+    if (c->ZuzaKennz != "0" && c->ZuzaKennz != "1" && c->ZuzaKennz != "2" && c->ZuzaKennz != "3")
+        fail(" Zuzahlungskennzeichen ungültig.");
+    if (!c->Status.empty()) {
+        if (VersionDateFrom20141001()) {
+            std::string s;
+            for (char ch : c->Status)
+                if (ch != ' ') s += ch;
+            while (Utf8Length(s) < 5) s += '0';
+            c->Status = s;
+        } else {
+            // The first character must be 1, 3, 5 or a blank; the fifth one
+            // of the listed kinds (a shorter status has none and fails).
+            std::vector<std::string> ch = Utf8Chars(c->Status);
+            if (!Contains(" 1 3 5 ", ch[0])) fail(" VersStatus Stelle 1 ungültig");
+            if (ch.size() < 5 || !Contains(" 1 4 6 7 8 9 M X A C K L D F S E N P ", ch[4]))
+                fail(" VersStatus Stelle 5 ungültig");
+        }
+    }
+    if ((version_ == "08" || version_ == "09") && c->GenArt != "E1" && c->GenArt != "E2")
+        fail(" GenArt nicht E1 oder E2");
+    if ((Blank(c->Status) || Blank(c->VersNum)) && (Blank(c->Strasse) || Blank(c->Plz) || Blank(c->Ort)))
+        fail(" Ersatzverfahren. Adresse fehlt oder nicht vollständig.");
+    if (c->IKPat != r.IKPAT) fail(" Fall.PatIK <> Rechnung.IKKrankenkasse");
+
+    c->Rechnung = &r;
+    c->Seq = cases_.size();
+    TAbrechFall& ref = *c;
+    cases_.push_back(std::move(c));
+    caseOrder_.push_back(&ref);
+    uncheckedCases_.push_back(&ref);
+    r.Faelle.push_back(&ref);
+    return ref;
+}
+
+TLeistung& TSgbv::AddLeistung(std::unique_ptr<TLeistung> l, TAbrechFall& c) {
+    if (c.ZuzaKennz != "3" && l->ZuZaBetrag != 0)
+        throw Error("AddLeistung: Zuzahlungsbetrag<>0 trotz Zuzahlungskennzeichen befreit ua AbrFall=" + c.VONum);
+    if (l->ZuZaBetrag != 0 && (l->ZuZaArt.empty() || !Contains(" 01 02 03 04 05 ", l->ZuZaArt)))
+        throw Error("AddLeistung: ZuZaArt ungültig. AbrFall=" + c.VONum);
+    const std::pair<const std::string*, const char*> required[] = {
+        {&l->VON_PLZ, "AddLeistung: VO=%s Von-PLZ fehlt"},
+        {&l->VON_ORT, "AddLeistung: VO=%s Von-Ort fehlt"},
+        {&l->VON_STRASSE, "AddLeistung: VO=%s Von-Strasse fehlt"},
+        {&l->NACH_PLZ, "AddLeistung: VO=%s Nach-PLZ fehlt"},
+        {&l->NACH_ORT, "AddLeistung: VO=%s Nach-Ort fehlt"},
+        {&l->NACH_STRASSE, "AddLeistung: VO=%s Nach-Strasse fehlt"},
+    };
+    for (const auto& [value, message] : required)
+        if (Blank(*value)) throw Error(Format(message, {c.VONum}));
+
+    l->Fall = &c;
+    l->Rechnung = c.Rechnung;
+    TLeistung& ref = *l;
+    trips_.push_back(std::move(l));
+    c.Leistungen.push_back(&ref);
+    c.Rechnung->Leistungen.push_back(&ref);
+    return ref;
+}
+
+TTarifPosition& TSgbv::AddPosition(std::unique_ptr<TTarifPosition> p, TLeistung& l) {
+    if (!ValidateValue(p->Abrechnungscode, true, false, 2)) throw Error("Abrechnungscode ungültig.");
+    if (!ValidateValue(p->TarifKennzeichen, false, false, 5)) throw Error("TarifKennzeichen ungültig.");
+    if (Utf8Length(Trim(p->TarifKennzeichen)) != 5) throw Error("TarifKennzeichen ungültig. (Länge)");
+    if (!ValidateValue(p->PosNum, false, false, 10)) throw Error("PosNummer ungültig.");
+    p->Leistung = &l;
+    TTarifPosition& ref = *p;
+    positions_.push_back(std::move(p));
+    l.Positionen.push_back(&ref);
+    return ref;
+}
+
+// ======================================================== sums and checks
+
+// The sums of a record depend only on the records below it, and those are
+// all added in the same load; so each record is summed once, the first time
+// the sums are computed after its load.
+void TSgbv::ComputeSums() {
+    for (; summedPositions_ < positions_.size(); ++summedPositions_) {
+        const TTarifPosition& p = *positions_[summedPositions_];
+        p.Leistung->PosSum += p.Betrag;
+    }
+    for (; summedTrips_ < trips_.size(); ++summedTrips_) {
+        const TLeistung& l = *trips_[summedTrips_];
+        TAbrechFall& c = *l.Fall;
+        c.SumBrutto += l.PosSum;
+        c.SumZuZa += l.ZuZaBetrag;
+        c.SumNetto = c.SumBrutto - c.SumZuZa;
+    }
+    for (; summedCases_ < cases_.size(); ++summedCases_) {
+        TAbrechFall& c = *cases_[summedCases_];
+        TRechnung& r = *c.Rechnung;
+        c.SumZuZa += c.BetragZuZaPausch;
+        r.SumBrutto += c.SumBrutto;
+        r.SumZuZa += c.SumZuZa;
+        r.SumNetto = r.SumBrutto - r.SumZuZa;
+    }
+}
+
+// What the directory checks depend on besides the IKs: the day, and the sort
+// orders, filters and sizes of the tables the lookups read.
+std::string TSgbv::DirectoryFingerprint() {
+    auto part = [](Table& t) {
+        if (!t.Active()) return std::string("-");
+        return t.IndexFieldNames() + "|" + t.Filter() + "|" + (t.Filtered() ? "1" : "0") + "|" +
+               IntToStr(t.RecordCount());
+    };
+    return IntToStr(Today().DatePart()) + "#" + part(kt_.KTBase()) + "#" + part(kt_.KTZuordn());
+}
+
+void TSgbv::CheckData() {
+    ComputeSums();
+    // The lists count as sorted from here on; the sort itself is done when
+    // the order is next needed.
+    sortPending_ = true;
+    sortedInvoices_ = invoiceOrder_.size();
+    sortedCases_ = caseOrder_.size();
+
+    // Records that passed keep passing as long as the directory answers the
+    // same; when it might not, everything is checked again.
+    std::string fingerprint = DirectoryFingerprint();
+    if (fingerprint != checkedFingerprint_) {
+        uncheckedCases_.clear();
+        for (auto& c : cases_) uncheckedCases_.push_back(c.get());
+        uncheckedInvoices_.clear();
+        for (auto& r : invoices_) uncheckedInvoices_.push_back(r.get());
+        checkedFingerprint_ = fingerprint;
+    }
+
+    for (; checkedTrips_ < trips_.size(); ++checkedTrips_) CheckTrip(*trips_[checkedTrips_]);
+
+    std::sort(uncheckedCases_.begin(), uncheckedCases_.end(), CaseLess);
+    for (size_t i = 0; i < uncheckedCases_.size(); ++i) {
+        try {
+            CheckCase(*uncheckedCases_[i]);
+        } catch (...) {
+            uncheckedCases_.erase(uncheckedCases_.begin(), uncheckedCases_.begin() + std::ptrdiff_t(i));
+            throw;
+        }
+    }
+    uncheckedCases_.clear();
+
+    std::sort(uncheckedInvoices_.begin(), uncheckedInvoices_.end(), InvoiceLess);
+    for (size_t i = 0; i < uncheckedInvoices_.size(); ++i) {
+        try {
+            CheckInvoice(*uncheckedInvoices_[i]);
+        } catch (...) {
+            uncheckedInvoices_.erase(uncheckedInvoices_.begin(), uncheckedInvoices_.begin() + std::ptrdiff_t(i));
+            throw;
+        }
+    }
+    uncheckedInvoices_.clear();
+}
+
+void TSgbv::CheckTrip(const TLeistung& l) {
+    if (l.BruttoSum != l.PosSum)
+        throw Error("Summenprüfung Leistungen Rechnung=" + l.Rechnung->SaRechNr + " " + " Fall=" + l.Fall->VONum +
+                    " Leistung=" + FormatShortDate(l.Datum) + Format("b1=%d b2=%d", {l.BruttoSum, l.PosSum}));
+}
+
+void TSgbv::CheckCase(const TAbrechFall& c) {
+    if (c.BetragBrutto != c.SumBrutto) throw Error("Summenprüfung Fälle Rechnungsbetrag");
+    if (c.BetragZuZaSum != c.SumZuZa) throw Error("Summenprüfung Fälle Zuzabetrag");
+    kt_.ValidateIK(c.IKPat, "IKPatient");
+    if (c.IKPat != c.Rechnung->IKPAT) throw Error("Fall: PatientenIK nicht wie in Rechnung.");
+}
+
+void TSgbv::CheckInvoice(const TRechnung& r) {
+    if (r.RBetragNetto != r.SumNetto)
+        throw Error(Format("Summenprüfung Rechnung Netto: %d <> %d", {r.SumNetto, r.RBetragNetto}));
+    if (r.RBetragBrutto != r.SumBrutto)
+        throw Error(Format("Summenprüfung Rechnung Brutto: %d <> %d", {r.SumBrutto, r.RBetragBrutto}));
+    if (r.RBetragZuZa != r.SumZuZa) throw Error("Summenprüfung Rechnung ZuZa");
+    kt_.ValidateIK(r.IKKT, "IKKostenträger ");
+    kt_.ValidateIK(r.IKPAT, "IKKrankenkasse");
+    std::string found = kt_.GetDatenIKLog(r.IKKT, "", "", Now());
+    if (found != recipientIK_)
+        throw Error("TSGBV Rechnung: Daten-Empfaenger kann nicht bestätigt werden. Angegeben=" + recipientIK_ +
+                    " gefunden=" + found);
+    kt_.ValidateVerweis(r.IKPAT, r.IKKT);
+    // A single provider's invoice is billed with the trips of its own IK
+    // only; a trip of another provider (or without a provider IK) would be
+    // lost, so the invoice is refused.
+    if (rechnungsart_ == 1) {
+        for (const TLeistung* l : r.Leistungen)
+            if (Utf8Left(l->IKLE, 9) != Utf8Left(r.IKLE, 9))
+                throw Error("TSGBV Leistung eines anderen Leistungserbringers. Rechnung=" + r.SaRechNr +
+                            " Fall=" + l->Fall->VONum + " IKLE Leistung=" + l->IKLE + " IKLE Rechnung=" + r.IKLE);
+    }
+    PrepareLEListForRechnung(r);
+}
+
+void TSgbv::PrepareLEListForRechnung(const TRechnung& r) {
+    numberToIK_.clear();
+    ikToNumber_.clear();
+    for (const TLeistung* l : r.Leistungen) {
+        std::string k = Format("%4.4d", {l->EinzelReNr});
+        const std::string& i = l->IKLE;
+        auto byNumber = numberToIK_.find(k);
+        auto byIK = ikToNumber_.find(i);
+        if (byNumber == numberToIK_.end() && byIK == ikToNumber_.end()) {
+            numberToIK_.emplace(k, i);
+            ikToNumber_.emplace(i, k);
+            continue;
+        }
+        if (byNumber != numberToIK_.end() && byNumber->second != i)
+            throw Error("PrepareLEListForRechnung: EinzelReNr und IKLE nicht konsistent(1)");
+        if (byIK != ikToNumber_.end() && byIK->second != k)
+            throw Error("PrepareLEListForRechnung: EinzelReNr und IKLE nicht konsistent(2) ");
+    }
+    if (numberToIK_.empty())
+        throw Error("PrepareLEListForREchnung: Rechnung ohne Leistungen. Rechnung=" + r.SaRechNr);
+    if (numberToIK_.begin()->first != "0001")
+        throw Error("PrepareLEListForREchnung: Erste EinzelReNr ist nicht 1");
+    if (StrToIntDef(numberToIK_.rbegin()->first, -1) != int64_t(numberToIK_.size()))
+        throw Error("PrepareLEListForREchnung: Einzelrechnungsnummern nicht fortlaufend.");
+}
+
+std::string TSgbv::StatusKey(const TAbrechFall& c) const {
+    if (Blank(c.Status)) return "99";
+    std::vector<std::string> ch = Utf8Chars(c.Status);
+    if (VersionDateFrom20141001()) {
+        if (ch[0] == "1") return "11";
+        if (ch[0] == "3") return "31";
+        if (ch[0] == "5") return "51";
+        return "99";
+    }
+    if (ch.size() < 5) return "99";
+    const std::string& fifth = ch[4];
+    if (fifth.size() != 1) return "99";
+    char f = fifth[0];
+    if (f == '7' || f == '8') return "07";
+    if (f == '4' || f == '6') return "99";
+    if (std::string_view("1ADEKMS").find(f) != std::string_view::npos) return ch[0] + "1";
+    if (std::string_view("9CFLNPX").find(f) != std::string_view::npos) return ch[0] + "9";
+    return "99";
+}
+
+void TSgbv::EnsureOrder() {
+    if (!sortPending_) return;
+    // The last CheckData sorted the lists as they were then; records added
+    // later stand behind them in load order.
+    auto sortUpTo = [](auto& list, size_t n, auto less) { std::sort(list.begin(), list.begin() + std::ptrdiff_t(n), less); };
+    sortUpTo(invoiceOrder_, sortedInvoices_, InvoiceLess);
+    sortUpTo(caseOrder_, sortedCases_, CaseLess);
+    sortPending_ = false;
+}
+
+const std::vector<TRechnung*>& TSgbv::Rechnungen() {
+    EnsureOrder();
+    return invoiceOrder_;
+}
+
+const std::vector<TAbrechFall*>& TSgbv::Faelle() {
+    EnsureOrder();
+    return caseOrder_;
+}
+
+// ======================================================== messages
+
+void TSgbv::WriteUNB() {
+    ClearElements();
+    AddElement(6, "UNB", "UNB.0000");
+    AddElement(6, "UNOC:3", "UNB.0001");
+    AddElement(35, EscapeText(senderIK_), "UNB.0002");
+    AddElement(35, EscapeText(recipientIK_), "UNB.0003");
+    AddElement(13, FormatDate(created_) + ":" + FormatTime(created_), "UNB.0004");
+    AddElement(14, ZeroPad(reference_, 5), "UNB.0020");
+    AddElement(1, "E", "UNB.0005");
+    AddElement(14, EscapeText(logicalFileName_), "UNB.0026");
+    AddElement(1, EscapeText(testIndicator_), "UNB.0035");
+    EmitSegment(ComposeSegment());
+}
+
+void TSgbv::WriteUNZ() {
+    ClearElements();
+    AddElement(3, "UNZ", "UNZ.0000");
+    AddElement(6, ZeroPad(messageCounter_, 6), "UNZ.0036");
+    AddElement(14, ZeroPad(reference_, 5), "UNZ.0020");
+    EmitSegment(ComposeSegment());
+}
+
+void TSgbv::WriteUNH(const char* type) {
+    ++messageCounter_;
+    segmentCounter_ = 0;
+    ClearElements();
+    AddElement(3, "UNH", "UNH.001");
+    AddElement(14, ZeroPad(messageCounter_, 5), "UNH.002");
+    AddElement(15, Format("%s:%s:0:0", {type, version_}), "UNH.003");
+    EmitSegment(ComposeSegment());
+}
+
+void TSgbv::WriteUNT() {
+    ++segmentCounter_;
+    ClearElements();
+    AddElement(3, "UNT", "UNT.001");
+    AddElement(14, ZeroPad(segmentCounter_, 6), "UNT.002");
+    AddElement(14, ZeroPad(messageCounter_, 5), "UNT.003");
+    EmitSegment(ComposeSegment());
+    segmentCounter_ = 0;
+}
+
+void TSgbv::WriteFKTSlga(const TRechnung& r, bool collective) {
+    ClearElements();
+    AddElement(3, "FKT", "FKT.01");
+    AddElement(2, "01", "FKT.02");
+    AddElement(1, collective ? "J" : "", "FKT.03");
+    AddElement(9, EscapeText(collective ? senderIK_ : r.IKLE), "FKT.04");
+    AddElement(9, EscapeText(r.IKKT), "FKT.05");
+    AddElement(9, EscapeText(r.IKPAT), "FKT.06");
+    AddElement(9, EscapeText(senderIK_), "FKT.07");
+    EmitSegment(ComposeSegment());
+}
+
+void TSgbv::WriteFKTSlla(const TRechnung& r) {
+    ClearElements();
+    AddElement(3, "FKT", "FKT.01");
+    AddElement(2, "01", "FKT.02");
+    AddElement(1, "", "FKT.03");
+    AddElement(9, EscapeText(r.IKLE), "FKT.04");
+    AddElement(9, EscapeText(r.IKKT), "FKT.05");
+    AddElement(9, EscapeText(r.IKPAT), "FKT.06");
+    if (kind_ == 1) AddElement(9, EscapeText(senderIK_), "FKT.07");
+    EmitSegment(ComposeSegment());
+}
+
+void TSgbv::WriteREC(const TRechnung& r, const std::string& einzel) {
+    ClearElements();
+    AddElement(3, "REC", "REC.01");
+    AddElement(21, EscapeText(r.SaRechNr) + ":" + EscapeText(einzel), "REC.02");
+    AddElement(8, FormatDate(r.RechDatum), "REC.03");
+    AddElement(1, IntToStr(rechnungsart_), "REC.04");
+    EmitSegment(ComposeSegment());
+}
+
+// The three status-sum tables, refilled from the given trips: each trip adds
+// to "00" and then to the key of its case's status; keys keep the order in
+// which they were first added.
+void TSgbv::FillStatusSums(const std::vector<TLeistung*>& trips) {
+    statusSums_.clear();
+    auto add = [this](const std::string& key, int64_t b, int64_t z) {
+        auto it = std::find_if(statusSums_.begin(), statusSums_.end(), [&](const StatusSum& s) { return s.key == key; });
+        if (it == statusSums_.end()) it = statusSums_.insert(statusSums_.end(), StatusSum{key});
+        it->netto += b - z;
+        it->brutto += b;
+        it->zuza += z;
+    };
+    for (const TLeistung* l : trips) {
+        std::string key = StatusKey(*l->Fall);
+        add("00", l->BruttoSum, l->ZuZaBetrag);
+        add(key, l->BruttoSum, l->ZuZaBetrag);
+    }
+}
+
+void TSgbv::WriteGES(const TRechnung& r, const std::string* filter) {
+    std::vector<TLeistung*> trips;
+    for (TLeistung* l : r.Leistungen)
+        if (!filter || l->IKLE == *filter) trips.push_back(l);
+    FillStatusSums(trips);
+    for (const StatusSum& s : statusSums_) {
+        ClearElements();
+        AddElement(3, "GES", "GES.01");
+        AddElement(2, s.key, "GES.02");
+        AddElement(14, FormatAmount(s.netto), "GES.03");
+        AddElement(14, FormatAmount(s.brutto), "GES.04");
+        AddElement(14, FormatAmount(s.zuza), "GES.05");
+        EmitSegment(ComposeSegment());
+    }
+}
+
+void TSgbv::WriteNAM(const TRechnung& r) {
+    ClearElements();
+    AddElement(3, "NAM", "NAM.01");
+    AddElement(30, EscapeText(r.Name1), "NAM.02");
+    AddElement(30, EscapeText(r.Name2), "NAM.03");
+    AddElement(30, EscapeText(r.Name3), "NAM.04");
+    AddElement(30, EscapeText(r.Name4), "NAM.05");
+    EmitSegment(ComposeSegment());
+}
+
+void TSgbv::WriteSLLA(const TRechnung& r, const std::string& filter, const std::string& einzel,
+                      const std::vector<TAbrechFall*>& faelle) {
+    WriteFKTSlla(r);
+    WriteREC(r, einzel);
+    const int lfdMax = version_ == "06" ? 2 : 3;
+    for (TAbrechFall* c : faelle) {
+        std::vector<TLeistung*> trips;
+        for (TLeistung* l : c->Leistungen)
+            if (l->IKLE == filter) trips.push_back(l);
+        if (trips.empty()) continue;
+
+        ClearElements();
+        AddElement(3, "INV", "INV.01");
+        AddElement(12, EscapeText(c->VersNum), "INV.02");
+        AddElement(5, EscapeText(c->Status), "INV.03");
+        AddElement(1, "", "INV.04");
+        AddElement(10, EscapeText(c->VONum), "INV.05");
+        EmitSegment(ComposeSegment());
+
+        ClearElements();
+        AddElement(3, "NAD", "NAD.01");
+        AddElement(47, EscapeText(c->Nachname), "NAD.02");
+        AddElement(30, EscapeText(c->Vorname), "NAD.03");
+        AddElement(8, FormatDate(c->Geb), "NAD.04");
+        AddElement(30, EscapeText(c->Strasse), "NAD.05");
+        AddElement(7, EscapeText(c->Plz), "NAD.06");
+        AddElement(25, EscapeText(c->Ort), "NAD.07");
+        AddElement(3, EscapeText(c->Land), "NAD.08");
+        EmitSegment(ComposeSegment());
+
+        int lfd = 0;
+        for (TLeistung* lp : trips) {
+            TLeistung& l = *lp;
+            l.LfdNr = ++lfd;
+            ClearElements();
+            AddElement(3, "KTL", "KTL.01");
+            AddElement(lfdMax, IntToStr(l.LfdNr), "KTL.02");
+            AddElement(30, EscapeText(l.VON_STRASSE), "KTL.03");
+            AddElement(7, EscapeText(l.VON_PLZ), "KTL.04");
+            AddElement(3, EscapeText(l.VON_LAND), "KTL.05");
+            AddElement(25, EscapeText(l.VON_ORT), "KTL.06");
+            AddElement(30, EscapeText(l.NACH_STRASSE), "KTL.07");
+            AddElement(7, EscapeText(l.NACH_PLZ), "KTL.08");
+            AddElement(3, EscapeText(l.NACH_LAND), "KTL.09");
+            AddElement(25, EscapeText(l.NACH_ORT), "KTL.10");
+            EmitSegment(ComposeSegment());
+
+            for (const TTarifPosition* p : l.Positionen) {
+                ClearElements();
+                AddElement(3, "EKT", "EKT.01");
+                AddElement(8, EscapeText(p->Abrechnungscode) + ":" + EscapeText(p->TarifKennzeichen), "EKT.02");
+                AddElement(10, EscapeText(p->PosNum), "EKT.03");
+                AddElement(8, FormatQuantity(p->Menge), "EKT.04");
+                AddElement(14, FormatAmount(p->EPreis), "EKT.05");
+                AddElement(8, FormatDate(p->Datum), "EKT.06");
+                AddElement(14, FormatQuantity(double(l.KM)), "EKT.07");
+                AddElement(4, EscapeText(l.Zeit1), "EKT.08");
+                AddElement(4, EscapeText(l.Zeit2), "EKT.09");
+                AddElement(4, IntToStr(l.DAUER), "EKT.10");
+                EmitSegment(ComposeSegment());
+                if (!p->Text.empty()) {
+                    ClearElements();
+                    AddElement(3, "TXT", "TXT.01");
+                    AddElement(70, EscapeText(p->Text), "TXT.02");
+                    EmitSegment(ComposeSegment());
+                }
+            }
+            if (l.ZuZaBetrag != 0) {
+                ClearElements();
+                AddElement(3, "ZUK", "ZUK.01");
+                AddElement(lfdMax, IntToStr(l.LfdNr), "ZUK.02");
+                AddElement(14, FormatAmount(l.PosSum), "ZUK.03");
+                AddElement(2, EscapeText(l.ZuZaArt), "ZUK.04");
+                AddElement(14, FormatAmount(l.ZuZaBetrag), "ZUK.05");
+                EmitSegment(ComposeSegment());
+            }
+        }
+
+        ClearElements();
+        AddElement(3, "ZKT", "ZKT.01");
+        AddElement(9, EscapeText(Blank(c->BSN) ? std::string("999999999") : c->BSN), "ZKT.02");
+        AddElement(9, EscapeText(Trim(c->ArztN)), "ZKT.03");
+        AddElement(1, EscapeText(c->ZuzaKennz), "ZKT.04");
+        AddElement(8, FormatDate(c->VODatum), "ZKT.05");
+        AddElement(1, EscapeText(c->Unfall), "ZKT.06");
+        AddElement(1, EscapeText(c->BVG), "ZKT.07");
+        EmitSegment(ComposeSegment());
+
+        if (!c->GenZeich.empty() && !c->GenDatum.IsNull() && c->GenDatum.Value() > 0) {
+            ClearElements();
+            AddElement(3, "SKZ", "SKZ.01");
+            AddElement(20, EscapeText(c->GenZeich), "SKZ.02");
+            AddElement(8, FormatDate(c->GenDatum), "SKZ.03");
+            if (version_ == "08" || version_ == "09") AddElement(2, EscapeText(c->GenArt), "SKZ.04");
+            EmitSegment(ComposeSegment());
+        }
+
+        FillStatusSums(trips);
+        ClearElements();
+        AddElement(3, "BES", "BES.01");
+        AddElement(14, FormatAmount(statusSums_.front().brutto), "BES.02");
+        AddElement(14, FormatAmount(statusSums_.front().zuza), "BES.03");
+        EmitSegment(ComposeSegment());
+    }
+}
+
+void TSgbv::TakeAddressFrom(const TRechnung& r) {
+    if (!address_[0].empty()) return;
+    address_ = {r.Name1, r.Name2, r.Name3, r.Name4};
+}
+
+void TSgbv::Generate() {
+    ComputeSums();
+    EnsureOrder();
+    const std::vector<TRechnung*> invoices = invoiceOrder_;
+    // The cases of each invoice in the order of the case list.
+    std::vector<std::vector<TAbrechFall*>> casesOf(invoices_.size());
+    for (TAbrechFall* c : caseOrder_) casesOf[c->Rechnung->Seq].push_back(c);
+
+    if (rechnungsart_ == 1) {
+        WriteUNB();
+        for (TRechnung* r : invoices) {
+            TakeAddressFrom(*r);
+            const std::string filter = r->IKLE;
+            WriteUNH("SLGA");
+            WriteFKTSlga(*r, false);
+            WriteREC(*r, "0");
+            WriteGES(*r, &filter);
+            WriteNAM(*r);
+            WriteUNT();
+            WriteUNH("SLLA");
+            WriteSLLA(*r, filter, "0", casesOf[r->Seq]);
+            WriteUNT();
+        }
+        WriteUNZ();
+    } else if (rechnungsart_ == 3) {
+        WriteUNB();
+        for (TRechnung* r : invoices) {
+            WriteUNH("SLGA");
+            WriteFKTSlga(*r, true);
+            WriteREC(*r, "0");
+            WriteGES(*r, nullptr);
+            WriteNAM(*r);
+            WriteUNT();
+            TakeAddressFrom(*r);
+            PrepareLEListForRechnung(*r);
+            const std::map<std::string, std::string> singles = numberToIK_;
+            for (const auto& [number, ik] : singles) {
+                r->IKLE = ik;
+                r->EinzelRechNr = Cut(IntToStr(StrToIntDef(number, 0)), 6);
+                WriteUNH("SLGA");
+                WriteFKTSlga(*r, false);
+                WriteREC(*r, r->EinzelRechNr);
+                WriteGES(*r, &ik);
+                WriteNAM(*r);
+                WriteUNT();
+                WriteUNH("SLLA");
+                WriteSLLA(*r, ik, r->EinzelRechNr, casesOf[r->Seq]);
+                WriteUNT();
+            }
+        }
+        WriteUNZ();
+    }
+}
+
+// ======================================================== files
+
+void TSgbv::WriteFiles() {
+    if (filePath_.empty()) throw Error("TSGBV WriteFiles Handle nicht gesetzt.");
+    // All three texts are made before anything is written, so that a failing
+    // slip lookup leaves no half set of files behind.
+    std::string segments = Utf8ToCp1252(SegmentsText());
+    std::string log = Utf8ToCp1252(LogText());
+    std::string slip = Utf8ToCp1252(GetBegleitzettel());
+    AtomicWriteFile(filePath_, segments);
+    AtomicWriteFile(filePath_ + ".LOG", log);
+    AtomicWriteFile(filePath_ + ".BGL", slip);
+}
+
+std::string TSgbv::GetBegleitzettel() {
+    EnsureOrder();
+    std::string name = kt_.GetIKPretty(recipientIK_, false);
+    std::string address;
+    if (!invoiceOrder_.empty()) {
+        TKTInfo info = kt_.GetKTInfo(invoiceOrder_.front()->IKKT, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK,
+                                     Today());
+        if (!info.PapierIK.empty()) {
+            name = kt_.GetIKPretty(info.PapierIK, false);
+            address = kt_.GetAnschrift(info.PapierIK, "3");
+        } else {
+            address = kt_.GetAnschrift(recipientIK_, "3");
+        }
+    } else {
+        address = kt_.GetAnschrift(recipientIK_, "3");
+    }
+    // Postcode, town and street, split at blanks: the first word, the second
+    // word and the rest.
+    auto splitAt = [](const std::string& s, std::string& before, std::string& after) {
+        size_t p = s.find(' ');
+        before = p == std::string::npos ? "" : s.substr(0, p);
+        after = p == std::string::npos ? s : s.substr(p + 1);
+    };
+    std::string first, rest, second, street;
+    splitAt(address, first, rest);
+    splitAt(rest, second, street);
+
+    const std::string lb = kSlipBreak;
+    const std::string indent = "    ";
+    std::string t = " ";
+    for (int i = 0; i < 11; ++i) t += lb;
+    t += indent + name + lb;
+    t += indent + street + lb;
+    t += indent + first + " " + second + lb;
+    for (int i = 0; i < 6; ++i) t += lb;
+    t += "Begleitzettel" + lb + "-------------" + lb + lb;
+    if (!transferName_.empty()) t += Format("Transfer           %s", {transferName_}) + lb + lb;
+    t += "Empfänger          " + recipientIK_ + " " + kt_.GetKurzBez(recipientIK_) + lb + lb;
+
+    auto addressBlock = [&]() {
+        t += kLabelBlank + address_[0] + lb;
+        for (int i = 1; i < 4; ++i)
+            if (!address_[size_t(i)].empty()) t += kLabelBlank + address_[size_t(i)] + lb;
+        t += lb;
+    };
+    if (rechnungsart_ == 3) {
+        t += "Abrechnungszentrum " + senderIK_ + lb;
+        addressBlock();
+    }
+    t += lb;
+
+    std::vector<std::vector<TAbrechFall*>> casesOf(invoices_.size());
+    for (TAbrechFall* c : caseOrder_) casesOf[c->Rechnung->Seq].push_back(c);
+
+    const TRechnung* prev = nullptr;
+    for (const TRechnung* r : invoiceOrder_) {
+        if (!prev || r->IKLE != prev->IKLE) {
+            if (rechnungsart_ == 1) {
+                t += "Leistungserbringer " + senderIK_ + lb;
+                addressBlock();
+            } else if (rechnungsart_ != 3) {
+                throw Error("GetBegleitzettel: Rechnungsart ungültig.");
+            }
+        }
+        if (!prev || r->IKKT != prev->IKKT)
+            t += "     Kostenträger  " + r->IKKT + " " + kt_.GetKurzBez(r->IKKT) + lb;
+        t += "     Rechnung      " + r->SaRechNr + lb;
+        t += "     Rechnungdatum " + FormatDateTimeDE(r->RechDatum) + lb;
+        t += "     Forderung     " + PadLeft(FormatAmount(r->RBetragNetto), 5) + " Eur" + lb;
+        t += "     Krankenkasse  " + r->IKPAT + " " + kt_.GetKurzBez(r->IKPAT) + lb;
+        int k = 0;
+        for (const TAbrechFall* c : casesOf[r->Seq])
+            t += "     Beleg/Verord. " + Format("%2.2d ", {++k}) + Format("%10.10s", {c->VONum}) + " " +
+                 Format("%10.10s", {FormatDateTimeDE(c->VODatum)}) + " " + c->Nachname + lb;
+        t += lb;
+        t += "     Anzahl Belege    " + IntToStr(int64_t(casesOf[r->Seq].size())) + lb;
+        prev = r;
+    }
+    return t;
+}
+
+} // namespace brenvo
