@@ -394,7 +394,7 @@ int ZipFiles(const std::string& zipName, const std::string& rootDir, const std::
 int UnzipAll(const std::string& zipName, const std::string& targetDir, const ZipProgressHandler& progress) {
     ZipArchive archive;
     int err = 0;
-    archive.za = zip_open(zipName.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
+    archive.za = zip_open(zipName.c_str(), ZIP_RDONLY, &err);
     if (!archive.za) throw Error("Zip-Datei kann nicht geöffnet werden: " + zipName + " (" + ZipErrorText(err) + ")");
     struct stat tst;
     if (::stat(targetDir.c_str(), &tst) == 0 && !S_ISDIR(tst.st_mode))

@@ -32,7 +32,9 @@ struct UpdateDownloadParams {
 // until their operation ends (within the time limits of the server options),
 // calling OnChange at every progress step and over and over while they wait.
 // There the window repaints and handles pending events, so that Abort can be
-// pressed at any time.
+// pressed at any time. A Tick called while another one runs (a timer event
+// handled inside OnChange) does nothing; the object must outlive a running
+// Tick, so the window ends the dialog and frees it only after Tick returns.
 class UpdateDownload {
 public:
     enum class Result { None, Ok, Cancel };
