@@ -4,12 +4,16 @@
 #include <cmath>
 #include <cstring>
 
-#include <pugixml.hpp>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "../base/Cp1252.h"
 #include "../base/Error.h"
 #include "../base/Files.h"
 #include "../base/Strings.h"
+#include "XmlScanner.h"
 
 namespace brenvo::detail {
 
@@ -122,8 +126,9 @@ bool ReadTimeOfDay(const char* s, size_t n, int64_t& ms) {
     return true;
 }
 
-bool ReadValue(Kind kind, const char* s, Value& out) {
-    size_t n = std::strlen(s);
+bool ReadValue(Kind kind, std::string_view text, Value& out) {
+    const char* s = text.data();
+    size_t n = text.size();
     switch (kind) {
     case Kind::Text:
         out.emplace<std::string>(s, n);
@@ -154,8 +159,8 @@ bool ReadValue(Kind kind, const char* s, Value& out) {
         return true;
     }
     case Kind::Bool:
-        if (SameText(std::string_view(s, n), "TRUE") || std::strcmp(s, "1") == 0) out = true;
-        else if (SameText(std::string_view(s, n), "FALSE") || std::strcmp(s, "0") == 0) out = false;
+        if (SameText(text, "TRUE") || text == "1") out = true;
+        else if (SameText(text, "FALSE") || text == "0") out = false;
         else return false;
         return true;
     case Kind::Date: {
@@ -194,67 +199,107 @@ struct Level {
 
 class Reader {
 public:
-    explicit Reader(const std::string& name) : name_(name) {}
+    Reader(XmlScanner& x, const std::string& name) : x_(x), name_(name) {}
 
     [[noreturn]] void NotAPacket(const std::string& detail = {}) const {
         throw Error("Die Datei \"" + name_ + "\" ist kein XML-Datenpaket." + (detail.empty() ? "" : " (" + detail + ")"));
     }
 
-    void ReadFields(pugi::xml_node fieldsNode, Level& L) {
-        for (pugi::xml_node f = fieldsNode.child("FIELD"); f; f = f.next_sibling("FIELD")) {
+    // The whole document: the columns from METADATA, the rows from ROWDATA.
+    PacketData ReadDocument() {
+        if (x_.Next() != XmlScanner::Event::Start || x_.Name() != "DATAPACKET") NotAPacket();
+        Level top;
+        top.rowName = "ROW";
+        bool haveFields = false;
+        PacketData data;
+        while (x_.Next() == XmlScanner::Event::Start) {
+            if (x_.Name() == "METADATA") {
+                while (x_.Next() == XmlScanner::Event::Start) {
+                    if (x_.Name() == "FIELDS" && !haveFields) {
+                        ReadFields(top);
+                        haveFields = true;
+                    } else {
+                        x_.SkipElement();
+                    }
+                }
+            } else if (x_.Name() == "ROWDATA") {
+                if (!haveFields) NotAPacket("METADATA/FIELDS fehlt");
+                std::vector<RowPtr> rows = ReadRows(top);
+                if (data.rows.empty()) data.rows = std::move(rows);
+                else for (auto& r : rows) data.rows.push_back(std::move(r));
+            } else {
+                x_.SkipElement();
+            }
+        }
+        if (!haveFields) NotAPacket("METADATA/FIELDS fehlt");
+        x_.Next();   // the end of the text; fails on anything but comments and blanks
+        data.fields = std::move(top.fields);
+        return data;
+    }
+
+private:
+    // The FIELD elements of a FIELDS element just started.
+    void ReadFields(Level& L) {
+        while (x_.Next() == XmlScanner::Event::Start) {
+            if (x_.Name() != "FIELD") {
+                x_.SkipElement();
+                continue;
+            }
             FieldDef def;
-            def.name = f.attribute("attrname").value();
+            std::string type;
+            std::string_view an, av;
+            while (x_.NextAttribute(an, av)) {
+                std::string_view v = x_.Decode(av, scratch_);
+                if (an == "attrname") def.name = v;
+                else if (an == "fieldtype") type = v;
+                else if (an == "SUBTYPE") def.subtype = v;
+                else if (an == "WIDTH") std::from_chars(v.data(), v.data() + v.size(), def.width);
+            }
             if (def.name.empty()) NotAPacket("eine Spalte ohne attrname");
             for (const FieldDef& other : L.fields)
                 if (SameName(other.name, def.name))
                     throw Error("Die Datei \"" + name_ + "\" enthält die Spalte \"" + def.name + "\" mehrfach.");
-            std::string type = f.attribute("fieldtype").value();
             def.xmlType = type;
-            def.subtype = f.attribute("SUBTYPE").value();
             auto is = [&](std::initializer_list<const char*> names) {
                 for (const char* n : names)
                     if (SameText(type, n)) return true;
                 return false;
             };
-            if (is({"string", "string.uni"})) {
-                def.type = FieldType::String;
-                def.width = int(f.attribute("WIDTH").as_int(0));
-            } else if (is({"i1", "i2", "i4", "i8", "ui1", "ui2", "ui4", "ui8"})) {
-                def.type = FieldType::Integer;
-            } else if (is({"r8", "r4", "fixed", "fixedFMT"})) {
-                def.type = FieldType::Float;
-            } else if (is({"boolean"})) {
-                def.type = FieldType::Boolean;
-            } else if (is({"date", "time", "dateTime"})) {
-                def.type = FieldType::DateTime;
-            } else if (is({"bin.hex"})) {
-                def.type = FieldType::Memo;
-            } else if (is({"nested"})) {
-                def.type = FieldType::Nested;
-            } else {
+            if (is({"string", "string.uni"})) def.type = FieldType::String;
+            else if (is({"i1", "i2", "i4", "i8", "ui1", "ui2", "ui4", "ui8"})) def.type = FieldType::Integer;
+            else if (is({"r8", "r4", "fixed", "fixedFMT"})) def.type = FieldType::Float;
+            else if (is({"boolean"})) def.type = FieldType::Boolean;
+            else if (is({"date", "time", "dateTime"})) def.type = FieldType::DateTime;
+            else if (is({"bin.hex"})) def.type = FieldType::Memo;
+            else if (is({"nested"})) def.type = FieldType::Nested;
+            else
                 throw Error("Die Datei \"" + name_ + "\" enthält die Spalte \"" + def.name +
                             "\" mit dem unbekannten Typ \"" + type + "\".");
-            }
-            auto sub = std::make_unique<Level>();
+            if (def.type != FieldType::String) def.width = 0;
+            std::unique_ptr<Level> sub;
             if (def.type == FieldType::Nested) {
-                ReadFields(f.child("FIELDS"), *sub);
-                def.nested = sub->fields;
+                sub = std::make_unique<Level>();
                 sub->rowName = "ROW" + def.name;
             }
+            while (x_.Next() == XmlScanner::Event::Start) {
+                if (sub && x_.Name() == "FIELDS" && sub->fields.empty()) ReadFields(*sub);
+                else x_.SkipElement();
+            }
+            if (sub) def.nested = sub->fields;
             L.kinds.push_back(KindOf(def));
-            L.nestedSlot.push_back(def.type == FieldType::Nested ? int(L.nested.size()) : -1);
-            if (def.type == FieldType::Nested) L.nested.push_back(std::move(sub));
+            L.nestedSlot.push_back(sub ? int(L.nested.size()) : -1);
+            if (sub) L.nested.push_back(std::move(sub));
             L.fields.push_back(std::move(def));
         }
     }
 
     // The column an attribute or child element names; `hint` is where the
     // search starts (attributes usually follow the column order).
-    static int FindColumn(const Level& L, const char* name, size_t& hint) {
+    static int FindColumn(const Level& L, std::string_view name, size_t& hint) {
         size_t n = L.fields.size();
         for (size_t k = 0; k < n; ++k) {
             size_t i = (hint + k) % n;
-            if (std::strcmp(L.fields[i].name.c_str(), name) == 0) {
+            if (L.fields[i].name == name) {
                 hint = i + 1;
                 return int(i);
             }
@@ -264,40 +309,43 @@ public:
         return -1;
     }
 
-    RowPtr ReadRow(pugi::xml_node node, const Level& L, std::vector<char>& present, int& rowState) {
+    // One row element just started, with its nested rows.
+    RowPtr ReadRow(const Level& L, std::vector<char>& present, int& rowState) {
         auto r = std::make_unique<Row>();
         r->values.resize(L.fields.size());
         present.assign(L.fields.size(), 0);
         rowState = 0;
         size_t hint = 0;
-        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-            int c = FindColumn(L, a.name(), hint);
+        std::string_view an, av;
+        while (x_.NextAttribute(an, av)) {
+            int c = FindColumn(L, an, hint);
+            std::string_view v = x_.Decode(av, scratch_);
             if (c < 0) {
-                if (std::strcmp(a.name(), "RowState") == 0) rowState = a.as_int(0);
+                if (an == "RowState") std::from_chars(v.data(), v.data() + v.size(), rowState);
                 continue;   // unknown attributes are ignored
             }
             Kind k = L.kinds[size_t(c)];
             if (k == Kind::Nested) continue;
-            if (!ReadValue(k, a.value(), r->values[size_t(c)]))
+            if (!ReadValue(k, v, r->values[size_t(c)]))
                 throw Error("Die Datei \"" + name_ + "\" enthält in der Spalte \"" + L.fields[size_t(c)].name +
-                            "\" den ungültigen Wert \"" + a.value() + "\".");
+                            "\" den ungültigen Wert \"" + std::string(v) + "\".");
             present[size_t(c)] = 1;
         }
-        if (!L.nested.empty()) {
-            r->nested.resize(L.nested.size());
-            size_t childHint = 0;
-            for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-                if (child.type() != pugi::node_element) continue;
-                int c = FindColumn(L, child.name(), childHint);
-                if (c < 0 || L.nestedSlot[size_t(c)] < 0) continue;
-                size_t slot = size_t(L.nestedSlot[size_t(c)]);
-                const Level& sub = *L.nested[slot];
-                r->nested[slot] = MakeTable(sub, ReadRows(child, sub));
-                present[size_t(c)] = 1;
+        if (!L.nested.empty()) r->nested.resize(L.nested.size());
+        size_t childHint = 0;
+        while (x_.Next() == XmlScanner::Event::Start) {
+            int c = FindColumn(L, x_.Name(), childHint);
+            if (c < 0 || L.nestedSlot[size_t(c)] < 0) {
+                x_.SkipElement();
+                continue;
             }
-            for (size_t slot = 0; slot < r->nested.size(); ++slot)
-                if (!r->nested[slot]) r->nested[slot] = MakeTable(*L.nested[slot], {});
+            size_t slot = size_t(L.nestedSlot[size_t(c)]);
+            const Level& sub = *L.nested[slot];
+            r->nested[slot] = MakeTable(sub, ReadRows(sub));
+            present[size_t(c)] = 1;
         }
+        for (size_t slot = 0; slot < r->nested.size(); ++slot)
+            if (!r->nested[slot]) r->nested[slot] = MakeTable(*L.nested[slot], {});
         return r;
     }
 
@@ -307,18 +355,21 @@ public:
         return t;
     }
 
-    // The rows below `container`, with a change log merged: deleted rows
-    // dropped, an original image replaced by the modified image after it.
-    std::vector<RowPtr> ReadRows(pugi::xml_node container, const Level& L) {
+    // The rows inside the element just started, with a change log merged:
+    // deleted rows dropped, an original image replaced by the modified image
+    // that follows it.
+    std::vector<RowPtr> ReadRows(const Level& L) {
         std::vector<RowPtr> out;
         std::vector<char> present;
         Row* original = nullptr;
-        for (pugi::xml_node node = container.first_child(); node; node = node.next_sibling()) {
-            if (node.type() != pugi::node_element) continue;
-            const char* nm = node.name();
-            if (std::strcmp(nm, L.rowName.c_str()) != 0 && !SameText(nm, L.rowName)) continue;
+        while (x_.Next() == XmlScanner::Event::Start) {
+            std::string_view nm = x_.Name();
+            if (nm != L.rowName && !SameText(nm, L.rowName)) {
+                x_.SkipElement();
+                continue;
+            }
             int state = 0;
-            RowPtr r = ReadRow(node, L, present, state);
+            RowPtr r = ReadRow(L, present, state);
             if (state & 2) {   // deleted
                 original = nullptr;
                 continue;
@@ -339,8 +390,9 @@ public:
         return out;
     }
 
-private:
+    XmlScanner& x_;
     const std::string& name_;
+    std::string scratch_;
 };
 
 // The encoding named in the XML declaration; empty when there is none.
@@ -577,52 +629,75 @@ void WriteRows(std::string& out, const Table::Impl& t, std::string_view rowName,
 
 } // namespace
 
-std::string ReadPacketFile(const std::string& path) {
-    if (!FileExists(path)) throw Error("Die Datei \"" + path + "\" wurde nicht gefunden.");
-    try {
-        return ReadFileBytes(path);
-    } catch (const Error& e) {
-        throw Error("Die Datei \"" + path + "\" kann nicht gelesen werden: " + e.what());
+namespace {
+
+// A table file mapped into memory read-only; its pages come from the page
+// cache without being copied.
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& path) {
+        if (!FileExists(path)) throw Error("Die Datei \"" + path + "\" wurde nicht gefunden.");
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size > 0) {
+            void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (m != MAP_FAILED) {
+                data_ = m;
+                size_ = size_t(st.st_size);
+            }
+        }
+        if (fd >= 0) ::close(fd);
+        if (data_) return;
+        try {
+            copy_ = ReadFileBytes(path);
+        } catch (const Error& e) {
+            throw Error("Die Datei \"" + path + "\" kann nicht gelesen werden: " + e.what());
+        }
     }
+    ~MappedFile() {
+        if (data_) ::munmap(data_, size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    std::string_view Text() const { return data_ ? std::string_view(static_cast<const char*>(data_), size_) : copy_; }
+
+private:
+    void* data_ = nullptr;
+    size_t size_ = 0;
+    std::string copy_;
+};
+
+} // namespace
+
+PacketData ReadDataPacketFile(const std::string& path) {
+    MappedFile file(path);
+    return ReadDataPacket(file.Text(), path);
 }
 
-PacketData ReadDataPacket(std::string bytes, const std::string& name) {
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+PacketData ReadDataPacket(std::string_view bytes, const std::string& name) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
     std::string enc = DeclaredEncoding(bytes);
+    std::string converted;
     if (IsUtf8Name(enc)) {
         if (!ValidUtf8(bytes)) throw Error("Die Datei \"" + name + "\" ist nicht gültig in UTF-8 kodiert.");
     } else if (IsSingleByteName(enc)) {
         try {
-            bytes = ToUtf8(bytes, enc);
+            converted = ToUtf8(bytes, enc);
         } catch (const Error&) {
             throw Error("Die Datei \"" + name + "\" ist in der Zeichenkodierung \"" + enc + "\" nicht lesbar.");
         }
+        bytes = converted;
     } else {
         throw Error("Die Datei \"" + name + "\" hat die nicht unterstützte Zeichenkodierung \"" + enc + "\".");
     }
-
-    Reader reader(name);
-    pugi::xml_document doc;
-    pugi::xml_parse_result res =
-        doc.load_buffer_inplace(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8);
-    if (!res) {
-        size_t line = 1;
-        for (ptrdiff_t i = 0; i < res.offset && size_t(i) < bytes.size(); ++i)
-            if (bytes[size_t(i)] == '\n') ++line;
-        reader.NotAPacket("XML-Fehler in Zeile " + std::to_string(line));
+    XmlScanner scanner(bytes);
+    Reader reader(scanner, name);
+    try {
+        return reader.ReadDocument();
+    } catch (const XmlScanner::SyntaxError& e) {
+        reader.NotAPacket("XML-Fehler in Zeile " + std::to_string(e.line) + ": " + e.what);
     }
-    pugi::xml_node root = doc.document_element();
-    if (std::strcmp(root.name(), "DATAPACKET") != 0) reader.NotAPacket();
-    pugi::xml_node fields = root.child("METADATA").child("FIELDS");
-    if (!fields) reader.NotAPacket("METADATA/FIELDS fehlt");
-
-    Level top;
-    top.rowName = "ROW";
-    reader.ReadFields(fields, top);
-    PacketData data;
-    data.rows = reader.ReadRows(root.child("ROWDATA"), top);
-    data.fields = std::move(top.fields);
-    return data;
 }
 
 void WriteDataPacket(const Table::Impl& table, std::string& out) {

@@ -3,6 +3,7 @@
 // Reading and writing tables as XML data packets.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "TableImpl.h"
@@ -14,14 +15,12 @@ struct PacketData {
     std::vector<RowPtr> rows;   // in file order, change log merged
 };
 
-// The bytes of a table file; fails with Error naming the file when it is
-// missing or cannot be read.
-std::string ReadPacketFile(const std::string& path);
-
-// Parses a data packet (the buffer is parsed in place). Fails with Error
-// naming `name` when the text is not a data packet, a column is defined
-// twice or a value cannot be read.
-PacketData ReadDataPacket(std::string bytes, const std::string& name);
+// Parses a data packet. Fails with Error naming `name` when the text is not
+// a data packet, a column is defined twice or a value cannot be read.
+PacketData ReadDataPacket(std::string_view bytes, const std::string& name);
+// The same for a file; fails with Error naming the file when it is missing
+// or cannot be read.
+PacketData ReadDataPacketFile(const std::string& path);
 
 // Appends the table (all rows, in the order of loading and insertion) as a
 // UTF-8 data packet without change log.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 
 #include "../base/Error.h"
 #include "../base/Files.h"
@@ -244,17 +245,6 @@ struct KeyLess {
     }
 };
 
-struct KeyOnlyLess {
-    const std::vector<int>& cols;
-    bool operator()(const Row* a, const Row* b) const {
-        for (int c : cols) {
-            int r = CompareValues(a->values[size_t(c)], b->values[size_t(c)]);
-            if (r != 0) return r < 0;
-        }
-        return false;
-    }
-};
-
 std::vector<Row*>& Vis(Impl& I) { return I.filtering ? I.view : I.order; }
 const std::vector<Row*>& Vis(const Impl& I) { return I.filtering ? I.view : I.order; }
 
@@ -308,13 +298,65 @@ void Notify(Impl& I, TableEvent ev, Table::Bookmark b) {
         if (l) l(ev, b);
 }
 
+// A number whose order agrees with the order of the first key column's values
+// (null lowest); equal numbers leave the decision to the full comparison.
+uint64_t SortPrefix(const Value& v) {
+    switch (v.index()) {
+    case 1: {
+        const std::string& s = std::get<std::string>(v);
+        uint64_t p = 0;
+        for (size_t i = 0; i < 8; ++i) p = (p << 8) | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0u);
+        return p;
+    }
+    case 2: return uint64_t(std::get<int64_t>(v)) ^ (uint64_t(1) << 63);
+    case 4: return std::get<bool>(v) ? 2 : 1;
+    case 3:
+    case 5: {
+        double d = v.index() == 3 ? std::get<double>(v) : std::get<TDateTime>(v).Value();
+        if (d == 0.0) d = 0.0;   // -0 and +0 are equal
+        uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        return (bits & (uint64_t(1) << 63)) ? ~bits : bits | (uint64_t(1) << 63);
+    }
+    }
+    return 0;
+}
+
 void RebuildOrder(Impl& I) {
     I.order.clear();
     I.order.reserve(I.rows.size());
-    for (auto& r : I.rows) I.order.push_back(r.get());
-    // The rows stand in the order of loading and insertion; a stable sort on
-    // the keys keeps that order among equal keys.
-    if (!I.keyCols.empty()) std::stable_sort(I.order.begin(), I.order.end(), KeyOnlyLess{I.keyCols});
+    if (I.keyCols.empty()) {
+        for (auto& r : I.rows) I.order.push_back(r.get());
+        return;
+    }
+    // Sorted by the keys, then by the position in the order of loading and
+    // insertion, which makes the sort stable. Most comparisons are decided by
+    // a number taken from the first key, without reaching into the rows.
+    struct Item {
+        uint64_t prefix;
+        Row* row;
+    };
+    std::vector<Item> items;
+    items.reserve(I.rows.size());
+    size_t first = size_t(I.keyCols.front());
+    size_t kind = 0;
+    bool mixed = false;
+    for (auto& r : I.rows) {
+        const Value& v = r->values[first];
+        if (v.index() != 0 && v.index() != kind) {
+            if (kind != 0) mixed = true;
+            kind = v.index();
+        }
+        items.push_back({SortPrefix(v), r.get()});
+    }
+    if (mixed)   // values of several kinds: the numbers would not agree
+        for (Item& it : items) it.prefix = 0;
+    KeyLess less{I.keyCols};
+    std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        return less(a.row, b.row);
+    });
+    for (const Item& it : items) I.order.push_back(it.row);
 }
 
 // Re-evaluates the filter of every row when `evaluate`, otherwise reuses the
@@ -700,12 +742,12 @@ void Adopt(Table& t, detail::PacketData data) {
 } // namespace
 
 void Table::LoadFromFile(const std::string& path) {
-    Adopt(*this, detail::ReadDataPacket(detail::ReadPacketFile(path), path));
+    Adopt(*this, detail::ReadDataPacketFile(path));
     d->fileName = path;
 }
 
 void Table::LoadFromXml(std::string_view xml, const std::string& nameForMessages) {
-    Adopt(*this, detail::ReadDataPacket(std::string(xml), nameForMessages));
+    Adopt(*this, detail::ReadDataPacket(xml, nameForMessages));
 }
 
 namespace {

@@ -241,6 +241,54 @@ TEST(DataPacketRead, DeclaredSingleByteEncodings) {
     EXPECT_EQ(t.AsString("NAME"), "Grüß");
 }
 
+TEST(DataPacketRead, XmlSyntaxAsOtherWritersUseIt) {
+    // Comments, processing instructions, a document type, single quotes,
+    // entities and line ends inside values, unknown elements.
+    std::string xml =
+        "\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8'?>\n<!DOCTYPE DATAPACKET>\n<!-- Kopf -->\n"
+        "<DATAPACKET Version='2.0'><METADATA><FIELDS>"
+        "<FIELD attrname='NAME' fieldtype='string' WIDTH='40'><!-- x --></FIELD>"
+        "<FIELD attrname = \"N\" fieldtype = \"i4\" />"
+        "</FIELDS><PARAMS/><EXTRA><FIELDS/></EXTRA></METADATA>"
+        "<ROWDATA><?pi data?><ROW NAME='a&apos;b &#x20AC;&#8364; &lt;x&gt;' N='1'><![CDATA[<ROW N='9'/>]]></ROW>"
+        "<ROW NAME=\"Zeile&#13;&#10;zwei\r\nmit\tTab\" N=\"2\"/><OTHER N='7'/></ROWDATA></DATAPACKET>\n<!-- Ende -->\n";
+    Table t;
+    t.LoadFromXml(xml, "syntax.xml");
+    ASSERT_EQ(t.RecordCount(), 2);
+    t.First();
+    EXPECT_EQ(t.AsString("NAME"), "a'b €€ <x>");
+    t.Next();
+    EXPECT_EQ(t.AsString("NAME"), "Zeile\r\nzwei mit Tab");   // literal line ends and tabs read as blanks
+}
+
+TEST(DataPacketRead, MalformedXmlIsNoDataPacketAndNamesTheLine) {
+    const std::string head = "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"A\" fieldtype=\"string\" WIDTH=\"5\"/>"
+                             "</FIELDS></METADATA>\n<ROWDATA>\n";
+    const char* bodies[] = {
+        "<ROW A=\"1\">\n</ROWDATA></DATAPACKET>",            // crossed elements
+        "<ROW A=\"1\"/>\n</ROWDATA>",                          // root not closed
+        "<ROW A=\"1\"/>\n</ROWDATA></DATAPACKET><X/>",        // second root
+        "<ROW A=\"&nbsp;\"/>\n</ROWDATA></DATAPACKET>",      // unknown entity
+        "<ROW A=1/>\n</ROWDATA></DATAPACKET>",                // value without quotes
+        "<ROW A=\"a<b\"/>\n</ROWDATA></DATAPACKET>",         // < in a value
+        "<ROW A=\"1\"B=\"2\"/>\n</ROWDATA></DATAPACKET>",    // no blank between attributes
+        "<ROW A=\"1\"/>\n</ROWDATA></DATAPACKET>text",        // text after the root
+        "<ROW A=\"&#0;\"/>\n</ROWDATA></DATAPACKET>",        // no character 0
+    };
+    for (const char* body : bodies) {
+        Table t({FieldDef::Int("KEEP")});
+        std::string msg = MessageOf([&] { t.LoadFromXml(head + body, "f.xml"); });
+        EXPECT_NE(msg.find("Die Datei \"f.xml\" ist kein XML-Datenpaket. (XML-Fehler in Zeile "), std::string::npos)
+            << body << ": " << msg;
+        EXPECT_EQ(t.FieldIndex("KEEP"), 0);
+    }
+    EXPECT_NE(MessageOf([&] { Table().LoadFromXml(head + "<ROW A=\"x\" A=\"y\"", "f.xml"); }).find("Zeile 3"),
+              std::string::npos);
+    EXPECT_EQ(MessageOf([] { Table().LoadFromXml("", "leer.xml"); }).find("Die Datei \"leer.xml\" ist kein XML-Datenpaket."), 0u);
+    EXPECT_NE(MessageOf([] { Table().LoadFromXml("<DATAPACKET><ROWDATA/></DATAPACKET>", "f.xml"); }).find("METADATA/FIELDS fehlt"),
+              std::string::npos);
+}
+
 TEST(DataPacketRead, ChangeLogIsMergedOnLoad) {
     std::string fields =
         "<FIELD attrname=\"ID\" fieldtype=\"i4\"/><FIELD attrname=\"NAME\" fieldtype=\"string\" WIDTH=\"20\"/>"
