@@ -256,6 +256,7 @@ private:
                 else if (an == "WIDTH") std::from_chars(v.data(), v.data() + v.size(), def.width);
             }
             if (def.name.empty()) NotAPacket("eine Spalte ohne attrname");
+            if (!IsXmlName(def.name)) NotAPacket("ungültiger Spaltenname \"" + def.name + "\"");
             for (const FieldDef& other : L.fields)
                 if (SameName(other.name, def.name))
                     throw Error("Die Datei \"" + name_ + "\" enthält die Spalte \"" + def.name + "\" mehrfach.");

@@ -661,13 +661,23 @@ std::unique_ptr<Table> Table::Clone() const {
 // ---------------------------------------------------------------------------
 // Structure and state
 
-void Table::CreateDataSet(std::vector<FieldDef> fields) {
+namespace {
+// Column names must be unique (ignoring case) and usable as attribute names
+// of the table file, in nested tables too.
+void CheckColumns(const std::vector<FieldDef>& fields) {
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (Trim(fields[i].name).empty()) throw Error("Eine Spalte hat keinen Namen.");
+        if (!detail::IsXmlName(fields[i].name))
+            throw Error("Der Spaltenname \"" + fields[i].name + "\" ist ungültig.");
         for (size_t j = 0; j < i; ++j)
             if (detail::SameName(fields[i].name, fields[j].name))
                 throw Error("Die Spalte \"" + fields[i].name + "\" ist mehrfach definiert.");
+        if (fields[i].type == FieldType::Nested) CheckColumns(fields[i].nested);
     }
+}
+} // namespace
+
+void Table::CreateDataSet(std::vector<FieldDef> fields) {
+    CheckColumns(fields);
     d->Install(std::move(fields), {});
     RebuildView(*this, *d, true);
     PositionOn(*d, nullptr);

@@ -58,6 +58,9 @@ using RowPtr = std::unique_ptr<Row>;
 // Text columns compare a null value like "" when searching and filtering.
 inline bool IsTextType(FieldType t) { return t == FieldType::String || t == FieldType::Memo; }
 
+// A name that can stand as an element or attribute name in XML.
+bool IsXmlName(std::string_view s);
+
 // The data-packet type a column is written with ("string", "i4", "dateTime", ...).
 std::string EffectiveXmlType(const FieldDef& f);
 

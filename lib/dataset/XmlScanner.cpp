@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "TableImpl.h"
+
 namespace brenvo::detail {
 
 namespace {
@@ -35,12 +37,23 @@ void AppendCodePoint(std::string& out, unsigned cp) {
     }
 }
 
+const char* FindChar(const char* p, const char* end, char c) {
+    return p < end ? static_cast<const char*>(std::memchr(p, c, size_t(end - p))) : nullptr;
+}
+
 const char* Find(const char* p, const char* end, std::string_view what) {
     auto it = std::search(p, end, what.begin(), what.end());
     return it == end ? nullptr : it;
 }
 
 } // namespace
+
+bool IsXmlName(std::string_view s) {
+    if (s.empty() || !IsNameStart(static_cast<unsigned char>(s[0]))) return false;
+    for (char c : s)
+        if (!IsNameChar(static_cast<unsigned char>(c))) return false;
+    return true;
+}
 
 XmlScanner::XmlScanner(std::string_view text) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
 
@@ -76,7 +89,7 @@ XmlScanner::Event XmlScanner::Next() {
         return Event::End;
     }
     for (;;) {
-        const char* lt = static_cast<const char*>(std::memchr(p_, '<', size_t(end_ - p_)));
+        const char* lt = FindChar(p_, end_, '<');
         const char* textEnd = lt ? lt : end_;
         if (open_.empty()) {
             for (const char* q = p_; q < textEnd; ++q)
@@ -111,8 +124,8 @@ XmlScanner::Event XmlScanner::Next() {
         }
         if (rest.starts_with("<!DOCTYPE")) {
             if (rootSeen_) Fail(p_, "DOCTYPE an falscher Stelle");
-            const char* gt = static_cast<const char*>(std::memchr(p_, '>', size_t(end_ - p_)));
-            const char* br = static_cast<const char*>(std::memchr(p_, '[', size_t(end_ - p_)));
+            const char* gt = FindChar(p_, end_, '>');
+            const char* br = FindChar(p_, end_, '[');
             if (!gt) Fail(p_, "DOCTYPE nicht abgeschlossen");
             if (br && br < gt) Fail(p_, "DOCTYPE mit eigenen Definitionen wird nicht unterstützt");
             p_ = gt + 1;
@@ -171,9 +184,9 @@ bool XmlScanner::NextAttribute(std::string_view& name, std::string_view& rawValu
     SkipSpace();
     if (p_ >= end_ || (*p_ != '"' && *p_ != '\'')) Fail(p_, "Attributwert ohne Anführungszeichen");
     char quote = *p_++;
-    const char* e = static_cast<const char*>(std::memchr(p_, quote, size_t(end_ - p_)));
+    const char* e = FindChar(p_, end_, quote);
     if (!e) Fail(at, "Attributwert nicht abgeschlossen");
-    if (std::memchr(p_, '<', size_t(e - p_))) Fail(at, "\"<\" in einem Attributwert");
+    if (FindChar(p_, e, '<')) Fail(at, "\"<\" in einem Attributwert");
     rawValue = std::string_view(p_, size_t(e - p_));
     p_ = e + 1;
     if (p_ < end_ && !IsSpace(*p_) && *p_ != '/' && *p_ != '>') Fail(p_, "ungültiges Zeichen im Tag");

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "common/TempDir.h"
 #include "lib/base/DateTime.h"
@@ -287,6 +288,22 @@ TEST(DataPacketRead, MalformedXmlIsNoDataPacketAndNamesTheLine) {
     EXPECT_EQ(MessageOf([] { Table().LoadFromXml("", "leer.xml"); }).find("Die Datei \"leer.xml\" ist kein XML-Datenpaket."), 0u);
     EXPECT_NE(MessageOf([] { Table().LoadFromXml("<DATAPACKET><ROWDATA/></DATAPACKET>", "f.xml"); }).find("METADATA/FIELDS fehlt"),
               std::string::npos);
+}
+
+TEST(DataPacketRead, EveryTruncationOfAFileFailsCleanly) {
+    // Each cut-off copy lies in a buffer of its exact size, so that reading
+    // past its end would be caught by the address sanitizer.
+    std::string full = kAllTypes;
+    for (size_t n = 0; n + 1 < full.size(); ++n) {   // all but the final line end
+        std::vector<char> buf(full.begin(), full.begin() + std::ptrdiff_t(n));
+        Table t;
+        try {
+            t.LoadFromXml(std::string_view(buf.data(), buf.size()), "kurz.xml");
+            ADD_FAILURE() << "read a file cut at " << n;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("kurz.xml"), std::string::npos);
+        }
+    }
 }
 
 TEST(DataPacketRead, ChangeLogIsMergedOnLoad) {

@@ -94,6 +94,9 @@ TEST(TableStructure, ColumnNamesIgnoreCaseAndDuplicatesAreRefused) {
     EXPECT_FALSE(t.HasField("K_IK2"));
     EXPECT_THROW(t.Field(2), Error);
     EXPECT_THROW(Table({FieldDef::Int("A"), FieldDef::Str("a", 3)}), Error);
+    EXPECT_THROW(Table({FieldDef::NestedF("N", {FieldDef::Int("X"), FieldDef::Int("x")})}), Error);
+    EXPECT_THROW(Table({FieldDef::Int("mit Blank")}), Error);   // could not stand in a table file
+    EXPECT_THROW(Table({FieldDef::Int("")}), Error);
     try {
         t.AsString("NOPE");
         FAIL();
