@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -249,17 +250,44 @@ TDateTime FileLastWriteTime(const std::string& path) {
     return FromTimeT(int64_t(st.st_mtim.tv_sec), int(st.st_mtim.tv_nsec));
 }
 
-TDateTime FileCreationTime(const std::string& path) {
+namespace {
+
+// Birth time where the file system reports one, otherwise last-write time.
+bool CreationTimeSpec(const std::string& path, int64_t& sec, int& nsec) {
 #ifdef STATX_BTIME
     struct statx stx;
-    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx) == 0) {
-        if (stx.stx_mask & STATX_BTIME) return FromTimeT(int64_t(stx.stx_btime.tv_sec), int(stx.stx_btime.tv_nsec));
-        return FromTimeT(int64_t(stx.stx_mtime.tv_sec), int(stx.stx_mtime.tv_nsec));
-    }
-    return TDateTime();
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx) != 0) return false;
+    const auto& ts = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
+    sec = int64_t(ts.tv_sec);
+    nsec = int(ts.tv_nsec);
+    return true;
 #else
-    return FileLastWriteTime(path);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    sec = int64_t(st.st_mtim.tv_sec);
+    nsec = int(st.st_mtim.tv_nsec);
+    return true;
 #endif
+}
+
+} // namespace
+
+TDateTime FileCreationTime(const std::string& path) {
+    int64_t sec = 0;
+    int nsec = 0;
+    if (!CreationTimeSpec(path, sec, nsec)) return TDateTime();
+    return FromTimeT(sec, nsec);
+}
+
+TDateTime FileCreationTimeUtc(const std::string& path) {
+    int64_t sec = 0;
+    int nsec = 0;
+    if (!CreationTimeSpec(path, sec, nsec)) return TDateTime();
+    std::time_t t = std::time_t(sec);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                          tm.tm_sec > 59 ? 59 : tm.tm_sec, nsec / 1000000);
 }
 
 bool SetFileLastWriteTime(const std::string& path, TDateTime t) {

@@ -49,6 +49,8 @@ TDateTime FileLastWriteTime(const std::string& path); // null when missing
 // The file system's birth time where it reports one (statx), otherwise the
 // last-write time; null when missing.
 TDateTime FileCreationTime(const std::string& path);
+// The same moment in coordinated universal time (not converted to local time).
+TDateTime FileCreationTimeUtc(const std::string& path);
 bool SetFileLastWriteTime(const std::string& path, TDateTime t);
 
 // File-name masks with '*' and '?', compared ignoring letter case

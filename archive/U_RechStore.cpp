@@ -1,0 +1,223 @@
+#include "archive/U_RechStore.h"
+
+#include <algorithm>
+
+#include "lib/base/Error.h"
+#include "lib/base/Files.h"
+#include "lib/base/Format.h"
+#include "lib/base/Strings.h"
+
+namespace brenvo {
+
+namespace {
+
+// Index slots.
+constexpr int kByNumber = 0;
+constexpr int kByFile = 1;
+constexpr int kByHandle = 2;
+constexpr int kById = 3;
+
+FieldDef Typed(FieldDef f, const char* xmlType) {
+    f.xmlType = xmlType;
+    return f;
+}
+
+} // namespace
+
+std::vector<FieldDef> TRechStore::DefaultFields() {
+    return {Typed(FieldDef::Int("R_ID"), "i4"),
+            FieldDef::Str("R_NUMMER", 14),
+            Typed(FieldDef::Date("R_DATUM"), "dateTime"),
+            Typed(FieldDef::Money("R_BETRAG"), "r8"),
+            FieldDef::Str("R_FILENAME", 255),
+            FieldDef::Str("R_HANDLE", 40)};
+}
+
+TRechStore::TRechStore()
+    : table_(DefaultFields()),
+      index_(table_, {{"R_NUMMER", TableKeyIndex::Kind::Exact},
+                      {"R_FILENAME", TableKeyIndex::Kind::FoldCase},
+                      {"R_HANDLE", TableKeyIndex::Kind::Exact},
+                      {"R_ID", TableKeyIndex::Kind::Integer}}) {
+    InstallRemovalRule();
+}
+
+TRechStore::~TRechStore() = default;
+
+void TRechStore::InitStore(const std::string& importDir, const std::string& archiveDir, TArchiveCallback callback) {
+    importDir_ = importDir;
+    archiveDir_ = archiveDir;
+    callback_ = std::move(callback);
+    table_.Close();
+    table_.CreateDataSet(DefaultFields());
+    fileName_.clear();
+    InstallRemovalRule();
+    index_.Rebuild();
+}
+
+void TRechStore::InstallRemovalRule() {
+    table_.BeforeDelete = [this](Table& t) {
+        const int64_t id = t.AsInteger("R_ID");
+        const std::string name = t.AsString("R_FILENAME");
+        Notify("offen", id, name);
+        if (!name.empty()) CopyFileTo(PathJoin(archiveDir_, name), PathJoin(importDir_, name), false);
+    };
+}
+
+void TRechStore::Notify(const std::string& action, int64_t value, const std::string& text) {
+    if (callback_) callback_(this, action, value, text);
+}
+
+void TRechStore::Load(const std::string& fileName) {
+    table_.LoadFromFile(fileName);
+    // Only a file that was read is written back: a table that failed to load
+    // must never be saved over its file.
+    fileName_ = fileName;
+    index_.Rebuild();
+    index_.ForEach([this](TableKeyIndex::Bookmark, const std::vector<std::string>& values) {
+        if (auto id = ParseInt(values[kById])) lastId_ = std::max(lastId_, *id);
+    });
+}
+
+void TRechStore::Save() {
+    if (!table_.Active()) return;
+    if (fileName_.empty()) throw Error("TRechStore Save: keine Tabellendatei geladen");
+    table_.MergeChangeLog();
+    table_.SaveToFile(fileName_);
+}
+
+void TRechStore::CheckNotArchived(const std::string& number) {
+    if (index_.Contains(kByNumber, number)) throw Error("TRechStore Rechnung bereits vorhanden ");
+}
+
+void TRechStore::AppendRow(const std::string& number, TDateTime date, double amount, const std::string& fileName,
+                           const std::string& handle) {
+    const int64_t id = lastId_ + 1;
+    table_.Append();
+    try {
+        table_.SetInteger("R_ID", id);
+        table_.SetString("R_NUMMER", number);
+        table_.SetDateTime("R_DATUM", date);
+        table_.SetFloat("R_BETRAG", amount);
+        table_.SetString("R_FILENAME", fileName);
+        table_.SetString("R_HANDLE", handle);
+        table_.Post();
+    } catch (...) {
+        table_.Cancel();
+        throw;
+    }
+    lastId_ = id;
+}
+
+void TRechStore::AddBilled(const Table& invoice, const std::string& fileName, const std::string& handle) {
+    const std::string number = invoice.AsString("SaRechNr");
+    CheckNotArchived(number);
+
+    // The job deletes the source once this returns, so the archived copy must
+    // be complete before the row exists.
+    const std::string source = PathJoin(importDir_, fileName);
+    const std::string target = PathJoin(archiveDir_, fileName);
+    const int64_t size = FileSize(source);
+    if (size < 0 || !CopyFileTo(source, target, false) || FileSize(target) != size)
+        throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden", {source, target}));
+
+    AppendRow(number, invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"), fileName, handle);
+    Notify("insert", lastId_, fileName);
+    Notify("bearbeitet", lastId_, fileName);
+}
+
+void TRechStore::AddRebuilt(const Table& invoice, const std::string& fileName, const std::string& handle) {
+    const std::string number = invoice.AsString("SaRechNr");
+    CheckNotArchived(number);
+    AppendRow(number, invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"), fileName, handle);
+}
+
+void TRechStore::AddManual(const std::string& path, const std::string& number, double amount, TDateTime date) {
+    const std::string target = PathJoin(archiveDir_, ExtractFileName(path));
+    CheckNotArchived(number);
+    if (!CopyFileTo(path, target, false))
+        throw Error(Format("Datei %s konnte nicht nach %s kopiert werden", {path, target}));
+    AppendRow(number, date, amount, ExtractFileName(target), "");
+}
+
+bool TRechStore::IsArchivedFile(const std::string& fileName) { return index_.Contains(kByFile, fileName); }
+
+int TRechStore::CleanupFiles() {
+    const std::vector<std::string> files = ListFiles(archiveDir_, "*.XML");
+    const int n = int(files.size());
+    int deleted = 0;
+    for (int i = 0; i < n; ++i) {
+        const std::string& name = files[size_t(i)];
+        std::string text;
+        if (index_.ContainsExact(kByFile, name)) {
+            text = Format("%d/%d, Rechnung bearbeiten %s", {i, n - 1, name});
+        } else if (DeleteFile(PathJoin(archiveDir_, name))) {
+            ++deleted;
+            text = Format("%d/%d, Rechnung löschen OK %s", {i, n - 1, name});
+        } else {
+            text = Format("%d/%d, Rechnung löschen FEHLER %s", {i, n - 1, name});
+        }
+        Notify("progressnolog", EncodeProgress(i, n), text);
+    }
+    return deleted;
+}
+
+void TRechStore::FindUnlistedFiles(int days, std::vector<std::string>& list) {
+    list.clear();
+    const std::vector<std::string> files = ListFiles(archiveDir_, "*.XML");
+    const int n = int(files.size());
+    const TDateTime since = IncDays(Now(), -days);
+    for (int i = 0; i < n; ++i) {
+        const std::string& name = files[size_t(i)];
+        Notify("progressnolog", EncodeProgress(i, n), Format("%d/%d, Rechnung bearbeiten", {i, n - 1}));
+        const std::string path = PathJoin(archiveDir_, name);
+        if (FileExists(path) && FileLastWriteTime(path) > since && !index_.ContainsExact(kByFile, name))
+            list.push_back(name);
+    }
+}
+
+void TRechStore::PurgeOlderThan(int days) {
+    PurgeByDate(table_, index_, "R_DATUM", IncDays(Now(), -days), [this](int k, int n, int removed, bool) {
+        Notify("progressnolog", EncodeProgress(k, n), Format("%d/%d, Rechnung gelöscht %d", {k, n, removed}));
+    });
+}
+
+bool TRechStore::LocateByNumber(const std::string& number) { return index_.GotoFirst(kByNumber, number); }
+
+bool TRechStore::LocateByHandle(const std::string& handle) { return index_.GotoFirst(kByHandle, handle); }
+
+bool TRechStore::LocateByFileName(const std::string& fileName) { return index_.GotoFirst(kByFile, fileName); }
+
+bool TRechStore::LinkHandle(const std::string& number, const std::string& handle) {
+    UnfilteredScope all(table_, index_);
+    if (!index_.GotoFirst(kByNumber, number)) return false;
+    table_.Edit();
+    try {
+        table_.SetString("R_HANDLE", handle);
+        table_.Post();
+    } catch (...) {
+        table_.Cancel();
+        throw;
+    }
+    return true;
+}
+
+void TRechStore::DeleteCurrent() { table_.Delete(); }
+
+bool TRechStore::ReturnInvoice(const std::string& number) {
+    UnfilteredScope all(table_, index_);
+    if (!index_.GotoFirst(kByNumber, number)) return false;
+    const std::string name = table_.AsString("R_FILENAME");
+    const std::string archived = PathJoin(archiveDir_, name);
+    // Without its archived copy the row is the only trace of the invoice: keep it.
+    if (name.empty() || !FileExists(archived))
+        throw Error(Format("TRechStore Rechnung %s kann nicht zurückgegeben werden, Datei %s fehlt",
+                           {number, archived}));
+    table_.Delete();
+    const std::string returned = PathJoin(importDir_, name);
+    if (!FileExists(returned))
+        throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden", {archived, returned}));
+    return true;
+}
+
+} // namespace brenvo

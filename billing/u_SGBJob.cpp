@@ -1,0 +1,163 @@
+#include "billing/u_SGBJob.h"
+
+#include <algorithm>
+
+#include "archive/U_AuftragStore.h"
+#include "archive/U_RechStore.h"
+#include "billing/InvoiceDocument.h"
+#include "costbearer/U_SGBKTStore.h"
+#include "lib/base/Error.h"
+#include "lib/base/Files.h"
+#include "lib/base/Strings.h"
+
+namespace brenvo {
+
+TSGBJob::TSGBJob(TSGBKTStore& costBearers, TRechStore& invoiceArchive, TAuftragSTore& orderArchive,
+                 TEinrichtung& einrichtung, bool checkDakota)
+    : kt_(costBearers), rech_(invoiceArchive), auf_(orderArchive), einr_(einrichtung), checkDakota_(checkDakota) {}
+
+TSGBJob::~TSGBJob() = default;
+
+void TSGBJob::Init(const std::string& version, int kind, TDateTime versionDate, int number, int testIndicator,
+                   const std::string& tempDir, const std::string& outDir, const std::string& invoiceArchiveDir,
+                   const std::string& orderArchiveDir) {
+    version_ = Utf8Left(version, 2);
+    kind_ = kind;
+    versionDate_ = versionDate;
+    number_ = number;
+    testIndicator_ = testIndicator;
+    tempDir_ = tempDir;
+    outDir_ = outDir;
+    invoiceArchiveDir_ = invoiceArchiveDir;
+    orderArchiveDir_ = orderArchiveDir;
+    if (!DirectoryExists(tempDir_)) throw Error("TSGBJob TempDir existiert nicht.");
+    if (!DirectoryExists(outDir_)) throw Error("TSGBJob OutDir existiert nicht.");
+    initialised_ = true;
+}
+
+int TSGBJob::FindJob(const std::string& recipientIK, const std::string& senderIK) const {
+    for (size_t i = 0; i < engines_.size(); ++i)
+        if (engines_[i]->RecipientIK() == recipientIK && engines_[i]->SenderIK() == senderIK) return int(i);
+    return -1;
+}
+
+bool TSGBJob::HandleTaken(const std::string& handle) {
+    for (const auto& order : orders_)
+        if (order->Handle() == handle) return true;
+    if (!orderArchiveDir_.empty() && TSGBAuftrag::OrderFilesExist(orderArchiveDir_, handle)) return true;
+    return auf_.HasHandle(handle);
+}
+
+TSgbv& TSGBJob::CreateJob(const std::string& recipientIK, const std::string& senderIK, const std::string& land,
+                          const std::string& bezirk) {
+    // A recipient without a physical recipient of its own receives itself.
+    std::string phys = Utf8Left(recipientIK, 9);
+    try {
+        std::string found = Utf8Left(kt_.GetDatenIKPhys(recipientIK, land, bezirk, Today()), 9);
+        if (!found.empty()) phys = found;
+    } catch (const std::exception&) {
+    }
+    if (FindJob(recipientIK, senderIK) >= 0) throw Error("TSGBJob Job für Empfänger bereits vorhanden.");
+
+    auto order = std::make_unique<TSGBAuftrag>(kt_, checkDakota_);
+    order->Init(senderIK, senderIK, recipientIK, phys, testIndicator_, tempDir_, outDir_, einr_.MAXTRANSFER,
+                [this](const std::string& h) { return HandleTaken(h); });
+
+    auto engine = std::make_unique<TSgbv>(kt_, einr_);
+    engine->Init(version_, senderIK, versionDate_, recipientIK, number_, order->TransferNumber(), kind_,
+                 testIndicator_, tempDir_);
+    order->SetDtaRef(engine->InterchangeReference());
+
+    auf_.AddOrder(*order);
+    archivedHandles_.push_back(order->Handle());
+    engine->SetHandle(order->Handle());
+
+    engines_.push_back(std::move(engine));
+    orders_.push_back(std::move(order));
+    return *engines_.back();
+}
+
+TSgbv& TSGBJob::GetJob(const std::string& recipientIK, const std::string& senderIK, const std::string& land,
+                       const std::string& bezirk) {
+    int i = FindJob(recipientIK, senderIK);
+    if (i >= 0) return *engines_[size_t(i)];
+    return CreateJob(recipientIK, senderIK, land, bezirk);
+}
+
+void TSGBJob::AddInvoiceFile(InvoiceDocument& doc, const std::string& path, const std::string& land,
+                             const std::string& bezirk) {
+    Table& header = doc.Rechnung();
+    const std::string recipient = kt_.GetDatenIKLog(header.AsString("IKKT"), land, bezirk, Now());
+    TSgbv& engine = GetJob(recipient, header.AsString("IKLE"), land, bezirk);
+    engine.LoadRechnungen(doc);
+
+    const std::string fileName = ExtractFileName(path);
+    rech_.AddBilled(header, fileName, engine.Handle());
+    taken_.push_back({header.AsString("SaRechNr"), fileName, engine.Handle()});
+    // The archive holds a verified copy now.
+    DeleteFile(path);
+}
+
+void TSGBJob::WriteAll() {
+    for (size_t i = 0; i < engines_.size(); ++i) {
+        TSgbv& engine = *engines_[i];
+        TSGBAuftrag& order = *orders_[i];
+        engine.CheckData();
+        engine.Generate();
+        engine.SetTransferName(order.TransferName());
+        engine.WriteFiles();
+        order.SetFile(engine.FilePath(), engine.LogicalFileName());
+        order.WriteAuftrag();
+
+        // Into the order archive, never over a file that is there; the ".ENC"
+        // copy goes along because it is what the order's e-mail carries.
+        const std::string base = engine.FilePath();
+        const std::string target = PathJoin(orderArchiveDir_, ExtractFileName(base));
+        for (const char* ext : {"", ".AUF", ".LOG", ".AUF.LOG", ".BGL", ".ENC"})
+            CopyFileTo(base + ext, target + ext, true);
+    }
+}
+
+void TSGBJob::CancelOrders() {
+    std::string firstError;
+    std::vector<std::string> kept;
+    for (const std::string& handle : archivedHandles_) {
+        try {
+            auf_.DeleteOrderByHandle(handle);
+        } catch (const std::exception& e) {
+            if (firstError.empty()) firstError = e.what();
+            kept.push_back(handle);
+        }
+    }
+    archivedHandles_ = std::move(kept);
+    if (!firstError.empty()) throw Error(firstError);
+}
+
+TSGBJob::ReturnResult TSGBJob::ReturnInvoices() {
+    ReturnResult result;
+    std::vector<TakenInvoice> kept;
+    for (const TakenInvoice& inv : taken_) {
+        try {
+            if (rech_.ReturnInvoice(inv.Number)) result.Returned.push_back(inv.FileName);
+        } catch (const std::exception& e) {
+            result.Errors.push_back(e.what());
+            kept.push_back(inv);
+        }
+    }
+    taken_ = std::move(kept);
+    return result;
+}
+
+TSGBJob::ReturnResult TSGBJob::Cancel() {
+    std::string orderError;
+    try {
+        CancelOrders();
+    } catch (const std::exception& e) {
+        orderError = e.what();
+    }
+    ReturnResult result = ReturnInvoices();
+    if (!orderError.empty()) result.Errors.insert(result.Errors.begin(), orderError);
+    return result;
+}
+
+} // namespace brenvo

@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "archive/U_AuftragStore.h"
+#include "archive/U_RechStore.h"
+#include "billing/JobFixture.h"
+#include "billing/u_SGBJob.h"
+#include "lib/base/Cp1252.h"
+
+using namespace brenvo;
+using namespace jobtest;
+
+namespace {
+
+class JobTest : public DataDirTest {
+protected:
+    void SetUp() override {
+        DataDirTest::SetUp();
+        rech.InitStore(Dir("import"), Dir("ArchivR"),
+                       [this](const void*, const std::string& a, int64_t v, const std::string& t) {
+                           inbox.push_back({a, v, t});
+                       });
+        auf.InitStore(Dir("import"), Dir("ArchivA"), Dir("dakota-out"), Dir("dakota"), Dir("export"));
+        auf.SetCallback([this](const void*, const std::string& a, int64_t v, const std::string& t) {
+            outbox.push_back({a, v, t});
+        });
+        einr.MAXTRANSFER = 41;
+        einr.EINR_LAND = "11";
+        einr.EINR_BEZIRK = "72";
+    }
+
+    std::unique_ptr<TSGBJob> NewJob() {
+        auto job = std::make_unique<TSGBJob>(kt, rech, auf, einr);
+        job->Init("09xx", 0, EncodeDate(2014, 10, 1), 3, 2, Dir("temp"), Dir("export"), Dir("ArchivR"),
+                  Dir("ArchivA"));
+        return job;
+    }
+    // Writes an invoice file into the import directory and hands it to the job.
+    void Add(TSGBJob& job, const InvoiceFacts& facts, const std::string& file) {
+        WriteInvoiceFile(In("import", file), facts);
+        InvoiceDocument doc = InvoiceDocument::FromFile(In("import", file));
+        job.AddInvoiceFile(doc, In("import", file), einr.EINR_LAND, einr.EINR_BEZIRK);
+    }
+    static int CountLines(const std::string& path, const std::string& prefix) {
+        int n = 0;
+        for (const std::string& line : ReadCp1252Lines(path))
+            if (StartsWith(line, prefix)) ++n;
+        return n;
+    }
+
+    TRechStore rech;
+    TAuftragSTore auf;
+    TEinrichtung einr;
+    std::vector<Heard> inbox, outbox;
+};
+
+TEST_F(JobTest, InitNeedsTheTemporaryAndTheOutputDirectory) {
+    TSGBJob job(kt, rech, auf, einr);
+    EXPECT_EQ(ErrorOf([&] { job.Init("09", 0, Today(), 3, 2, Dir("fehlt"), Dir("export"), "", ""); }),
+              "TSGBJob TempDir existiert nicht.");
+    EXPECT_EQ(ErrorOf([&] { job.Init("09", 0, Today(), 3, 2, Dir("temp"), Dir("fehlt"), "", ""); }),
+              "TSGBJob OutDir existiert nicht.");
+    EXPECT_FALSE(job.Initialised());
+}
+
+TEST_F(JobTest, TwoInvoicesOfOneRecipientAndSenderMakeOneOrderAndOneBillingFile) {
+    auto job = NewJob();
+    Add(*job, {.number = "R-1", .ikkt = kKT1}, "r1.xml");
+    Add(*job, {.number = "R-2", .ikkt = kKT2}, "r2.xml");   // another cost bearer, same recipient
+    ASSERT_EQ(job->Count(), 1u);
+    EXPECT_EQ(job->FindJob(kD1, kSender1), 0);
+    EXPECT_EQ(job->FindJob(kD1, kSender2), -1);
+    EXPECT_EQ(einr.MAXTRANSFER, 42) << "one transfer number for the one order";
+
+    // taken: archived with the order's handle, gone from the import directory
+    const std::string h = job->Order(0).Handle();
+    EXPECT_FALSE(FileExists(In("import", "r1.xml")));
+    EXPECT_FALSE(FileExists(In("import", "r2.xml")));
+    EXPECT_TRUE(FileExists(In("ArchivR", "r1.xml")));
+    ASSERT_TRUE(rech.LocateByNumber("R-2"));
+    EXPECT_EQ(rech.GetTable().AsString("R_HANDLE"), h);
+    EXPECT_EQ(inbox, (std::vector<Heard>{{"insert", 1, "r1.xml"},
+                                         {"bearbeitet", 1, "r1.xml"},
+                                         {"insert", 2, "r2.xml"},
+                                         {"bearbeitet", 2, "r2.xml"}}));
+    // the order is recorded when it is created, before anything is written
+    EXPECT_EQ(outbox, (std::vector<Heard>{{"insert", 1, "ESOL0042 Datenannahme Eins"}}));
+    EXPECT_FALSE(FileExists(In("temp", h)));
+
+    job->WriteAll();
+    const std::string billing = In("temp", h);
+    EXPECT_EQ(CountLines(billing, "UNH+"), 4) << "an SLGA and an SLLA message per invoice";
+    EXPECT_EQ(CountLines(billing, "UNB+"), 1);
+    for (const char* ext : {"", ".LOG", ".BGL", ".ENC", ".AUF", ".AUF.LOG"}) {
+        EXPECT_TRUE(FileExists(billing + ext)) << ext;
+        EXPECT_EQ(ReadFileBytes(In("ArchivA", h + ext)), ReadFileBytes(billing + ext)) << ext;
+    }
+    const std::string rec = ReadFileBytes(billing + ".AUF");
+    EXPECT_EQ(rec.substr(19, 8), "ESOL0042");
+    EXPECT_EQ(rec.substr(62, 9), kD1);
+    EXPECT_EQ(rec.substr(77, 9), kP1);
+    EXPECT_EQ(rec.substr(104, 11), PadLeft(job->Engine(0).LogicalFileName(), 11));
+    EXPECT_EQ(std::stoll(rec.substr(178, 12)), FileSize(billing));
+    EXPECT_EQ(job->Engine(0).TransferName(), "ESOL0042");
+}
+
+TEST_F(JobTest, EverySenderAndRecipientPairGetsItsOwnOrder) {
+    auto job = NewJob();
+    Add(*job, {.number = "A", .ikle = kSender1, .ikkt = kKT1}, "a.xml");
+    Add(*job, {.number = "B", .ikle = kSender2, .ikkt = kKT1}, "b.xml");   // same recipient, other sender
+    Add(*job, {.number = "C", .ikle = kSender1, .ikkt = kKT3}, "c.xml");   // D2: no physical recipient
+    Add(*job, {.number = "D", .ikle = kSender1, .ikkt = kKT2}, "d.xml");   // joins A
+    ASSERT_EQ(job->Count(), 3u);
+    EXPECT_EQ(einr.MAXTRANSFER, 44);
+    EXPECT_EQ(job->Order(0).EmpfEignerIK(), kD1);
+    EXPECT_EQ(job->Order(1).EmpfEignerIK(), kD1);
+    EXPECT_EQ(job->Order(1).AbsEignerIK(), kSender2);
+    // the failed physical lookup: the logical recipient receives itself
+    EXPECT_EQ(job->Order(2).EmpfPhysIK(), kD2);
+    EXPECT_EQ(job->Order(2).EmpfEmail(), "annahme@d2.example");
+    std::vector<std::string> handles;
+    for (size_t i = 0; i < 3; ++i) handles.push_back(job->Order(i).Handle());
+    EXPECT_NE(handles[0], handles[1]);
+
+    job->WriteAll();
+    EXPECT_EQ(CountLines(In("temp", handles[0]), "UNH+"), 4);
+    EXPECT_EQ(CountLines(In("temp", handles[1]), "UNH+"), 2);
+    EXPECT_EQ(CountLines(In("temp", handles[2]), "UNH+"), 2);
+    const std::string rec = ReadFileBytes(In("ArchivA", handles[2] + ".AUF"));
+    EXPECT_EQ(rec.substr(62, 9), kD2);
+    EXPECT_EQ(rec.substr(77, 9), kD2);
+    EXPECT_EQ(auf.GetTable().RecordCount(), 3);
+}
+
+// Two senders billing one recipient in the same millisecond: without care the
+// second order would get the first one's handle and overwrite its files.
+TEST_F(JobTest, OrdersCreatedInTheSameMillisecondGetDifferentHandles) {
+    SetFixedNow(EncodeDateTime(2024, 3, 5, 14, 22, 33, 500));
+    auto job = NewJob();
+    Add(*job, {.number = "A", .ikle = kSender1}, "a.xml");
+    Add(*job, {.number = "B", .ikle = kSender2}, "b.xml");
+    ASSERT_EQ(job->Count(), 2u);
+    EXPECT_EQ(job->Order(0).Handle(), kD1 + "_20240305_142233500");
+    EXPECT_EQ(job->Order(1).Handle(), kD1 + "_20240305_142233501");
+    job->WriteAll();
+    EXPECT_EQ(CountLines(In("ArchivA", job->Order(0).Handle()), "UNB+"), 1);
+    EXPECT_TRUE(Contains(ReadFileBytes(In("ArchivA", job->Order(0).Handle())), kSender1));
+    EXPECT_TRUE(Contains(ReadFileBytes(In("ArchivA", job->Order(1).Handle())), kSender2));
+
+    // a later job in that same millisecond keeps clear of both and of the archive
+    auto next = NewJob();
+    Add(*next, {.number = "C", .ikle = kSender1}, "c.xml");
+    EXPECT_EQ(next->Order(0).Handle(), kD1 + "_20240305_142233502");
+}
+
+TEST_F(JobTest, CopiesIntoTheOrderArchiveNeverReplaceAFile) {
+    auto job = NewJob();
+    Add(*job, {.number = "A"}, "a.xml");
+    const std::string h = job->Order(0).Handle();
+    AtomicWriteFile(In("ArchivA", h + ".BGL"), "war schon da");
+    job->WriteAll();
+    EXPECT_EQ(ReadFileBytes(In("ArchivA", h + ".BGL")), "war schon da");
+    EXPECT_TRUE(FileExists(In("ArchivA", h + ".AUF")));
+}
+
+TEST_F(JobTest, WriteAllOfAJobWithoutPairsWritesNothing) {
+    auto job = NewJob();
+    job->WriteAll();
+    EXPECT_TRUE(ListFiles(Dir("temp"), "*").empty());
+    EXPECT_TRUE(ListFiles(Dir("ArchivA"), "*").empty());
+    EXPECT_EQ(einr.MAXTRANSFER, 41);
+}
+
+TEST_F(JobTest, ARecipientWithoutEmailRowRefusesTheOrder) {
+    auto job = NewJob();
+    WriteInvoiceFile(In("import", "x.xml"), {.number = "X", .ikkt = kKT4});
+    InvoiceDocument doc = InvoiceDocument::FromFile(In("import", "x.xml"));
+    EXPECT_EQ(ErrorOf([&] { job->AddInvoiceFile(doc, In("import", "x.xml"), "11", "72"); }),
+              "TSGBKTSTore GetEmailAddr. Email-Satz nicht gefunden. IK=" + kP3);
+    EXPECT_EQ(job->Count(), 0u);
+    EXPECT_TRUE(FileExists(In("import", "x.xml")));
+    EXPECT_EQ(auf.GetTable().RecordCount(), 0);
+    EXPECT_EQ(rech.GetTable().RecordCount(), 0);
+}
+
+TEST_F(JobTest, CreateJobRefusesASecondJobForThePair) {
+    auto job = NewJob();
+    job->CreateJob(kD1, kSender1, "11", "72");
+    EXPECT_EQ(ErrorOf([&] { job->CreateJob(kD1, kSender1, "11", "72"); }),
+              "TSGBJob Job für Empfänger bereits vorhanden.");
+    EXPECT_EQ(&job->GetJob(kD1, kSender1, "11", "72"), &job->Engine(0));
+    EXPECT_EQ(job->Count(), 1u);
+}
+
+// A run in collective mode fails at its second invoice: the orders go, and
+// (beyond what the job did before) the first invoice comes back.
+TEST_F(JobTest, CancellingAfterAFailureInTheSecondInvoiceRemovesOrdersAndReturnsInvoices) {
+    auto job = NewJob();
+    Add(*job, {.number = "R-1"}, "r1.xml");
+    Add(*job, {.number = "R-2", .ikkt = kKT3}, "r2.xml");
+    ASSERT_EQ(job->Count(), 2u);
+    EXPECT_NE(ErrorOf([&] { Add(*job, {.number = "R-3", .cents = 1000, .tripCents = 999}, "r3.xml"); }), "");
+    EXPECT_TRUE(FileExists(In("import", "r3.xml"))) << "the failing invoice was not taken";
+    outbox.clear();
+    inbox.clear();
+
+    job->CancelOrders();
+    EXPECT_EQ(auf.GetTable().RecordCount(), 0);
+    EXPECT_EQ(outbox, (std::vector<Heard>{{"delete", 1, "null"}, {"delete", 2, "null"}}));
+    // the orders alone leave the taken invoices archived and out of the inbox
+    EXPECT_FALSE(FileExists(In("import", "r1.xml")));
+    EXPECT_NE(ErrorOf([&] { rech.CheckNotArchived("R-1"); }), "");
+
+    TSGBJob::ReturnResult back = job->ReturnInvoices();
+    EXPECT_EQ(back.Returned, (std::vector<std::string>{"r1.xml", "r2.xml"}));
+    EXPECT_TRUE(back.Errors.empty());
+    EXPECT_EQ(inbox, (std::vector<Heard>{{"offen", 1, "r1.xml"}, {"offen", 2, "r2.xml"}}));
+    EXPECT_TRUE(FileExists(In("import", "r1.xml")));
+    EXPECT_TRUE(FileExists(In("import", "r2.xml")));
+    EXPECT_EQ(rech.GetTable().RecordCount(), 0);
+    EXPECT_EQ(ErrorOf([&] { rech.CheckNotArchived("R-1"); }), "");
+    // the returned file is the invoice as it was
+    InvoiceDocument doc = InvoiceDocument::FromFile(In("import", "r1.xml"));
+    EXPECT_EQ(doc.Rechnung().AsString("SaRechNr"), "R-1");
+    // the numbers drawn stay used
+    EXPECT_EQ(einr.MAXTRANSFER, 43);
+    // cancelling again changes nothing and fails nowhere
+    TSGBJob::ReturnResult again = job->Cancel();
+    EXPECT_TRUE(again.Returned.empty());
+    EXPECT_TRUE(again.Errors.empty());
+}
+
+TEST_F(JobTest, CancelGoesOnPastOrdersAndInvoicesThatCannotBeRemoved) {
+    auto job = NewJob();
+    Add(*job, {.number = "R-1"}, "r1.xml");
+    Add(*job, {.number = "R-2", .ikkt = kKT3}, "r2.xml");
+    // someone removed the first order already, and the second invoice's copy is gone
+    ASSERT_TRUE(auf.LocateById(1));
+    auf.DeleteCurrent();
+    DeleteFile(In("ArchivR", "r2.xml"));
+
+    TSGBJob::ReturnResult r = job->Cancel();
+    EXPECT_EQ(auf.GetTable().RecordCount(), 0) << "the second order went although the first failed";
+    EXPECT_EQ(r.Returned, (std::vector<std::string>{"r1.xml"}));
+    ASSERT_EQ(r.Errors.size(), 2u);
+    EXPECT_EQ(r.Errors[0], "Cannot delete Auftrag handle=" + job->Order(0).Handle());
+    EXPECT_TRUE(StartsWith(r.Errors[1], "TRechStore Rechnung R-2 kann nicht zurückgegeben werden"));
+    EXPECT_EQ(ErrorOf([&] { rech.CheckNotArchived("R-2"); }), "TRechStore Rechnung bereits vorhanden ")
+        << "its row stays, the only trace of the invoice";
+}
+
+TEST_F(JobTest, AnInvoiceWhoseArchivedCopyFailsStaysInTheImportDirectory) {
+    TRechStore broken;
+    broken.InitStore(Dir("import"), Dir("gibt-es-nicht"), nullptr);
+    TSGBJob job(kt, broken, auf, einr);
+    job.Init("09", 0, EncodeDate(2014, 10, 1), 3, 2, Dir("temp"), Dir("export"), Dir("ArchivR"), Dir("ArchivA"));
+    WriteInvoiceFile(In("import", "r.xml"), {.number = "R-1"});
+    InvoiceDocument doc = InvoiceDocument::FromFile(In("import", "r.xml"));
+    EXPECT_TRUE(StartsWith(ErrorOf([&] { job.AddInvoiceFile(doc, In("import", "r.xml"), "11", "72"); }),
+                           "TRechStore Datei "));
+    EXPECT_TRUE(FileExists(In("import", "r.xml")));
+    EXPECT_EQ(broken.GetTable().RecordCount(), 0);
+    EXPECT_TRUE(job.Taken().empty());
+}
+
+} // namespace
