@@ -701,8 +701,27 @@ PacketData ReadDataPacket(std::string_view bytes, const std::string& name) {
     }
 }
 
+namespace {
+// Maps the pages of a large, still empty buffer in one go: touching fresh
+// pages one by one costs far more on virtual machines.
+void Prefault(std::string& out) {
+#ifdef MADV_POPULATE_WRITE
+    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    uintptr_t b = (uintptr_t(out.data() + out.size()) + page - 1) & ~(page - 1);
+    uintptr_t e = uintptr_t(out.data() + out.capacity()) & ~(page - 1);
+    if (e > b && e - b >= (uintptr_t(1) << 20)) ::madvise(reinterpret_cast<void*>(b), e - b, MADV_POPULATE_WRITE);
+#else
+    (void)out;
+#endif
+}
+} // namespace
+
 void WriteDataPacket(const Table::Impl& table, std::string& out) {
-    out.reserve(out.size() + 256 + table.rows.size() * (table.fields.size() * 24 + 16));
+    // Room for each column name with an average value of ten bytes.
+    size_t perRow = 16;
+    for (const FieldDef& f : table.fields) perRow += f.name.size() + 14;
+    out.reserve(out.size() + 256 + table.rows.size() * perRow);
+    Prefault(out);
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
     out += "<DATAPACKET Version=\"2.0\">\n";
     out += "  <METADATA>\n";

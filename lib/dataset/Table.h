@@ -112,6 +112,8 @@ public:
     // Reads the file into the table. On any failure (missing file, not a data
     // packet, unreadable value, duplicate column) it throws Error with a
     // German message naming the file, and the table keeps what it held.
+    // Sort order, filter, hooks and listeners stay in force; a sort order or
+    // filter naming a column the new content lacks is dropped.
     void LoadFromFile(const std::string& path);
     void LoadFromXml(std::string_view xml, const std::string& nameForMessages);
     // Merges the change log, then writes the whole table atomically as UTF-8.
