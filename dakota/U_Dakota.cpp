@@ -89,8 +89,10 @@ TDakotaResult TDakota::RunDakota(const std::string& sw, bool async) {
             if (hub->alive && handler) handler(sender);
             if (hub->runner.get() == &sender) hub->runner.reset();
         };
-        runner_ = runner;
+        // The handlers cannot run before this thread pumps again, so the
+        // runner is remembered once its thread is going.
         runner->StartThread();
+        runner_ = runner;
         result.Code = 0;
         result.Text = " started ";
         return result;

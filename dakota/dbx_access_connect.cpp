@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <dlfcn.h>
+
 #include "lib/base/Error.h"
 
 namespace brenvo {
@@ -16,6 +18,18 @@ constexpr const char* ConnectionOptions =
     ";coEnableUnicode=0;";
 
 bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// Some drivers (SQLite's among them) load the ODBC installer library for every
+// connection and unload it afterwards, losing its cache of the ini files each
+// time. Keeping it loaded for the whole run keeps the cache.
+void KeepInstallerLoaded() {
+    static void* handle = [] {
+        void* h = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NODELETE);
+        if (!h) h = dlopen("libodbcinst.so", RTLD_NOW | RTLD_NODELETE);
+        return h;
+    }();
+    (void)handle;
+}
 
 [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE h, const char* what) {
     std::string diag = h ? OdbcDiagnostics(type, h) : std::string();
@@ -54,6 +68,7 @@ std::string OdbcDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
 // ---------------------------------------------------------------- environment
 
 OdbcEnvironment::OdbcEnvironment() {
+    KeepInstallerLoaded();
     if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h_))) {
         h_ = SQL_NULL_HENV;
         throw Error("ODBC-Umgebung kann nicht angelegt werden.");

@@ -46,9 +46,10 @@ public:
     // --- any thread
 
     // Runs handler on the owner thread and returns once it has run; called on
-    // the owner thread itself, it runs the handler at once. An exception
-    // thrown by the handler is thrown again here. Returns false, without
-    // running the handler, when the queue is (or gets) shut down first.
+    // the owner thread itself, it runs the handler at once (and returns true).
+    // An exception thrown by the handler is thrown again here. From another
+    // thread it returns false, without running the handler, when the queue
+    // is (or gets) shut down before the owner got to it.
     bool Synchronize(Handler handler);
     // Queues handler for the owner and returns at once; false when shut down.
     bool Post(Handler handler);

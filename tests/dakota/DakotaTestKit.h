@@ -77,6 +77,16 @@ public:
     std::string inst, data, exp, log, program;
 };
 
+// Pumps the queue until the object behind weak is gone (a runner frees itself
+// just after its thread's last notification).
+template <class T>
+bool WaitUntilFreed(brenvo::MessageQueue& q, const std::weak_ptr<T>& weak) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!weak.expired() && std::chrono::steady_clock::now() < deadline)
+        q.WaitAndProcess(std::chrono::milliseconds(5));
+    return weak.expired();
+}
+
 inline std::string SqliteOdbcDriver() {
     for (const char* p : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
                           "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so"})

@@ -235,9 +235,7 @@ TEST(DakotaLifetimeTest, DestroyingTheBridgeStopsDakotaWithoutCallingItsHandlers
     }
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(Contains(s.Log(), "ende 6"));
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!runner.expired() && std::chrono::steady_clock::now() < deadline) queue->WaitAndProcess(5ms);
-    EXPECT_TRUE(runner.expired());
+    EXPECT_TRUE(WaitUntilFreed(*queue, runner));
 }
 
 TEST(DakotaFilesTest, CountDakotaFilesCountsAufFilesInAllSubdirectoriesAndMissingDirectoriesAsZero) {

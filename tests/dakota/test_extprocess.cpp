@@ -186,15 +186,27 @@ struct Recorder {
     }
 };
 
+// The stand-in run asynchronously, its notifications recorded.
+struct AsyncRun : ::testing::Test {
+    StandIn s;
+    std::shared_ptr<MessageQueue> queue = std::make_shared<MessageQueue>();
+    Recorder rec;
+
+    std::shared_ptr<TExtProcess> Runner(const std::string& commandLine) {
+        auto p = std::make_shared<TExtProcess>(commandLine, true, "", queue);
+        rec.Attach(*p);
+        return p;
+    }
+    std::shared_ptr<TExtProcess> StandInRunner(const std::string& sw) {
+        return Runner(QuoteCommandWord(s.program) + " " + sw);
+    }
+};
+
 } // namespace
 
-TEST(ExtProcessTest, AsynchronousRunNotifiesStartTicksAndEndOnTheOwnerThread) {
-    StandIn s;
+TEST_F(AsyncRun, NotifiesStartTicksAndEndOnTheOwnerThread) {
     s.Configure("RUN_MS=350\nRUN_EXIT=3\n");
-    auto queue = std::make_shared<MessageQueue>();
-    Recorder rec;
-    auto p = std::make_shared<TExtProcess>("'" + s.program + "' -k", true, "", queue);
-    rec.Attach(*p);
+    auto p = StandInRunner("-k");
     std::weak_ptr<TExtProcess> weak = p;
     p->StartThread();
     p.reset();   // the runner lives on while its thread runs
@@ -205,17 +217,11 @@ TEST(ExtProcessTest, AsynchronousRunNotifiesStartTicksAndEndOnTheOwnerThread) {
     for (auto id : rec.threads) EXPECT_EQ(id, std::this_thread::get_id());
     EXPECT_EQ(rec.exitCode, 3);
     // and frees itself when its thread has ended
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!weak.expired() && std::chrono::steady_clock::now() < deadline) queue->WaitAndProcess(5ms);
-    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(WaitUntilFreed(*queue, weak));
 }
 
-TEST(ExtProcessTest, AsynchronousStartFailureReachesTheOwnerThread) {
-    TempDir tmp;
-    auto queue = std::make_shared<MessageQueue>();
-    Recorder rec;
-    auto p = std::make_shared<TExtProcess>(tmp.file("dakota30.exe") + " -x", true, "", queue);
-    rec.Attach(*p);
+TEST_F(AsyncRun, StartFailureReachesTheOwnerThread) {
+    auto p = Runner(s.tmp.file("dakota30.exe") + " -x");
     p->StartThread();
     ASSERT_TRUE(queue->ProcessUntil([&] { return rec.ended; }, 20s));
     EXPECT_EQ(rec.events, std::vector<std::string>{"starterror"});
@@ -226,13 +232,9 @@ TEST(ExtProcessTest, AsynchronousStartFailureReachesTheOwnerThread) {
     EXPECT_EQ(p->ReturnValue(), 0);
 }
 
-TEST(ExtProcessTest, StoppingAProcessThatIgnoresTheQuitRequestKillsItWithTheGivenCode) {
-    StandIn s;
+TEST_F(AsyncRun, StoppingAProcessThatIgnoresTheQuitRequestKillsItWithTheGivenCode) {
     s.Configure("RUN_MS=-1\nIGNORE_TERM=1\n");
-    auto queue = std::make_shared<MessageQueue>();
-    Recorder rec;
-    auto p = std::make_shared<TExtProcess>("'" + s.program + "'", true, "", queue);
-    rec.Attach(*p);
+    auto p = StandInRunner("");
     p->StartThread();
     ASSERT_TRUE(s.WaitForLog(*queue, "start \n"));
     auto t0 = std::chrono::steady_clock::now();
@@ -246,13 +248,9 @@ TEST(ExtProcessTest, StoppingAProcessThatIgnoresTheQuitRequestKillsItWithTheGive
     EXPECT_FALSE(Contains(s.Log(), "ende"));   // it never ended by itself
 }
 
-TEST(ExtProcessTest, StoppingAProcessThatHonoursTheQuitRequestKeepsItsCode) {
-    StandIn s;
+TEST_F(AsyncRun, StoppingAProcessThatHonoursTheQuitRequestKeepsItsCode) {
     s.Configure("RUN_MS=-1\nTERM_EXIT=6\n");
-    auto queue = std::make_shared<MessageQueue>();
-    Recorder rec;
-    auto p = std::make_shared<TExtProcess>("'" + s.program + "' -k", true, "", queue);
-    rec.Attach(*p);
+    auto p = StandInRunner("-k");
     p->StartThread();
     ASSERT_TRUE(s.WaitForLog(*queue, "start -k"));
     p->StopProcess(99, 5000);
@@ -264,13 +262,9 @@ TEST(ExtProcessTest, StoppingAProcessThatHonoursTheQuitRequestKeepsItsCode) {
     EXPECT_EQ(std::count(rec.events.begin(), rec.events.end(), "terminated"), 1);
 }
 
-TEST(ExtProcessTest, AStopAskedForInsideANotificationDoesNotDeadlock) {
-    StandIn s;
+TEST_F(AsyncRun, AStopAskedForInsideANotificationDoesNotDeadlock) {
     s.Configure("RUN_MS=-1\nIGNORE_TERM=1\n");
-    auto queue = std::make_shared<MessageQueue>();
-    Recorder rec;
-    auto p = std::make_shared<TExtProcess>("'" + s.program + "' -k", true, "", queue);
-    rec.Attach(*p);
+    auto p = StandInRunner("-k");
     bool asked = false;
     p->OnTick = [&](TExtProcess& self) {
         if (!asked && Contains(s.Log(), "start")) {
@@ -283,13 +277,9 @@ TEST(ExtProcessTest, AStopAskedForInsideANotificationDoesNotDeadlock) {
     EXPECT_EQ(rec.exitCode, 99);
 }
 
-TEST(ExtProcessTest, AShutDownQueueNeverBlocksTheWorker) {
-    StandIn s;
+TEST_F(AsyncRun, AShutDownQueueNeverBlocksTheWorker) {
     s.Configure("RUN_MS=200\n");
-    auto queue = std::make_shared<MessageQueue>();
-    Recorder rec;
-    auto p = std::make_shared<TExtProcess>("'" + s.program + "' -k", true, "", queue);
-    rec.Attach(*p);
+    auto p = StandInRunner("-k");
     queue->Shutdown();   // nobody will pump: the notifications are skipped
     p->StartThread();
     EXPECT_TRUE(p->WaitForThread(20s));
