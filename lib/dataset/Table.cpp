@@ -546,6 +546,17 @@ RowPtr Table::Impl::NewRow() const {
     return r;
 }
 
+Row* Table::Impl::FindRow(uint64_t id) const {
+    if (!byIdBuilt) {
+        byId.clear();
+        byId.reserve(rows.size());
+        for (auto& r : rows) byId.emplace(r->id, r.get());
+        byIdBuilt = true;
+    }
+    auto it = byId.find(id);
+    return it == byId.end() ? nullptr : it->second;
+}
+
 void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> newRows) {
     // Everything is prepared aside; the table changes only at the end.
     detail::NameIndex newNames;
@@ -579,8 +590,6 @@ void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> n
     uint64_t id = nextId;
     uint64_t seq = 0;
     bool keepIds = !newRows.empty() && newRows.front()->id != 0;
-    std::unordered_map<uint64_t, Row*> newById;
-    newById.reserve(newRows.size());
     for (auto& r : newRows) {
         r->values.resize(newFields.size());
         if (r->nested.size() != size_t(newNestedCount)) {
@@ -596,7 +605,6 @@ void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> n
         }
         r->log = LogState::Unchanged;
         r->original.reset();
-        newById.emplace(r->id, r.get());
     }
 
     fields = std::move(newFields);
@@ -608,7 +616,8 @@ void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> n
     filterExpr = std::move(newFilter);
     filterText = std::move(newFilterText);
     rows = std::move(newRows);
-    byId = std::move(newById);
+    byId.clear();
+    byIdBuilt = false;
     nextId = id;
     deleted.clear();
     ownChanges = 0;
@@ -653,8 +662,7 @@ std::unique_ptr<Table> Table::Clone() const {
     C.nextId = std::max(C.nextId, d->nextId);
     RebuildView(*c, C, true);
     Row* cur = CurRow(*d);
-    auto it = cur ? C.byId.find(cur->id) : C.byId.end();
-    PositionOn(C, it == C.byId.end() ? nullptr : it->second);
+    PositionOn(C, cur ? C.FindRow(cur->id) : nullptr);
     return c;
 }
 
@@ -883,9 +891,8 @@ Table::Bookmark Table::GetBookmark() const {
 }
 
 bool Table::BookmarkValid(Bookmark b) const {
-    auto it = d->byId.find(b);
-    if (it == d->byId.end()) return false;
-    return !d->filtering || it->second->visible;
+    Row* r = b ? d->FindRow(b) : nullptr;
+    return r && (!d->filtering || r->visible);
 }
 
 bool Table::GotoBookmark(Bookmark b) {
@@ -893,7 +900,7 @@ bool Table::GotoBookmark(Bookmark b) {
     BrowseMode(*this, *d);
     if (!BookmarkValid(b)) return false;
     ScrollGuard g(*d);
-    PositionOn(*d, d->byId.at(b));
+    PositionOn(*d, d->FindRow(b));
     return true;
 }
 
@@ -1258,7 +1265,7 @@ void Table::Post() {
         r->log = LogState::Inserted;
         r->visible = visible;
         I.rows.insert(I.rows.begin() + std::ptrdiff_t(PosBySeq(I.rows, r->seq)), std::move(owned));
-        I.byId.emplace(r->id, r);
+        if (I.byIdBuilt) I.byId.emplace(r->id, r);
         InsertInto(I.order, r, I.keyCols);
         if (I.filtering && visible) InsertInto(I.view, r, I.keyCols);
         ++I.ownChanges;
@@ -1339,7 +1346,7 @@ void Table::Delete() {
     uint64_t id = r->id;
     EraseFrom(I.order, r, I.keyCols);
     if (I.filtering) EraseFrom(I.view, r, I.keyCols);
-    I.byId.erase(id);
+    if (I.byIdBuilt) I.byId.erase(id);
     size_t at = PosBySeq(I.rows, r->seq);
     RowPtr owned = std::move(I.rows[at]);
     I.rows.erase(I.rows.begin() + std::ptrdiff_t(at));
@@ -1405,13 +1412,11 @@ void Table::CancelUpdates() {
     kept.reserve(I.rows.size() + I.deleted.size());
     for (auto& r : I.rows) {
         if (r->log == LogState::Inserted) {
-            I.byId.erase(r->id);
             continue;
         }
         kept.push_back(std::move(r));
     }
     for (auto& r : I.deleted) {
-        I.byId.emplace(r->id, r.get());
         kept.push_back(std::move(r));
     }
     I.deleted.clear();
@@ -1426,8 +1431,8 @@ void Table::CancelUpdates() {
     I.ownChanges = 0;
     RebuildOrder(I);
     RebuildView(*this, I, true);
-    auto it = I.byId.find(curId);
-    PositionOn(I, it == I.byId.end() ? nullptr : it->second);
+    I.byIdBuilt = false;
+    PositionOn(I, curId ? I.FindRow(curId) : nullptr);
     Notify(I, TableEvent::Reset, 0);
 }
 

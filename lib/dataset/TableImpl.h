@@ -93,7 +93,10 @@ struct Table::Impl {
     std::vector<detail::Row*> order;    // index order: keys, then seq
     std::vector<detail::Row*> view;     // the visible rows while filtering, in index order
     bool filtering = false;             // `view` is in use
-    std::unordered_map<uint64_t, detail::Row*> byId;
+    // Rows by bookmark, built on first use and kept up to date from then on.
+    mutable std::unordered_map<uint64_t, detail::Row*> byId;
+    mutable bool byIdBuilt = false;
+    detail::Row* FindRow(uint64_t id) const;
     uint64_t nextId = 1;
 
     // --- cursor over the visible rows
