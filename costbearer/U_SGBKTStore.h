@@ -156,6 +156,8 @@ public:
 
 private:
     struct Columns;
+    struct BaseRow;
+    struct Memo;
 
     // Internal steps.
     std::string GetBaseDatenIK(const std::string& ik);
@@ -167,13 +169,19 @@ private:
     enum class LinkFilter { Plain, Paper };
     std::string ScanLinks(const std::string& ik, const char* art, const std::string& land, const std::string& bezirk,
                           TDateTime date, LinkFilter filter);
+    std::string ScanLinksUncached(const std::string& ik, const char* art, const std::string& land,
+                                  const std::string& bezirk, TDateTime day, LinkFilter filter);
     bool LocateBase(const std::string& ik);
+    std::string GetAnschriftUncached(const std::string& ik, const std::string& kind);
+    // The KT_BASE columns the lookups read, from the row of ik.
+    const BaseRow& Base(const std::string& ik);
 
     const TSystem& system_;
     Table base_, zuordn_, anschrift_, transfer_, key_;
     std::string baseFile_, anschriftFile_, transferFile_, keyFile_;
     bool modified_ = false;
     std::unique_ptr<Columns> cols_;
+    Memo* memo_ = nullptr;   // answers remembered while one GetKTInfo runs
 };
 
 } // namespace brenvo

@@ -1,0 +1,124 @@
+// The cost-bearer directory on a large generated directory (about 20,000 IKs
+// and 110,000 links): loading the five files, resolving IKs (GetKTInfo) and
+// the resolution report (GetKTReport).
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "costbearer/U_SGBKTStore.h"
+#include "lib/base/DateTime.h"
+#include "lib/base/Error.h"
+#include "lib/base/Files.h"
+#include "lib/base/Settings.h"
+#include "tools/KtDirGenerator.h"
+
+using namespace brenvo;
+
+namespace {
+
+struct BigDirectory {
+    std::string dir;
+    KtDirSummary summary;
+    // IKs as invoices name them: mostly insurance-card IKs, some cost bearers.
+    std::vector<std::string> queries;
+    BigDirectory() {
+        dir = (std::filesystem::temp_directory_path() / ("brenvo-bench-kt-" + std::to_string(::getpid()))).string();
+        std::filesystem::create_directories(dir);
+        summary = GenerateKtDirectory(dir, KtDirOptions{});
+        for (size_t i = 0; i < 4000; ++i)
+            queries.push_back(i % 4 == 0 ? summary.costBearers[(i * 7919) % summary.costBearers.size()]
+                                         : summary.referrals[(i * 104729) % summary.referrals.size()]);
+    }
+    ~BigDirectory() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+BigDirectory& Big() {
+    static BigDirectory big;
+    return big;
+}
+
+void LoadAll(TSGBKTStore& s, const std::string& dir) {
+    s.LoadKTBase(PathJoin(dir, "KT_BASE.XML"));
+    s.LoadKTZuordn(PathJoin(dir, "KT_ZUORDN.XML"));
+    s.LoadKTAnschrift(PathJoin(dir, "KT_ANSCHRIFT.XML"));
+    s.LoadKTTransfer(PathJoin(dir, "KT_TRANSFER.XML"));
+    s.LoadKTKey(PathJoin(dir, "KT_KEY.XML"));
+}
+
+TSystem& System() {
+    static TSystem sys;
+    return sys;
+}
+
+TSGBKTStore& LoadedStore() {
+    static std::unique_ptr<TSGBKTStore> store = [] {
+        auto s = std::make_unique<TSGBKTStore>(System());
+        LoadAll(*s, Big().dir);
+        s->ResetIndexes();
+        return s;
+    }();
+    return *store;
+}
+
+void BM_LoadAllFiveFiles(benchmark::State& state) {
+    const std::string dir = Big().dir;
+    for (auto _ : state) {
+        TSGBKTStore s(System());
+        LoadAll(s, dir);
+        benchmark::DoNotOptimize(s.KTZuordn().RecordCount());
+    }
+    state.counters["rows"] = double(Big().summary.iks + Big().summary.links + Big().summary.addresses +
+                                    Big().summary.transfers + Big().summary.keys);
+}
+BENCHMARK(BM_LoadAllFiveFiles)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_GetKTInfo(benchmark::State& state) {
+    TSGBKTStore& s = LoadedStore();
+    const auto& q = Big().queries;
+    const auto& loc = Big().summary.locations;
+    const TDateTime today = Today();
+    size_t i = 0, failed = 0;
+    TKTInfo info;
+    for (auto _ : state) {
+        const auto& [land, bezirk] = loc[i % loc.size()];
+        try {
+            s.GetKTInfo(q[i % q.size()], land, bezirk, today, info);
+        } catch (const Error&) {
+            ++failed;
+        }
+        benchmark::DoNotOptimize(info.Email.data());
+        ++i;
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()));
+    state.counters["failed"] = double(failed);
+}
+BENCHMARK(BM_GetKTInfo);
+
+void BM_GetKTReport(benchmark::State& state) {
+    TSGBKTStore& s = LoadedStore();
+    const auto& q = Big().queries;
+    const auto& loc = Big().summary.locations;
+    const TDateTime today = Today();
+    size_t i = 0;
+    for (auto _ : state) {
+        const auto& [land, bezirk] = loc[i % loc.size()];
+        std::string r = s.GetKTReport(q[i % q.size()], land, bezirk, today);
+        benchmark::DoNotOptimize(r.data());
+        ++i;
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(BM_GetKTReport);
+
+} // namespace
+
+BENCHMARK_MAIN();
