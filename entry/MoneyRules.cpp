@@ -276,6 +276,7 @@ bool StoreTripFromList(Table& trips, std::string_view caseZuzaKennz, const TripL
                 trips.SetFloat("KM", menge + kmFree);
         }
     } else if (priceChanged && t.count == 1) {
+        // A unit price is an amount of whole cents.
         const double rest = PositionSum(positions, kindOf, "T");
         adjusted = adjust(t.row, 1.0, RoundToCents(brutto - rest));
     } else if (priceChanged && s.count == 1) {

@@ -322,6 +322,8 @@ void TdmVerwaltung::BuildKindIndex() {
         ForEachRow(tarife_, [&](Table& t) {
             Table::Bookmark b = t.GetBookmark();
             Table& positions = t.Nested(kTarifdetail);
+            // a tariff added while hidden by the filter gets its order here
+            if (positions.IndexFieldNames().empty()) positions.SetIndexFieldNames(kTarifdetailOrder);
             auto it = w.watchedPositions.find(b);
             if (it != w.watchedPositions.end() && it->second == &positions) return;
             positions.Subscribe([shared](TableEvent ev, Table::Bookmark) {

@@ -353,6 +353,14 @@ TEST(DmVerwaltungKindTest, LookupSeesFilteredOutTariffsAndKeepsTheWindowsCursor)
     p.Post();
     EXPECT_EQ(dm.KindOf("9").art, "P");
     EXPECT_EQ(dm.KindOf("8").art, "");
+
+    // a tariff added behind the filter is found, and its positions are in order
+    AddTarif(t, "C Land", {{"12", "T", 0}, {"11", "P", 700}});
+    EXPECT_EQ(t.RecordCount(), 1);
+    EXPECT_EQ(dm.KindOf("12").art, "T");
+    t.SetFiltered(false);
+    t.Last();
+    EXPECT_EQ(Column(t.Nested(TdmVerwaltung::kTarifdetail), "Art"), (std::vector<std::string>{"P", "T"}));
 }
 
 // ---------------------------------------------------------------- demo data
