@@ -22,6 +22,27 @@ FieldDef Typed(FieldDef f, const char* xmlType) {
     return f;
 }
 
+// name when it is free, otherwise name with "_2", "_3", ... before its
+// extension, the first that is free.
+template <class Taken>
+std::string FreeName(const std::string& name, Taken&& taken) {
+    if (!taken(name)) return name;
+    const std::string ext = ExtractFileExt(name);
+    const std::string stem = name.substr(0, name.size() - ext.size());
+    for (int i = 2;; ++i) {
+        std::string candidate = stem + "_" + IntToStr(i) + ext;
+        if (!taken(candidate)) return candidate;
+    }
+}
+
+bool SameContent(const std::string& a, const std::string& b) {
+    try {
+        return ReadFileBytes(a) == ReadFileBytes(b);
+    } catch (const Error&) {
+        return false;
+    }
+}
+
 } // namespace
 
 std::vector<FieldDef> TRechStore::DefaultFields() {
@@ -59,9 +80,26 @@ void TRechStore::InstallRemovalRule() {
     table_.BeforeDelete = [this](Table& t) {
         const int64_t id = t.AsInteger("R_ID");
         const std::string name = t.AsString("R_FILENAME");
-        Notify("offen", id, name);
-        if (!name.empty()) CopyFileTo(PathJoin(archiveDir_, name), PathJoin(importDir_, name), false);
+        // A different invoice waiting under that name in the import directory
+        // is never overwritten; the returned one then comes back beside it.
+        const std::string archived = PathJoin(archiveDir_, name);
+        std::string target = name;
+        if (!name.empty() && FileExists(archived) && FileExists(PathJoin(importDir_, name)) &&
+            !SameContent(archived, PathJoin(importDir_, name)))
+            target = FreeName(name, [this](const std::string& n) { return FileExists(PathJoin(importDir_, n)); });
+        lastReturned_ = target;
+        Notify("offen", id, target);
+        if (!name.empty()) CopyFileTo(archived, PathJoin(importDir_, target), false);
     };
+}
+
+std::string TRechStore::ArchiveNameFor(const std::string& fileName) {
+    // The archived copy of another invoice is never overwritten: an invoice
+    // whose file name another row already uses is archived under a free name.
+    if (!IsArchivedFile(fileName)) return fileName;
+    return FreeName(fileName, [this](const std::string& n) {
+        return IsArchivedFile(n) || FileExists(PathJoin(archiveDir_, n));
+    });
 }
 
 void TRechStore::Notify(const std::string& action, int64_t value, const std::string& text) {
@@ -115,13 +153,14 @@ void TRechStore::AddBilled(const Table& invoice, const std::string& fileName, co
 
     // The job deletes the source once this returns, so the archived copy must
     // be complete before the row exists.
+    const std::string archiveName = ArchiveNameFor(fileName);
     const std::string source = PathJoin(importDir_, fileName);
-    const std::string target = PathJoin(archiveDir_, fileName);
+    const std::string target = PathJoin(archiveDir_, archiveName);
     const int64_t size = FileSize(source);
     if (size < 0 || !CopyFileTo(source, target, false) || FileSize(target) != size)
         throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden", {source, target}));
 
-    AppendRow(number, invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"), fileName, handle);
+    AppendRow(number, invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"), archiveName, handle);
     Notify("insert", lastId_, fileName);
     Notify("bearbeitet", lastId_, fileName);
 }
@@ -133,8 +172,8 @@ void TRechStore::AddRebuilt(const Table& invoice, const std::string& fileName, c
 }
 
 void TRechStore::AddManual(const std::string& path, const std::string& number, double amount, TDateTime date) {
-    const std::string target = PathJoin(archiveDir_, ExtractFileName(path));
     CheckNotArchived(number);
+    const std::string target = PathJoin(archiveDir_, ArchiveNameFor(ExtractFileName(path)));
     if (!CopyFileTo(path, target, false))
         throw Error(Format("Datei %s konnte nicht nach %s kopiert werden", {path, target}));
     AppendRow(number, date, amount, ExtractFileName(target), "");
@@ -204,7 +243,7 @@ bool TRechStore::LinkHandle(const std::string& number, const std::string& handle
 
 void TRechStore::DeleteCurrent() { table_.Delete(); }
 
-bool TRechStore::ReturnInvoice(const std::string& number) {
+bool TRechStore::ReturnInvoice(const std::string& number, std::string* returnedName) {
     UnfilteredScope all(table_, index_);
     if (!index_.GotoFirst(kByNumber, number)) return false;
     const std::string name = table_.AsString("R_FILENAME");
@@ -214,9 +253,10 @@ bool TRechStore::ReturnInvoice(const std::string& number) {
         throw Error(Format("TRechStore Rechnung %s kann nicht zurückgegeben werden, Datei %s fehlt",
                            {number, archived}));
     table_.Delete();
-    const std::string returned = PathJoin(importDir_, name);
+    const std::string returned = PathJoin(importDir_, lastReturned_);
     if (!FileExists(returned))
         throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden", {archived, returned}));
+    if (returnedName) *returnedName = lastReturned_;
     return true;
 }
 

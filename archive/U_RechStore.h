@@ -21,8 +21,15 @@ namespace brenvo {
 //
 // Removal rule, for every row that goes, whoever removes it: the owner hears
 // "offen" with the row's id and file name, then the archived file is copied
-// back into the import directory (replacing a file of that name there); the
-// archived copy stays.
+// back into the import directory; the archived copy stays. A file of that
+// name in the import directory is replaced only when it holds the same
+// bytes; a different invoice waiting there stays, and the returned file
+// comes back beside it as name_2.xml (name_3.xml, ...), the name "offen"
+// then carries.
+//
+// No archived copy is ever overwritten by another invoice: a file name that
+// another row already uses (ignoring case) is archived as name_2.xml (...);
+// R_FILENAME holds the name in the archive directory.
 //
 // Notifications through the callback (sender = this store):
 //   "insert" / "bearbeitet"  R_ID, file name   after billing archived an invoice
@@ -55,7 +62,8 @@ public:
     void CheckNotArchived(const std::string& number);
 
     // Records an invoice the billing job takes: duplicate check, copy of
-    // import directory + fileName into the archive directory (verified: the
+    // import directory + fileName into the archive directory (see above for
+    // a name already in use; verified: the
     // copy must exist with the source's size, otherwise it fails with
     // "TRechStore Datei %s konnte nicht nach %s kopiert werden" and adds
     // nothing), the row (amount RBetragBrutto), then "insert" and "bearbeitet".
@@ -104,11 +112,15 @@ public:
     // by the removal rule announces "offen" and copies the archived file back
     // into the import directory. True when the row was removed and the file
     // is in the import directory afterwards; false when no row has the number
-    // (nothing changes then). Works whatever filter a view has set.
-    bool ReturnInvoice(const std::string& number);
+    // (nothing changes then). Works whatever filter a view has set. Fails,
+    // keeping the row, when the archived copy is missing; fails when the copy
+    // did not arrive (the row is gone then, the archived copy stays).
+    // returnedName receives the file's name in the import directory.
+    bool ReturnInvoice(const std::string& number, std::string* returnedName = nullptr);
 
 private:
     void InstallRemovalRule();
+    std::string ArchiveNameFor(const std::string& fileName);
     void Notify(const std::string& action, int64_t value, const std::string& text);
     void AppendRow(const std::string& number, TDateTime date, double amount, const std::string& fileName,
                    const std::string& handle);
@@ -120,6 +132,7 @@ private:
     std::string archiveDir_;
     int64_t lastId_ = 0;
     TArchiveCallback callback_;
+    std::string lastReturned_;   // where the removal rule put the last file back
 };
 
 } // namespace brenvo

@@ -138,7 +138,8 @@ TSGBJob::ReturnResult TSGBJob::ReturnInvoices() {
     std::vector<TakenInvoice> kept;
     for (const TakenInvoice& inv : taken_) {
         try {
-            if (rech_.ReturnInvoice(inv.Number)) result.Returned.push_back(inv.FileName);
+            std::string name;
+            if (rech_.ReturnInvoice(inv.Number, &name)) result.Returned.push_back(name);
         } catch (const std::exception& e) {
             result.Errors.push_back(e.what());
             kept.push_back(inv);

@@ -149,7 +149,7 @@ TEST_F(RechStoreTest, AddBilledFailsAndAddsNothingWhenTheArchivedCopyIsMissing) 
     EXPECT_EQ(store.GetTable().RecordCount(), 0);
 }
 
-TEST_F(RechStoreTest, RemovalAnnouncesOffenAndCopiesTheFileBackOverwriting) {
+TEST_F(RechStoreTest, RemovalAnnouncesOffenAndCopiesTheFileBack) {
     Bill("R-1", "eins.xml");
     Bill("R-2", "zwei.xml");
     DeleteFile(InImport("eins.xml"));
@@ -192,6 +192,53 @@ TEST_F(RechStoreTest, ReturnInvoiceGivesTheFileBackOrKeepsARowWithoutCopy) {
     EXPECT_EQ(ErrorOf([&] { store.CheckNotArchived("R-2"); }), "TRechStore Rechnung bereits vorhanden ");
     EXPECT_EQ(heard, (std::vector<Heard>{{"offen", 1, "eins.xml"}}));
     EXPECT_TRUE(store.GetTable().Filtered());
+}
+
+// Invoice files of other programs often carry the same name run after run.
+TEST_F(RechStoreTest, AnInvoiceNeverOverwritesTheArchivedCopyOfAnother) {
+    Bill("R-1", "export.xml");
+    Bill("R-2", "EXPORT.xml");
+    Bill("R-3", "export.xml");
+    EXPECT_EQ(ReadFileBytes(InArchive("export.xml")), "<Rechnungen>R-1</Rechnungen>");
+    ASSERT_TRUE(store.LocateByNumber("R-2"));
+    EXPECT_EQ(store.GetTable().AsString("R_FILENAME"), "EXPORT_2.xml");
+    EXPECT_EQ(ReadFileBytes(InArchive("EXPORT_2.xml")), "<Rechnungen>R-2</Rechnungen>");
+    ASSERT_TRUE(store.LocateByNumber("R-3"));
+    EXPECT_EQ(store.GetTable().AsString("R_FILENAME"), "export_3.xml");
+    EXPECT_EQ(ReadFileBytes(InArchive("export_3.xml")), "<Rechnungen>R-3</Rechnungen>");
+    // the inbox hears the name it shows
+    EXPECT_EQ(heard.back(), (Heard{"bearbeitet", 3, "export.xml"}));
+
+    // a row that is gone frees its name again
+    ASSERT_TRUE(store.LocateByNumber("R-1"));
+    store.DeleteCurrent();
+    Bill("R-4", "export.xml");
+    ASSERT_TRUE(store.LocateByNumber("R-4"));
+    EXPECT_EQ(store.GetTable().AsString("R_FILENAME"), "export.xml");
+
+    AtomicWriteFile(dir.file("export.xml"), "von Hand");
+    store.AddManual(dir.file("export.xml"), "M-1", 1, Today());
+    EXPECT_EQ(ReadFileBytes(InArchive("export.xml")), "<Rechnungen>R-4</Rechnungen>");
+    EXPECT_TRUE(store.LocateByNumber("M-1"));
+    EXPECT_EQ(store.GetTable().AsString("R_FILENAME"), "export_4.xml") << "EXPORT_2.xml counts as taken";
+}
+
+TEST_F(RechStoreTest, AReturnedInvoiceNeverOverwritesADifferentOneWaitingInTheInbox) {
+    Bill("R-1", "eins.xml");
+    Bill("R-2", "zwei.xml");
+    AtomicWriteFile(InImport("eins.xml"), "eine neue Rechnung");   // a new invoice under the old name
+    heard.clear();
+
+    std::string name;
+    ASSERT_TRUE(store.ReturnInvoice("R-1", &name));
+    EXPECT_EQ(name, "eins_2.xml");
+    EXPECT_EQ(ReadFileBytes(InImport("eins.xml")), "eine neue Rechnung");
+    EXPECT_EQ(ReadFileBytes(InImport("eins_2.xml")), "<Rechnungen>R-1</Rechnungen>");
+    // the same invoice still lying there is simply replaced
+    ASSERT_TRUE(store.ReturnInvoice("R-2", &name));
+    EXPECT_EQ(name, "zwei.xml");
+    EXPECT_FALSE(FileExists(InImport("zwei_2.xml")));
+    EXPECT_EQ(heard, (std::vector<Heard>{{"offen", 1, "eins_2.xml"}, {"offen", 2, "zwei.xml"}}));
 }
 
 TEST_F(RechStoreTest, FileNamesIgnoreCaseWhenAskedAndCountExactlyInCleanup) {
