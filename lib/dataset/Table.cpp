@@ -627,6 +627,7 @@ void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> n
     bufferModified = false;
     active = true;
     state = State::Browse;
+    savedOrders.clear();
     RebuildOrder(*this);
     // Unfiltered and on the first row; callers with a filter rebuild the view.
     filtering = false;
@@ -699,6 +700,7 @@ void Table::Close() {
     I.buffer.clear();
     I.rows.clear();
     I.order.clear();
+    I.savedOrders.clear();
     I.view.clear();
     I.byId.clear();
     I.deleted.clear();
@@ -736,6 +738,7 @@ void Table::EmptyTable() {
     Cancel();
     I.rows.clear();
     I.order.clear();
+    I.savedOrders.clear();
     I.view.clear();
     I.byId.clear();
     I.deleted.clear();
@@ -917,8 +920,24 @@ void Table::SetIndexFieldNames(const std::string& names) {
     BrowseMode(*this, I);
     Row* cur = CurRow(I);
     I.indexNames = names;
-    I.keyCols = std::move(cols);
-    RebuildOrder(I);
+    if (cols != I.keyCols) {
+        // The current order is kept for a switch back; an order kept from
+        // before is taken instead of sorting again.
+        Impl::SavedOrder previous{std::move(I.keyCols), std::move(I.order)};
+        I.keyCols = std::move(cols);
+        auto saved = std::find_if(I.savedOrders.begin(), I.savedOrders.end(),
+                                  [&](const Impl::SavedOrder& o) { return o.keyCols == I.keyCols; });
+        if (saved != I.savedOrders.end()) {
+            I.order = std::move(saved->order);
+            I.savedOrders.erase(saved);
+        } else {
+            RebuildOrder(I);
+        }
+        if (!previous.keyCols.empty()) {
+            if (I.savedOrders.size() >= 4) I.savedOrders.erase(I.savedOrders.begin());
+            I.savedOrders.push_back(std::move(previous));
+        }
+    }
     RebuildView(*this, I, false);
     PositionOn(I, cur);
     Notify(I, TableEvent::Reset, 0);
@@ -1266,6 +1285,7 @@ void Table::Post() {
         r->visible = visible;
         I.rows.insert(I.rows.begin() + std::ptrdiff_t(PosBySeq(I.rows, r->seq)), std::move(owned));
         if (I.byIdBuilt) I.byId.emplace(r->id, r);
+        I.savedOrders.clear();
         InsertInto(I.order, r, I.keyCols);
         if (I.filtering && visible) InsertInto(I.view, r, I.keyCols);
         ++I.ownChanges;
@@ -1282,6 +1302,7 @@ void Table::Post() {
     if (I.bufferModified && I.buffer != r->values) {
         bool visible = !I.filtering || Passes(*this, I, I.buffer);
         size_t oldPos = FindPos(Vis(I), r, I.keyCols);
+        I.savedOrders.clear();
         EraseFrom(I.order, r, I.keyCols);
         if (I.filtering && r->visible) EraseFrom(I.view, r, I.keyCols);
         if (r->log == LogState::Unchanged) {
@@ -1344,6 +1365,7 @@ void Table::Delete() {
     size_t pos = FindPos(Vis(I), r, I.keyCols);
     if (pos >= Vis(I).size()) return;   // the hook removed it already
     uint64_t id = r->id;
+    I.savedOrders.clear();
     EraseFrom(I.order, r, I.keyCols);
     if (I.filtering) EraseFrom(I.view, r, I.keyCols);
     if (I.byIdBuilt) I.byId.erase(id);
@@ -1429,6 +1451,7 @@ void Table::CancelUpdates() {
     }
     I.rows = std::move(kept);
     I.ownChanges = 0;
+    I.savedOrders.clear();
     RebuildOrder(I);
     RebuildView(*this, I, true);
     I.byIdBuilt = false;

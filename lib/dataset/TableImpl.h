@@ -107,6 +107,14 @@ struct Table::Impl {
     // --- index and filter
     std::string indexNames;
     std::vector<int> keyCols;
+    // Orders of earlier indexes, kept while no row is added, changed or
+    // removed: switching back to one then costs nothing (a rebuilt order
+    // would be the same, the sort being stable). Dropped by every row change.
+    struct SavedOrder {
+        std::vector<int> keyCols;
+        std::vector<detail::Row*> order;
+    };
+    std::vector<SavedOrder> savedOrders;
     std::string filterText;
     std::unique_ptr<detail::FilterExpr> filterExpr;
     bool filtered = false;
