@@ -1,0 +1,230 @@
+// brenvo-cli: the program without windows, for batch use and automation.
+//
+//   brenvo-cli [-d DATENVERZEICHNIS] verarbeiten
+//   brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...
+//   brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]
+//   brenvo-cli --help
+//
+// Exit codes: 0 success, 1 failed invoices (or a run ended by a failure, or
+// an IK that cannot be resolved), 2 start-up failed or wrong arguments.
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/ConsoleView.h"
+#include "lib/base/DateTime.h"
+#include "lib/base/Files.h"
+#include "lib/base/Format.h"
+#include "lib/base/Strings.h"
+#include "mainwindow/main.h"
+
+using namespace brenvo;
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+const char* const kHelp =
+    "brenvo-cli - Abrechnung im Datenträgeraustauschverfahren (nach §302 SGB V) ohne Programmfenster\n"
+    "\n"
+    "Aufruf:\n"
+    "  brenvo-cli [-d DATENVERZEICHNIS] verarbeiten\n"
+    "  brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
+    "  brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
+    "  brenvo-cli --help\n"
+    "\n"
+    "Befehle:\n"
+    "  verarbeiten  Programmstart, Verarbeitung aller Rechnungen im Eingangskorb wie mit \"Start\"\n"
+    "               im Programmfenster (mit den Einstellungen des Datenverzeichnisses), dann\n"
+    "               Programmende. Jede Zeile des Protokolls erscheint sofort auf der\n"
+    "               Standardausgabe; das Protokoll wird wie im Programmfenster unter \"Logs\"\n"
+    "               gespeichert.\n"
+    "  pruefen      Prüft die angegebenen Rechnungsdateien wie die Prüfphase der Verarbeitung\n"
+    "               (bereits verarbeitete Rechnungsnummer, Daten-Empfänger, Prüfungen der\n"
+    "               Abrechnung). Es wird nichts umbenannt, verschoben, archiviert oder\n"
+    "               gespeichert. Eine Zeile je Datei: \"OK DATEI\" oder \"FEHLER DATEI Meldung\".\n"
+    "  kt-info      Zeigt, wie eine IK im Kostenträgerverzeichnis aufgelöst wird. Ohne --land\n"
+    "               und --bezirk gelten Bundesland und Bezirk der Einrichtung aus den\n"
+    "               Einstellungen, ohne --datum der heutige Tag.\n"
+    "\n"
+    "Optionen:\n"
+    "  -d DATENVERZEICHNIS  das Datenverzeichnis (mit Stammdaten, import, ArchivA, ...);\n"
+    "                       ohne -d das Verzeichnis der Programmdatei\n"
+    "  -h, --help           diese Hilfe\n"
+    "\n"
+    "Rückfragen des Programms beantwortet brenvo-cli ohne Eingabe mit der vorsichtigen Wahl\n"
+    "(\"Nein\", sonst \"Abbrechen\"); Eingabedialoge gelten als abgebrochen. Meldungen,\n"
+    "Rückfragen und Fehler erscheinen auf der Standardfehlerausgabe.\n"
+    "\n"
+    "Rückgabewerte:\n"
+    "  0  verarbeiten: Lauf beendet, keine Rechnung als fehlerhaft markiert;\n"
+    "     pruefen: alle Rechnungen fehlerfrei; kt-info: IK aufgelöst\n"
+    "  1  verarbeiten: Rechnungen als fehlerhaft markiert oder Lauf mit Fehler abgebrochen;\n"
+    "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar\n"
+    "  2  Programmstart fehlgeschlagen oder falscher Aufruf\n";
+
+const char* const kUsageText =
+    "Aufruf: brenvo-cli [-d DATENVERZEICHNIS] verarbeiten\n"
+    "        brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
+    "        brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
+    "        brenvo-cli --help\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "brenvo-cli: %s\n%s", problem.c_str(), kUsageText);
+    return kUsage;
+}
+
+struct Arguments {
+    std::string dataDir;
+    std::string command;
+    std::vector<std::string> operands;
+    std::optional<std::string> datum, land, bezirk;
+};
+
+// Prints why the start-up stopped (the "ABBRUCH " line of the log).
+void ReportStartupFailure(const TMainController& c) {
+    for (const std::string& line : c.ActivityLog())
+        if (StartsWith(line, "Init ABBRUCH ")) std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "Programmstart fehlgeschlagen.\n");
+}
+
+int Verarbeiten(const std::string& dir) {
+    ConsoleView view(true);
+    TMainController c(view, dir);
+    if (!c.Startup()) {
+        c.Shutdown();
+        std::fprintf(stderr, "Programmstart fehlgeschlagen.\n");
+        return kUsage;
+    }
+    c.actProzessStartExecute();
+    const TRunResult run = c.LastRun();
+    const bool stopped = c.Shutdown();
+    if (!stopped) return kFailed;
+    return run.Completed && run.Failed == 0 ? kOk : kFailed;
+}
+
+int Pruefen(const std::string& dir, const std::vector<std::string>& files) {
+    ConsoleView view(false);
+    TMainController c(view, dir);
+    if (!c.Startup()) {
+        ReportStartupFailure(c);
+        return kUsage;
+    }
+    c.ResetCostBearerIndexes();
+    bool allOk = true;
+    for (const std::string& file : files) {
+        const std::string failure = c.CheckInvoiceFile(file);
+        if (failure.empty()) {
+            std::printf("OK %s\n", file.c_str());
+        } else {
+            std::printf("FEHLER %s %s\n", file.c_str(), ConsoleView::ConsoleLines(failure).c_str());
+            allOk = false;
+        }
+        std::fflush(stdout);
+    }
+    return allOk ? kOk : kFailed;
+}
+
+int KtInfo(const std::string& dir, const Arguments& a) {
+    TDateTime date = Today();
+    if (a.datum) {
+        auto d = ParseDDMMYYYY(*a.datum);
+        if (!d) return Usage("--datum erwartet ein Datum TT.MM.JJJJ, nicht \"" + *a.datum + "\"");
+        date = *d;
+    }
+    ConsoleView view(false);
+    TMainController c(view, dir);
+    if (!c.Startup()) {
+        ReportStartupFailure(c);
+        return kUsage;
+    }
+    const std::string land = a.land ? *a.land : c.Einrichtung().EINR_LAND;
+    const std::string bezirk = a.bezirk ? *a.bezirk : c.Einrichtung().EINR_BEZIRK;
+    try {
+        const std::string report = c.KTStore()->GetKTReport(a.operands[0], land, bezirk, date);
+        std::printf("%s\n", ConsoleView::ConsoleLines(report).c_str());
+        return kOk;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", ConsoleView::ConsoleLines(e.what()).c_str());
+        return kFailed;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Arguments a;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string& arg : args)
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return kOk;
+        }
+
+    size_t i = 0;
+    // Options before the command.
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-d") {
+            if (i + 1 >= args.size()) return Usage("Option -d ohne Datenverzeichnis");
+            if (!a.dataDir.empty()) return Usage("Option -d mehrfach angegeben");
+            a.dataDir = args[++i];
+            if (a.dataDir.empty()) return Usage("Option -d ohne Datenverzeichnis");
+        } else if (StartsWith(arg, "-")) {
+            return Usage("Unbekannte Option: " + arg);
+        } else {
+            break;
+        }
+    }
+    if (i >= args.size()) return Usage("Kein Befehl angegeben");
+    a.command = args[i++];
+    if (a.command != "verarbeiten" && a.command != "pruefen" && a.command != "kt-info")
+        return Usage("Unbekannter Befehl: " + a.command);
+
+    // Operands and the options of kt-info.
+    bool onlyOperands = false;
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!onlyOperands && arg == "--") {
+            onlyOperands = true;
+            continue;
+        }
+        if (!onlyOperands && StartsWith(arg, "-") && arg.size() > 1) {
+            std::optional<std::string>* target = nullptr;
+            if (a.command == "kt-info") {
+                if (arg == "--datum") target = &a.datum;
+                if (arg == "--land") target = &a.land;
+                if (arg == "--bezirk") target = &a.bezirk;
+            }
+            if (!target) return Usage("Unbekannte Option: " + arg);
+            if (i + 1 >= args.size()) return Usage("Option " + arg + " ohne Wert");
+            *target = args[++i];
+            continue;
+        }
+        a.operands.push_back(arg);
+    }
+    if (a.command == "verarbeiten" && !a.operands.empty())
+        return Usage("verarbeiten erwartet keine weiteren Angaben: " + a.operands.front());
+    if (a.command == "pruefen" && a.operands.empty()) return Usage("pruefen erwartet mindestens eine Datei");
+    if (a.command == "kt-info" && a.operands.size() != 1) return Usage("kt-info erwartet genau eine IK");
+
+    std::string dir = a.dataDir.empty() ? ProgramDirectory() : a.dataDir;
+    if (!DirectoryExists(dir)) {
+        std::fprintf(stderr, "brenvo-cli: Datenverzeichnis %s existiert nicht.\n", dir.c_str());
+        return kUsage;
+    }
+
+    try {
+        if (a.command == "verarbeiten") return Verarbeiten(dir);
+        if (a.command == "pruefen") return Pruefen(dir, a.operands);
+        return KtInfo(dir, a);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "brenvo-cli: %s\n", e.what());
+        return kFailed;
+    }
+}

@@ -1,0 +1,298 @@
+// The processing run of the main window ("&Start"): checks every invoice of
+// the inbox, hands the good ones to billing jobs and gives back what a
+// failed job had taken.
+
+#include <exception>
+
+#include "billing/InvoiceDocument.h"
+#include "billing/U_sgbv.h"
+#include "lib/base/Error.h"
+#include "lib/base/Files.h"
+#include "lib/base/Format.h"
+#include "lib/base/Strings.h"
+#include "mainwindow/main.h"
+
+namespace brenvo {
+
+namespace {
+
+// Days back to the earliest billing date the run starts from.
+constexpr int kEarliestInvoiceDays = 3000;
+
+} // namespace
+
+// ============================================================ decimal separators
+
+std::string TMainController::ConvertDecimalSeparatorsText(std::string_view text, bool toComma) {
+    std::string s;
+    s.reserve(text.size());
+    for (const std::string& line : SplitLines(text)) s += line;
+    const char from = toComma ? '.' : ',';
+    const char to = toComma ? ',' : '.';
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    // Positions 1 to 19 hold the XML declaration's version number; positions
+    // are counted from 1 as the file's characters.
+    if (s.size() > 10 && s.size() >= 22) {
+        for (size_t p = 20; p + 2 <= s.size(); ++p) {
+            char& c = s[p - 1];
+            if (c == from && digit(s[p - 2]) && digit(s[p])) c = to;
+        }
+    }
+    return s;
+}
+
+void TMainController::ConvertDecimalSeparators(const std::string& path, bool toComma) {
+    const std::string copy = path + "$$$";
+    if (!CopyFileTo(path, copy, false)) throw Error("Datei " + path + " konnte nicht nach " + copy + " kopiert werden");
+    const std::string converted = ConvertDecimalSeparatorsText(ReadFileBytes(copy), toComma);
+    AtomicWriteFile(path, converted + "\n");
+    DeleteFile(copy);
+}
+
+// ============================================================ checks
+
+void TMainController::ResetCostBearerIndexes() {
+    if (kt_) kt_->ResetIndexes();
+}
+
+// Checks one loaded invoice as the check phase does; throws the failure.
+void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest) {
+    Table& header = doc.Rechnung();
+    header.First();
+    rech_->CheckNotArchived(header.AsString("SaRechNr"));
+    const TDateTime rechDatum = header.AsDateTime("RechDatum");
+    const std::string ikkt = header.AsString("IKKT");
+
+    TKTInfo info = kt_->GetKTInfo(ikkt, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK, Today());
+    if (info.DatenIKLog.empty()) throw Error(Format("Kein Daten-IK (log) für %s", {ikkt}));
+    if (info.DatenIKPhys.empty()) throw Error(Format("Kein Daten-IK (phy) für %s", {ikkt}));
+
+    // A check writes no interchange, so it draws no interchange reference
+    // from the recipient's counter (seed -1): only the jobs advance it.
+    TSgbv engine(*kt_, einrichtung_);
+    engine.Init(system_.VERSION, einrichtung_.EINR_IK, system_.VERSION_DATUM, info.DatenIKLog, 1, -1, KindFlag(), 0,
+                paths_.Temp);
+    engine.LoadRechnungen(doc);
+    engine.CheckData();
+
+    if (rechDatum > latest) latest = rechDatum;
+}
+
+std::string TMainController::CheckInvoiceFile(const std::string& path) {
+    try {
+        if (!kt_ || !rech_ || !rechLoaded_) throw Error("Programmstart unvollständig, keine Prüfung möglich.");
+        InvoiceDocument doc;
+        if (system_.OPT_XMLCONVERSION) {
+            if (!FileExists(path)) throw Error(Format("Datei %s nicht gefunden.", {path}));
+            doc.LoadFromXml(ConvertDecimalSeparatorsText(ReadFileBytes(path), system_.OPT_XMLTOCOMMA), path);
+        } else {
+            doc.LoadFromFile(path);
+        }
+        TDateTime latest = IncDays(Now(), -kEarliestInvoiceDays).DateOnly();
+        CheckLoadedInvoice(doc, latest);
+        return "";
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+// ============================================================ the run
+
+void TMainController::MarkAsError(InboxEntry& entry) {
+    const std::string from = PathJoin(importDir_, entry.Name);
+    const std::string marked = ErrorPrefix + entry.Name;
+    if (FileExists(from) && !RenameFile(from, PathJoin(importDir_, marked)))
+        LogLine(Format("Datei %s konnte nicht in %s umbenannt werden.", {entry.Name, marked}));
+    InboxCallback(this, "fehler", 0, entry.Name);
+    entry.Name = marked;
+    entry.Mark = 2;
+}
+
+std::unique_ptr<TSGBJob> TMainController::OpenJob(int billingMonth) {
+    auto job = std::make_unique<TSGBJob>(*kt_, *rech_, *auf_, einrichtung_, system_.DAKOTA_ANN_CHECK);
+    job->Init(system_.VERSION, KindFlag(), system_.VERSION_DATUM, billingMonth, system_.SYST_VERF, paths_.Temp,
+              paths_.Export, paths_.ArchivR, paths_.ArchivA);
+    return job;
+}
+
+// Cancels a failed job: its orders leave the order archive and every invoice
+// it took goes back to the inbox (open again), each named in the log.
+void TMainController::CancelJob(TSGBJob& job, TRunResult& result) {
+    TSGBJob::ReturnResult back = job.Cancel();
+    for (const std::string& name : back.Returned) {
+        ShowProgress(1, 1, true, "Rechnung zurück in den Eingangskorb: " + name);
+        ++result.Returned;
+    }
+    for (const std::string& error : back.Errors) ShowProgress(1, 1, true, error);
+}
+
+void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& result, TDateTime& latest) {
+    const int n = int(entries.size());
+    bool errorSeen = false;
+    for (int i = 1; i <= n; ++i) {
+        InboxEntry& entry = entries[size_t(i - 1)];
+        if (entry.Mark == 2) {
+            ShowProgress(i, n, true, "Ignoriere " + entry.Name);
+            ++result.Ignored;
+            continue;
+        }
+        const std::string path = PathJoin(importDir_, entry.Name);
+        try {
+            if (system_.OPT_XMLCONVERSION) {
+                ShowProgress(i, n, true, "Konvertiere Datei " + entry.Name);
+                ConvertDecimalSeparators(path, system_.OPT_XMLTOCOMMA);
+            }
+            ShowProgress(i, n, true, "Prüfe Rechnung " + entry.Name);
+            InvoiceDocument doc;
+            doc.LoadFromFile(path);
+            CheckLoadedInvoice(doc, latest);
+        } catch (const std::exception& e) {
+            ShowProgress(i, n, true, "FEHLER Rechnung " + entry.Name + " " + e.what());
+            MarkAsError(entry);
+            ++result.Failed;
+            errorSeen = true;
+        }
+    }
+    if (errorSeen) ShowProgress(n, n, true, "Prüfung beendet. FEHLER.");
+}
+
+void TMainController::ProcessCollective(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth) {
+    const int n = int(entries.size());
+    InboxEntry* adding = nullptr;
+    try {
+        job_ = OpenJob(billingMonth);
+        for (int i = 1; i <= n; ++i) {
+            InboxEntry& entry = entries[size_t(i - 1)];
+            if (entry.Mark == 2) {
+                ShowProgress(i, n, true, "Ignoriere " + entry.Name);
+                continue;
+            }
+            ShowProgress(i, n, true, "Verarbeite Rechnung " + entry.Name);
+            adding = &entry;
+            InvoiceDocument doc;
+            const std::string path = PathJoin(importDir_, entry.Name);
+            doc.LoadFromFile(path);
+            job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
+            adding = nullptr;
+        }
+        ShowProgress(1, 1, true, "Schreibe Dateien... ");
+        job_->WriteAll();
+    } catch (const std::exception& e) {
+        // A failing job (opening, adding or writing) is cancelled as a whole:
+        // no order stays, and every invoice it took is open again.
+        const std::string message = e.what();
+        ShowProgress(1, 1, true, "Abgebrochen mit Fehler bei Datei  " + (adding ? adding->Name : std::string()) + message);
+        if (job_) CancelJob(*job_, result);
+        if (adding) {
+            MarkAsError(*adding);
+            ++result.Failed;
+        }
+        job_.reset();
+        throw Error(message);
+    }
+    result.Billed += int(job_->Taken().size());
+    view_.ShowTab(MainTab::Ausgangskorb);
+    ShowProgress(1, 1, true, "Fertig,");
+}
+
+void TMainController::ProcessSingle(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth) {
+    const int n = int(entries.size());
+    for (int i = 1; i <= n; ++i) {
+        InboxEntry& entry = entries[size_t(i - 1)];
+        if (entry.Mark == 2) {
+            ShowProgress(i, n, true, "Ignoriere Rechnung " + entry.Name);
+            continue;
+        }
+        try {
+            job_ = OpenJob(billingMonth);
+            ShowProgress(i, n, true, "Verarbeite Rechnung " + entry.Name);
+            InvoiceDocument doc;
+            const std::string path = PathJoin(importDir_, entry.Name);
+            doc.LoadFromFile(path);
+            job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
+            ShowProgress(1, 1, true, "Schreibe Dateien... ");
+            job_->WriteAll();
+            result.Billed += int(job_->Taken().size());
+        } catch (const std::exception& e) {
+            ShowProgress(1, 1, true, "Fehler bei " + entry.Name + e.what());
+            // The invoice comes back first, so that the marking finds its file.
+            if (job_) CancelJob(*job_, result);
+            MarkAsError(entry);
+            ++result.Failed;
+        }
+        job_.reset();
+    }
+}
+
+void TMainController::RunPhases(TRunResult& result) {
+    kt_->ResetIndexes();
+    job_.reset();
+
+    ReadInbox();
+    std::vector<InboxEntry> entries;
+    entries.reserve(inbox_.Count());
+    for (const TBasketItem& item : inbox_.Items()) entries.push_back({item.Caption, item.Mark});
+    result.Files = int(entries.size());
+
+    TDateTime latest = IncDays(Now(), -kEarliestInvoiceDays).DateOnly();
+    CheckPhase(entries, result, latest);
+
+    const int billingMonth = Decode(latest).month;
+    result.BillingMonth = billingMonth;
+    if (system_.SYST_ZUSF)
+        ProcessCollective(entries, result, billingMonth);
+    else
+        ProcessSingle(entries, result, billingMonth);
+
+    if (DakotaEnabled() && system_.DAKOTA_PROC_AUTO) RunDakotaFollowUp();
+
+    RebuildOutbox();
+    ShowProgress(1, 1, true, "Fertig,");
+}
+
+void TMainController::ClosingSteps(TRunResult& result) {
+    startEnabled_ = true;
+    running_ = false;
+    view_.ActionStateChanged();
+    try {
+        SaveTransferNumber();
+        SaveTables();
+    } catch (const std::exception& e) {
+        if (result.Failure.empty()) result.Failure = e.what();
+        result.Completed = false;
+        view_.ShowMessage(MessageKind::Error, e.what());
+    }
+    if (quitAfterRun_ || closePending_) {
+        closePending_ = false;
+        PostShutdown();
+    }
+}
+
+void TMainController::actProzessStartExecute() {
+    if (running_ || busy_ || shuttingDown_ || closingAllowed_) return;
+    TRunResult result;
+    if (!startupOk_ || !kt_ || !rech_ || !auf_) {
+        view_.ShowMessage(MessageKind::Error, "Verarbeitung nicht möglich: der Programmstart ist nicht abgeschlossen.");
+        lastRun_ = result;
+        return;
+    }
+    startEnabled_ = false;
+    running_ = true;
+    view_.ActionStateChanged();
+    PumpMessages();
+    result.Started = true;
+
+    std::string failure;
+    try {
+        RunPhases(result);
+        result.Completed = true;
+    } catch (const std::exception& e) {
+        failure = e.what();
+        result.Failure = failure;
+    }
+    ClosingSteps(result);
+    lastRun_ = result;
+    if (!failure.empty()) view_.ShowMessage(MessageKind::Error, failure);
+}
+
+} // namespace brenvo

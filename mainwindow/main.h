@@ -1,0 +1,344 @@
+#pragma once
+
+// The controller of the main window (TfrmMain) without the window: it owns
+// the process-wide state for the whole program run (the settings records,
+// the cost-bearer directory, both archives, the current billing job), the
+// data-directory layout, the activity log, the three lists, the start-up and
+// shut-down sequences and the processing run. It reaches the user only
+// through IMainView.
+//
+// Everything runs on the thread that created the controller (the window
+// thread); worker threads (the import watcher) hand their notifications over
+// through the message queue, which the controller pumps at every progress
+// update.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/U_AuftragStore.h"
+#include "archive/U_RechStore.h"
+#include "billing/u_SGBJob.h"
+#include "costbearer/U_SGBKTStore.h"
+#include "lib/base/DateTime.h"
+#include "lib/base/MessageQueue.h"
+#include "lib/base/Settings.h"
+#include "lib/dataset/Table.h"
+#include "mainwindow/BasketList.h"
+#include "mainwindow/MainView.h"
+#include "mainwindow/ProgressSink.h"
+#include "mainwindow/u_DirectoryNotify.h"
+
+namespace brenvo {
+
+class InvoiceDocument;
+
+// The data directory: the root and its working directories. Before start-up
+// step 1 the directories hold their bare names, afterwards full paths.
+struct TDataPaths {
+    std::string Root;
+    std::string Stammdaten = "Stammdaten";
+    std::string Eingabe = "eingabe";
+    std::string Import = "import";          // the default inbox; SYST_DIRIMP replaces it
+    std::string Temp = "temp";
+    std::string Export = "export";
+    std::string ArchivR = "ArchivR";
+    std::string ArchivA = "ArchivA";
+    std::string Logs = "Logs";
+    std::string Downloads = "Downloads";
+    std::string Datensicherung = "Datensicherung";   // the default backup directory; SIK_DIR replaces it
+    std::string TempDownload = "TempDownload";
+
+    // "Stammdaten" + separator + name.
+    std::string StammdatenFile(std::string_view name) const;
+};
+
+// The process-wide values that live in neither settings record.
+struct TProcessValues {
+    std::string DAKOTA_DATADIR;    // DAKOTA's hand-over directory
+    std::string DAKOTA_INSTDIR;    // where the DAKOTA program is looked for
+    std::string DAKOTA_EXPDIR;     // DAKOTA's output directory
+    std::string DAKOTA_PROTFILE;   // DAKOTA's protocol: file or ODBC data source name
+    std::string DAKOTA_ANN_FILE;   // DAKOTA's acceptance-office file
+    bool SIK_AUTO = false;         // back up at program end
+};
+
+// One entry of the federal-state list of the settings tab.
+struct TFederalState {
+    std::string Text;   // KTS_KEY + " " + KTS_TEXT
+    int Value = 0;      // KTS_KEY as a number
+};
+
+// The fields of the "Einstellungen" tab. LoadSettings fills them, the window
+// edits them, SaveSettings writes them.
+struct TSettingsForm {
+    // "Leistungserbringer"
+    std::string EINR_IK, EINR_NAME1, EINR_STRASSE, EIN_PLZORT;
+    // "Land und Bezirk"; the "Bundesland" field holds the state code
+    std::string EINR_LAND, EINR_BEZIRK;
+    std::vector<TFederalState> FederalStates;   // filled at start-up
+    int FederalStateIndex = -1;                 // the selected entry, -1 none
+    // "f. Rechnungsdruck (optional)"
+    std::string BRIEFKOPF, BRIEFFUSS, STEUERNR, BANKVERBINDUNG;
+    std::string MAXTRANSFER = "0";              // "Aktuelle Transfernummer", read-only
+    int SYST_VERF = 0;                          // "Verfahren": 0 Test, 1 Erprobung, 2 Echt
+    int SYST_ART = 0;                           // "Art": 0 Einzelleistungserbringer, 1 Abrechnungszentrum
+    bool SYST_ZUSF = false;                     // "zusammenfassen"
+    std::string SYST_DIRIMP;                    // "Abweichendes Importverzeichnis"
+    bool OPT_XMLCONVERSION = false, OPT_XMLTOCOMMA = false;
+    // "Versand-Einstellungen"
+    bool EMAIL_MAPI = false, EMAIL_SMTP = false, DAKOTA_EMAIL = false, OPT_NOEMAILDIALOG = false;
+    std::string EMAIL_SERVER, EMAIL_PORT, EMAIL_USER, EMAIL_PWD, EMAIL_SENDER, EMAIL_BCC;
+    // "Dakota"
+    bool DAKOTA_AKTIV = false;
+    std::string DAKOTA_DATADIR, DAKOTA_INSTDIR, DAKOTA_EXPDIR, DAKOTA_PROTFILE, DAKOTA_ANN_FILE;
+    bool DAKOTA_PROC_AUTO = false, DAKOTA_PROT_AUTO = false, DAKOTA_PROT_READAUTO = false,
+         DAKOTA_ANN_CHECK = false;
+    // "Datensicherung"
+    std::string SIK_DIR;
+    bool SIK_AUTO = false;
+    // "Version": one of VersionList, or "" when none is chosen
+    std::string VERSION;
+    TDateTime VERSION_DATUM;
+
+    static const std::vector<std::string>& VersionList();   // "06", "07", "08", "09"
+    static const std::vector<std::string>& VerfahrenList();  // "Test", "Erprobung", "Echt"
+    static const std::vector<std::string>& ArtList();        // "Einzelleistungserbringer", "Abrechnungszentrum"
+
+    // The group "Leistungserbringer" is shown and enabled only for a single provider.
+    bool ProviderGroupVisible() const { return SYST_ART != 1; }
+};
+
+// What one processing run did.
+struct TRunResult {
+    bool Started = false;     // the run went past its preconditions
+    bool Completed = false;   // it reached its end without a failure that stopped it
+    int Files = 0;            // inbox entries
+    int Ignored = 0;          // error files skipped
+    int Failed = 0;           // files marked as error in this run (checks and jobs)
+    int Billed = 0;           // invoices taken by jobs and kept
+    int Returned = 0;         // invoices given back by failed jobs
+    int BillingMonth = 0;
+    std::string Failure;      // the failure that ended the run (collective mode, closing steps)
+};
+
+class TMainController : public IProgressSink {
+public:
+    static constexpr const char* Caption = "Brenvo";
+    static constexpr const char* SettingsFileName = "brenvo.XML";
+    static constexpr const char* IniFileName = "brenvo.ini";
+    static constexpr const char* InvoiceArchiveFileName = "Rechnungen.xml";
+    static constexpr const char* OrderArchiveFileName = "Auftraege.xml";
+    static constexpr const char* InvoiceTemplateFileName = "eingabe_vorlage.xml";
+    static constexpr const char* DefaultVersionDate = "29.09.2014";
+
+    // rootDir: the data directory (the window program passes the program
+    // file's directory). queue: the window thread's message queue; null
+    // makes the controller create one owned by the calling thread.
+    TMainController(IMainView& view, std::string rootDir, std::shared_ptr<MessageQueue> queue = nullptr);
+    ~TMainController() override;
+    TMainController(const TMainController&) = delete;
+    TMainController& operator=(const TMainController&) = delete;
+
+    // ------------------------------------------------------------ state
+    const TDataPaths& Paths() const { return paths_; }
+    // The inbox: SYST_DIRIMP when set, otherwise "import".
+    const std::string& ImportDir() const { return importDir_; }
+    // SIK_DIR when set, otherwise "Datensicherung".
+    const std::string& BackupDir() const { return backupDir_; }
+    TSystem& System() { return system_; }
+    TEinrichtung& Einrichtung() { return einrichtung_; }
+    TProcessValues& Values() { return values_; }
+    TSettingsForm& SettingsForm() { return form_; }
+    std::shared_ptr<MessageQueue> Queue() const { return queue_; }
+    // Null until start-up has created them (and after ReleaseTables).
+    TSGBKTStore* KTStore() { return kt_.get(); }
+    TRechStore* RechStore() { return rech_.get(); }
+    TAuftragSTore* AuftragStore() { return auf_.get(); }
+    TSGBJob* CurrentJob() { return job_.get(); }
+    TShellChangeNotifier& ImportWatcher() { return *importWatcher_; }
+
+    // ------------------------------------------------------------ settings
+    void LoadSettings();
+    void SaveSettings();
+    void SaveTransferNumber();
+    // "Einstellungen speichern": SaveSettings, idle, DAKOTA status line.
+    void actEinstellungenSpeichernExecute();
+    // Choosing a federal-state entry copies its first two characters into "Bundesland".
+    void ChooseFederalState(int index);
+
+    // "brenvo.ini" in the data directory.
+    std::string IniFilePath() const;
+    std::string ReadIniValue(const std::string& name) const;
+    void WriteIniValue(const std::string& name, const std::string& value);
+
+    // ------------------------------------------------------------ log and progress
+    void LogLine(const std::string& text) override;
+    const std::vector<std::string>& ActivityLog() const { return log_; }
+    // Writes the activity log to "Logs" as "YYYYMMDD_HHNNSSZZZ.log" (the time
+    // given); returns the file's path.
+    std::string WriteActivityLog(TDateTime when);
+    void ShowProgress(int position, int maximum, bool log, const std::string& text);
+    void ShowLoadProgress(int position, int maximum, bool log, const std::string& text) override;
+    void SetBusy(bool busy);
+    // Runs what other threads handed over and lets the window handle its events.
+    void PumpMessages();
+
+    bool Busy() const { return busy_; }
+    bool Running() const { return running_; }
+    bool ActionEnabled(ActionCategory category) const;
+    bool StartEnabled() const;
+    // The progress shown on the "Verarbeitung" tab and on the load panel.
+    int ProgressPosition() const { return progressPos_; }
+    int ProgressMaximum() const { return progressMax_; }
+    const std::string& ProgressText() const { return progressText_; }
+    int LoadPosition() const { return loadPos_; }
+    int LoadMaximum() const { return loadMax_; }
+    const std::string& LoadText() const { return loadText_; }
+
+    // ------------------------------------------------------------ lists
+    TBasketList& Inbox() { return inbox_; }
+    TBasketList& InputBasket() { return input_; }
+    TBasketList& Outbox() { return outbox_; }
+    void InboxCallback(const void* sender, const std::string& action, int64_t value, const std::string& text);
+    void InputBasketCallback(const void* sender, const std::string& action, int64_t value, const std::string& text);
+    void OutboxCallback(const void* sender, const std::string& action, int64_t value, const std::string& text);
+    void ReadInbox();
+    void ReadInputBasket();
+    // Clears the outbox and lets the order archive announce its unsent orders.
+    void RebuildOutbox();
+    // Set by the import watcher; the idle handler re-reads the inbox.
+    bool InboxChanged() const { return inboxChanged_; }
+    // The application became idle.
+    void OnIdle();
+
+    // ------------------------------------------------------------ start and stop
+    // The start-up sequence; false when it stopped with "ABBRUCH ".
+    bool Startup();
+    bool StartupSucceeded() const { return startupOk_; }
+    // The shut-down sequence; false when a step failed (its message was shown).
+    bool Shutdown();
+    // A close request ("Beenden", the close box): true when the window may
+    // close at once; otherwise the shut-down is posted (or held until a
+    // running operation ends).
+    bool RequestClose();
+    bool ClosingAllowed() const { return closingAllowed_; }
+    bool ShuttingDown() const { return shuttingDown_; }
+    // "Daten speichern ...": the two archives and the cost-bearer base table.
+    void SaveTables();
+    // Lets go of the cost-bearer store and both archives without saving them
+    // (after an update unpacked new files over them).
+    void ReleaseTables();
+
+    // ------------------------------------------------------------ processing run
+    // "&Start".
+    void actProzessStartExecute();
+    const TRunResult& LastRun() const { return lastRun_; }
+    // "Programm beenden": end the program after the run.
+    void SetQuitAfterRun(bool on) { quitAfterRun_ = on; }
+    bool QuitAfterRun() const { return quitAfterRun_; }
+
+    // The check phase's checks on one invoice file, touching nothing on
+    // disk: the decimal-separator conversion (when set) is applied to the
+    // text read. Returns "" when the invoice passes, else the failure.
+    // Call ResetCostBearerIndexes first, as the run does.
+    std::string CheckInvoiceFile(const std::string& path);
+    void ResetCostBearerIndexes();
+
+    // The decimal-separator conversion of an invoice file, in place.
+    static void ConvertDecimalSeparators(const std::string& path, bool toComma);
+    // The same on the text of a file: all lines joined into one (without line
+    // breaks), numbers' separators converted from the 20th character on.
+    static std::string ConvertDecimalSeparatorsText(std::string_view text, bool toComma);
+
+    // ------------------------------------------------------------ DAKOTA
+    // The DAKOTA bridge is not attached to the controller yet: everything
+    // behaves as with DAKOTA_AKTIV off. These are the places it plugs in.
+    bool DakotaEnabled() const { return false; }
+    void RefreshDakotaStatus();
+
+private:
+    struct InboxEntry {
+        std::string Name;
+        int Mark = 1;
+    };
+
+    void Step(const std::string& text);
+    void BasketAction(TBasketList& list, const std::string& action, int64_t value, const std::string& text);
+    void PrepareDirectories();
+    void LoadCostBearers();
+    void FillFederalStates();
+    void ApplyImportDirectory(const std::string& dir);
+    void CreateInvoiceArchive();
+    void CreateOrderArchive();
+    void StartImportWatcher();
+    void StartupCheckDakota();
+    void ShutdownStopDakota();
+    void ShutdownBackup();
+    void RunDakotaFollowUp();
+
+    // Settings table access.
+    std::string SettingValue(const std::string& key) const;
+    void PutSetting(const std::string& key, const std::string& value);
+
+    // The run.
+    void RunPhases(TRunResult& result);
+    void CheckPhase(std::vector<InboxEntry>& entries, TRunResult& result, TDateTime& latest);
+    void CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest);
+    std::unique_ptr<TSGBJob> OpenJob(int billingMonth);
+    void ProcessCollective(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth);
+    void ProcessSingle(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth);
+    void CancelJob(TSGBJob& job, TRunResult& result);
+    void MarkAsError(InboxEntry& entry);
+    void ClosingSteps(TRunResult& result);
+    void PostShutdown();
+    void HandleShutdownMessage();
+    int KindFlag() const { return system_.SYST_ART == 1 ? 1 : 0; }
+
+    IMainView& view_;
+    std::shared_ptr<MessageQueue> queue_;
+    // Posted handlers check it, so that none runs after the controller went.
+    std::shared_ptr<bool> alive_;
+
+    TDataPaths paths_;
+    std::string importDir_;
+    std::string backupDir_;
+    TSystem system_;
+    TEinrichtung einrichtung_;
+    TProcessValues values_;
+    TSettingsForm form_;
+    Table settings_;
+    bool settingsLoaded_ = false;
+
+    std::unique_ptr<TSGBKTStore> kt_;
+    std::unique_ptr<TRechStore> rech_;
+    std::unique_ptr<TAuftragSTore> auf_;
+    bool rechLoaded_ = false, aufLoaded_ = false;
+    std::unique_ptr<TSGBJob> job_;
+
+    std::vector<std::string> log_;
+    TBasketList inbox_, input_, outbox_;
+    bool inboxChanged_ = false;
+    std::unique_ptr<TShellChangeNotifier> importWatcher_;
+
+    int progressPos_ = 0, progressMax_ = 100;
+    std::string progressText_;
+    int loadPos_ = 0, loadMax_ = 10;
+    std::string loadText_;
+
+    bool busy_ = false;
+    bool startEnabled_ = true;
+    bool running_ = false;
+    bool startupDone_ = false;
+    bool startupOk_ = false;
+    bool shuttingDown_ = false;
+    bool closingAllowed_ = false;
+    bool closePending_ = false;
+    bool quitAfterRun_ = false;
+    TRunResult lastRun_;
+};
+
+} // namespace brenvo

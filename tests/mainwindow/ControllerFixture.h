@@ -1,0 +1,173 @@
+#pragma once
+
+// A data directory copied from the demo installation into a fresh temporary
+// folder, a view that records what the controller shows, and helpers to
+// write invoices and settings.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/TempDir.h"
+#include "lib/base/DateTime.h"
+#include "lib/base/Files.h"
+#include "lib/base/Strings.h"
+#include "lib/dataset/Table.h"
+#include "mainwindow/MainView.h"
+#include "mainwindow/main.h"
+#include "tools/InvoiceGenerator.h"
+
+namespace ctltest {
+
+using namespace brenvo;
+
+// Provider and cost bearers of the demo installation (state 05, district 38).
+inline const std::string kProvider = "510512345";
+inline const std::string kRheinOKK = "103110016";   // data recipient 109910014
+inline const std::string kIKKThuer = "103440014";   // data recipient 109910025
+inline const std::string kNoRecipient = "103880016";
+
+inline std::string DemoDir() { return std::string(BRENVO_SOURCE_DIR) + "/demo"; }
+
+struct RecordingView : IMainView {
+    struct Message {
+        MessageKind kind;
+        std::string text;
+    };
+    std::vector<std::string> log;
+    std::vector<Message> messages;
+    std::vector<std::string> progressTexts;
+    std::vector<MainTab> tabs;
+    std::vector<Answer> answers;   // given to Ask in turn; Cancel when used up
+    int closed = 0;
+    int basketEvents = 0;
+    std::function<void(const std::string&)> onProgress;   // runs inside ProgressChanged
+
+    void ShowMessage(MessageKind kind, const std::string& text, const std::string& = {}) override {
+        messages.push_back({kind, text});
+    }
+    Answer Ask(MessageKind, const std::string&, const std::vector<Answer>&, const std::string& = {}) override {
+        if (answers.empty()) return Answer::Cancel;
+        Answer a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
+    bool InputQuery(const std::string&, const std::vector<std::string>&, const std::string&, std::string&) override {
+        return false;
+    }
+    void ShowText(const std::string&, const std::string&) override {}
+    void LogLineAdded(const std::string& line) override { log.push_back(line); }
+    void ProgressChanged(int, int, const std::string& text) override {
+        progressTexts.push_back(text);
+        if (onProgress) onProgress(text);
+    }
+    void LoadProgressChanged(int, int, const std::string&) override {}
+    void SetLoadPanel(LoadPanelMode) override {}
+    void ActionStateChanged() override {}
+    void ShowTab(MainTab tab) override { tabs.push_back(tab); }
+    void StatusPanelText(int, const std::string&) override {}
+    void BasketReset(BasketKind) override { ++basketEvents; }
+    void BasketItemInserted(BasketKind, size_t) override { ++basketEvents; }
+    void BasketItemChanged(BasketKind, size_t) override { ++basketEvents; }
+    void BasketItemRemoved(BasketKind, size_t) override { ++basketEvents; }
+    void SettingsFormChanged() override {}
+    void OpenBusyDialog(const std::string&, const std::string&) override {}
+    void CloseBusyDialog() override {}
+    void ProcessEvents() override {}
+    void Pause(int) override {}
+    void CloseWindow() override { ++closed; }
+
+    // The lines of the log that start with prefix, in order.
+    std::vector<std::string> LinesWith(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (const auto& l : log)
+            if (StartsWith(l, prefix)) out.push_back(l);
+        return out;
+    }
+    bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+    // Index of the first log line equal to line; -1 when none.
+    long IndexOf(const std::string& line) const {
+        auto it = std::find(log.begin(), log.end(), line);
+        return it == log.end() ? -1 : long(it - log.begin());
+    }
+};
+
+class ControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::copy(DemoDir(), dir.path(), std::filesystem::copy_options::recursive);
+    }
+    void TearDown() override { SetFixedNow(std::nullopt); }
+
+    std::string Path(const std::string& rel) const { return dir.file(rel); }
+    std::string Stamm(const std::string& name) const { return Path("Stammdaten/" + name); }
+    bool Exists(const std::string& rel) const { return std::filesystem::exists(Path(rel)); }
+
+    std::vector<std::string> Files(const std::string& rel) const { return ListFiles(Path(rel), "*"); }
+
+    void EmptyInbox() {
+        for (const auto& f : Files("import")) std::filesystem::remove(Path("import/" + f));
+    }
+
+    // Changes rows of "brenvo.XML" (adds missing ones).
+    void SetSettings(const std::vector<std::pair<std::string, std::string>>& values) {
+        Table t;
+        t.LoadFromFile(Stamm("brenvo.XML"));
+        for (const auto& [k, v] : values) {
+            if (t.Locate("KEY", {Value(k)})) {
+                t.Edit();
+            } else {
+                t.Append();
+                t.SetString("KEY", k);
+            }
+            t.SetString("VALUE", v);
+            t.Post();
+        }
+        t.SaveToFile(Stamm("brenvo.XML"));
+    }
+    std::string Setting(const std::string& key) const {
+        Table t;
+        t.LoadFromFile(Stamm("brenvo.XML"));
+        return t.Locate("KEY", {Value(key)}) ? t.AsString("VALUE") : "<fehlt>";
+    }
+
+    // A good invoice (unless wrongTotal) in the inbox named number + ".xml".
+    void WriteInvoice(const std::string& number, const std::string& costBearer, TDateTime date,
+                      bool wrongTotal = false, const std::string& fileName = "") {
+        GeneratedInvoice g;
+        g.number = number;
+        g.date = date;
+        g.providerIK = kProvider;
+        g.costBearerIK = costBearer;
+        g.seed = std::hash<std::string>()(number);
+        g.cases = 1;
+        g.tripsPerCase = 2;
+        g.wrongTotal = wrongTotal;
+        WriteGeneratedInvoice(Path("import/" + (fileName.empty() ? number + ".xml" : fileName)), g);
+    }
+
+    std::unique_ptr<TMainController> Started() {
+        auto c = std::make_unique<TMainController>(view, dir.path());
+        EXPECT_TRUE(c->Startup()) << Joined();
+        return c;
+    }
+
+    std::string Joined() const { return Join(view.log, "\n"); }
+
+    // Rows of a table file.
+    int Rows(const std::string& stammFile) const {
+        Table t;
+        t.LoadFromFile(Stamm(stammFile));
+        return t.RecordCount();
+    }
+
+    TempDir dir;
+    RecordingView view;
+};
+
+} // namespace ctltest
