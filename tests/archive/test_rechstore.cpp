@@ -383,3 +383,19 @@ TEST_F(RechStoreTest, ATableThatFailedToLoadIsNeverSavedOverItsFile) {
 }
 
 } // namespace
+
+namespace {
+
+// The receiver splits the value at 100000: a maximum of six digits would
+// spill into the position, so both are scaled down together.
+TEST(ArchiveProgressTest, ProgressValuesSplitBackIntoPositionAndMaximum) {
+    EXPECT_EQ(EncodeProgress(1, 3), 100003);
+    EXPECT_EQ(EncodeProgress(0, 1), 1);
+    EXPECT_EQ(EncodeProgress(99999, 99999), 9999999999);
+    const int64_t v = EncodeProgress(150000, 200000);
+    EXPECT_EQ(ProgressMaximum(v), 99999);
+    EXPECT_EQ(ProgressPosition(v), 74999);
+    EXPECT_EQ(ProgressPosition(EncodeProgress(200000, 200000)), 99999);
+}
+
+} // namespace
