@@ -141,23 +141,40 @@ std::string TSgbv::FormatDate(TDateTime d) { return FormatYYYYMMDD(d); }
 
 std::string TSgbv::FormatTime(TDateTime d) { return FormatHHNN(d); }
 
-std::string TSgbv::SegmentsText() const {
-    std::string s;
-    for (const auto& seg : segments_) {
+namespace {
+void AppendSegments(std::string& s, const std::vector<std::string>& segments) {
+    size_t n = s.size();
+    for (const auto& seg : segments) n += seg.size() + 2;
+    s.reserve(n);
+    for (const auto& seg : segments) {
         s += seg;
         s += "\r\n";
     }
+}
+} // namespace
+
+std::string TSgbv::SegmentsText() const {
+    std::string s;
+    AppendSegments(s, segments_);
     return s;
 }
 
 std::string TSgbv::LogText() const {
+    size_t n = 0;
+    for (const auto& line : log_) n += line.size() + 8;
     std::string s;
+    s.reserve(n);
     for (size_t i = 0; i < log_.size(); ++i) {
-        s += Format("%5.5d ", {i});
+        // "%5.5d ": at least five digits
+        std::string nr = std::to_string(i);
+        if (nr.size() < 5) s.append(5 - nr.size(), '0');
+        s += nr;
+        s += ' ';
         s += log_[i];
         s += "\r\n";
     }
-    return s + SegmentsText();
+    AppendSegments(s, segments_);
+    return s;
 }
 
 void TSgbv::Log(std::string line) { log_.push_back(std::move(line)); }
