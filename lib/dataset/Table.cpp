@@ -323,6 +323,7 @@ uint64_t SortPrefix(const Value& v) {
 }
 
 void RebuildOrder(Impl& I) {
+    I.orderPrefix.valid = false;
     I.order.clear();
     I.order.reserve(I.rows.size());
     if (I.keyCols.empty()) {
@@ -700,6 +701,7 @@ void Table::Close() {
     I.buffer.clear();
     I.rows.clear();
     I.order.clear();
+    I.orderPrefix.valid = false;
     I.savedOrders.clear();
     I.view.clear();
     I.byId.clear();
@@ -738,6 +740,7 @@ void Table::EmptyTable() {
     Cancel();
     I.rows.clear();
     I.order.clear();
+    I.orderPrefix.valid = false;
     I.savedOrders.clear();
     I.view.clear();
     I.byId.clear();
@@ -923,12 +926,14 @@ void Table::SetIndexFieldNames(const std::string& names) {
     if (cols != I.keyCols) {
         // The current order is kept for a switch back; an order kept from
         // before is taken instead of sorting again.
-        Impl::SavedOrder previous{std::move(I.keyCols), std::move(I.order)};
+        Impl::SavedOrder previous{std::move(I.keyCols), std::move(I.order), std::move(I.orderPrefix)};
         I.keyCols = std::move(cols);
+        I.orderPrefix = Impl::SearchPrefix();
         auto saved = std::find_if(I.savedOrders.begin(), I.savedOrders.end(),
                                   [&](const Impl::SavedOrder& o) { return o.keyCols == I.keyCols; });
         if (saved != I.savedOrders.end()) {
             I.order = std::move(saved->order);
+            I.orderPrefix = std::move(saved->prefix);
             I.savedOrders.erase(saved);
         } else {
             RebuildOrder(I);
@@ -1015,9 +1020,47 @@ std::vector<Value> CoerceKeys(const Impl& I, const std::vector<Value>& values) {
     return keys;
 }
 
+// The search prefix of the unfiltered order, built when missing.
+const Impl::SearchPrefix& OrderPrefix(const Impl& I) {
+    Impl::SearchPrefix& p = I.orderPrefix;
+    if (p.valid) return p;
+    p.numbers.clear();
+    p.numbers.reserve(I.order.size());
+    p.kind = 0;
+    p.usable = !I.keyCols.empty();
+    if (p.usable) {
+        const size_t first = size_t(I.keyCols.front());
+        for (const Row* r : I.order) {
+            const Value& v = r->values[first];
+            if (v.index() != 0 && v.index() != p.kind) {
+                if (p.kind != 0) p.usable = false;
+                p.kind = v.index();
+            }
+            p.numbers.push_back(SortPrefix(v));
+        }
+    }
+    p.valid = true;
+    return p;
+}
+
 size_t LowerBound(const Impl& I, const std::vector<Value>& keys, size_t n) {
     const auto& v = Vis(I);
-    auto it = std::lower_bound(v.begin(), v.end(), 0, [&](const Row* r, int) { return CompareKeys(I, r, keys, n) < 0; });
+    size_t lo = 0, hi = v.size();
+    // Rows whose prefix is smaller (larger) than the key's are smaller
+    // (larger) than the key; only rows of an equal prefix need comparing.
+    if (n > 0 && !I.filtering) {
+        const Impl::SearchPrefix& p = OrderPrefix(I);
+        const Value& k = keys[0];
+        const bool text = detail::IsTextType(I.fields[size_t(I.keyCols[0])].type);
+        if (p.usable && (k.index() == p.kind || (text && IsNullValue(k)))) {
+            const uint64_t kp = SortPrefix(k);
+            lo = size_t(std::lower_bound(p.numbers.begin(), p.numbers.end(), kp) - p.numbers.begin());
+            hi = size_t(std::upper_bound(p.numbers.begin() + std::ptrdiff_t(lo), p.numbers.end(), kp) -
+                        p.numbers.begin());
+        }
+    }
+    auto it = std::lower_bound(v.begin() + std::ptrdiff_t(lo), v.begin() + std::ptrdiff_t(hi), 0,
+                               [&](const Row* r, int) { return CompareKeys(I, r, keys, n) < 0; });
     return size_t(it - v.begin());
 }
 
@@ -1286,6 +1329,7 @@ void Table::Post() {
         I.rows.insert(I.rows.begin() + std::ptrdiff_t(PosBySeq(I.rows, r->seq)), std::move(owned));
         if (I.byIdBuilt) I.byId.emplace(r->id, r);
         I.savedOrders.clear();
+        I.orderPrefix.valid = false;
         InsertInto(I.order, r, I.keyCols);
         if (I.filtering && visible) InsertInto(I.view, r, I.keyCols);
         ++I.ownChanges;
@@ -1303,6 +1347,7 @@ void Table::Post() {
         bool visible = !I.filtering || Passes(*this, I, I.buffer);
         size_t oldPos = FindPos(Vis(I), r, I.keyCols);
         I.savedOrders.clear();
+        I.orderPrefix.valid = false;
         EraseFrom(I.order, r, I.keyCols);
         if (I.filtering && r->visible) EraseFrom(I.view, r, I.keyCols);
         if (r->log == LogState::Unchanged) {
@@ -1366,6 +1411,7 @@ void Table::Delete() {
     if (pos >= Vis(I).size()) return;   // the hook removed it already
     uint64_t id = r->id;
     I.savedOrders.clear();
+    I.orderPrefix.valid = false;
     EraseFrom(I.order, r, I.keyCols);
     if (I.filtering) EraseFrom(I.view, r, I.keyCols);
     if (I.byIdBuilt) I.byId.erase(id);

@@ -110,9 +110,21 @@ struct Table::Impl {
     // Orders of earlier indexes, kept while no row is added, changed or
     // removed: switching back to one then costs nothing (a rebuilt order
     // would be the same, the sort being stable). Dropped by every row change.
+    // For searches on the unfiltered order: per position a number from the
+    // first key column (its order agrees with the values'), searched before
+    // the rows themselves, which keeps a search in a small contiguous array.
+    // Built by the first search after the order changed.
+    struct SearchPrefix {
+        std::vector<uint64_t> numbers;
+        size_t kind = 0;       // the Value alternative of the first key column
+        bool valid = false;    // built for the current order
+        bool usable = false;   // the column holds values of one kind (and nulls)
+    };
+    mutable SearchPrefix orderPrefix;
     struct SavedOrder {
         std::vector<int> keyCols;
         std::vector<detail::Row*> order;
+        SearchPrefix prefix;
     };
     std::vector<SavedOrder> savedOrders;
     std::string filterText;

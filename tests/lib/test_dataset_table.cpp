@@ -693,3 +693,73 @@ TEST(TableIndex, SwitchingBackToAnEarlierOrderAfterRowChangesSortsAgain) {
         }
     }
 }
+
+TEST(TableSearch, FindKeyAgreesWithAScanWhenKeysShareLongPrefixes) {
+    // Searches narrow by a number taken from the first eight bytes of the
+    // first key; keys that agree in those bytes, nulls, empty texts and
+    // negative numbers must still be found exactly.
+    Table t({FieldDef::Str("S", 20), FieldDef::Int("N")});
+    std::mt19937 rng(5);
+    const std::vector<std::string> stems = {"ABCDEFGH", "ABCDEFG", "ABCDEFGHI", "", "Z", "ABCDEFGH\xc3\xa4"};
+    auto randomText = [&]() { return stems[rng() % stems.size()] + std::string(rng() % 3, char('a' + rng() % 3)); };
+    auto add = [&]() {
+        t.Append();
+        if (rng() % 10 != 0) t.SetString("S", randomText());
+        t.SetInteger("N", int64_t(rng() % 21) - 10);
+        t.Post();
+    };
+    for (int i = 0; i < 300; ++i) add();
+    auto scanFirst = [&](auto matches) -> Table::Bookmark {
+        for (t.First(); !t.Eof(); t.Next())
+            if (matches()) return t.GetBookmark();
+        return 0;
+    };
+    auto probeTexts = [&]() {
+        for (int probe = 0; probe < 40; ++probe) {
+            std::string s = randomText();
+            Table::Bookmark expected = scanFirst([&] { return t.AsString("S") == s; });
+            bool found = t.FindKey({Value(s)});
+            EXPECT_EQ(found, expected != 0) << s;
+            if (found) {
+                EXPECT_EQ(t.GetBookmark(), expected) << s;
+            }
+        }
+    };
+    auto probeNumbers = [&]() {
+        for (int64_t n = -11; n <= 11; ++n) {
+            Table::Bookmark expected = scanFirst([&] { return t.AsInteger("N") == n; });
+            EXPECT_EQ(t.FindKey({Value(n)}), expected != 0) << n;
+            if (expected) {
+                EXPECT_EQ(t.GetBookmark(), expected) << n;
+            }
+        }
+    };
+    // changes under the current index: the search numbers must follow them
+    auto change = [&](int kind) {
+        if (kind == 0) {
+            for (int i = 0; i < 20; ++i) add();
+        } else if (kind == 1) {
+            for (t.First(); !t.Eof(); t.Next()) {
+                t.Edit();
+                t.SetString("S", randomText());
+                t.SetInteger("N", int64_t(rng() % 21) - 10);
+                t.Post();
+            }
+        } else {
+            for (int i = 0; i < 30; ++i) {
+                t.SetRecNo(int(1 + rng() % t.RecordCount()));
+                t.Delete();
+            }
+        }
+    };
+    for (int round = 0; round < 3; ++round) {
+        t.SetIndexFieldNames("S;N");
+        probeTexts();
+        change(round);
+        probeTexts();
+        t.SetIndexFieldNames("N");
+        probeNumbers();
+        change(round);
+        probeNumbers();
+    }
+}
