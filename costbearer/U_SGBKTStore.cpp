@@ -19,12 +19,12 @@ namespace {
 // table's column on every use, so a table that was reloaded with other
 // columns (or closed) is resolved again instead of read at a stale position.
 struct CachedColumn {
-    const char* name;
+    std::string_view name;
     int index = -1;
 };
 
 int Resolve(const Table& t, CachedColumn& c) {
-    if (c.index >= 0 && c.index < t.FieldCount() && t.Field(c.index).name == c.name) return c.index;
+    if (c.index >= 0 && c.index < t.FieldCount() && std::string_view(t.Field(c.index).name) == c.name) return c.index;
     c.index = t.FieldIndex(c.name);
     return c.index;
 }
@@ -143,8 +143,16 @@ bool Seek(Table& t, IndexColumns& ic, const std::array<Key, N>& keys) {
     return false;
 }
 
+// The length in characters; a text of only ASCII bytes is counted without decoding.
+size_t Chars(std::string_view s) {
+    for (char ch : s)
+        if (static_cast<unsigned char>(ch) >= 0x80) return Utf8Length(s);
+    return s.size();
+}
+
 std::string Cut(std::string_view s, size_t capacity) {
-    return Utf8Length(s) <= capacity ? std::string(s) : Utf8Left(s, capacity);
+    // No more bytes than the capacity: no more characters either.
+    return s.size() <= capacity || Chars(s) <= capacity ? std::string(s) : Utf8Left(s, capacity);
 }
 
 bool Visited(const std::vector<std::string>& seen, const std::string& ik) {
@@ -327,12 +335,12 @@ const TSGBKTStore::BaseRow& TSGBKTStore::Base(const std::string& ik) {
 }
 
 void TSGBKTStore::ValidateIK(const std::string& ik, const std::string& context) {
-    if (Utf8Length(ik) != 9) throw Error("TSGBKTStore ValidateIK IK nicht Laenge 9 ");
+    if (Chars(ik) != 9) throw Error("TSGBKTStore ValidateIK IK nicht Laenge 9 ");
     if (!Base(ik).found) throw Error("TSGBKTStore IK nicht validiert " + ik + " " + context);
 }
 
 std::string TSGBKTStore::GetIKPretty(const std::string& ik, bool raiseOnError) {
-    if (raiseOnError && Utf8Length(ik) != 9) throw Error("TSGBKTStore GetIKPretty IK nicht Laenge 9 ");
+    if (raiseOnError && Chars(ik) != 9) throw Error("TSGBKTStore GetIKPretty IK nicht Laenge 9 ");
     const BaseRow& r = Base(ik);
     if (r.found) return r.kurzBez;
     if (raiseOnError) throw Error("TSGBKTStore IK nicht vorhanden IK=" + ik);
@@ -592,6 +600,8 @@ std::string TSGBKTStore::GetAnschriftUncached(const std::string& ik, const std::
 void TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, const std::string& bezirk,
                             TDateTime date, TKTInfo& info) {
     Memo memo;
+    memo.scans.reserve(8);
+    memo.addresses.reserve(8);
     Memo* const outer = memo_;
     if (!memo_) memo_ = &memo;
     struct Restore {
