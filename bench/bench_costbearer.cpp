@@ -25,14 +25,15 @@ namespace {
 struct BigDirectory {
     std::string dir;
     KtDirSummary summary;
-    // IKs as invoices name them: mostly insurance-card IKs, some cost bearers.
+    // IKs as invoices name them as cost bearers: half of them the cost
+    // bearer itself, half an insurance-card IK that refers to it.
     std::vector<std::string> queries;
     BigDirectory() {
         dir = (std::filesystem::temp_directory_path() / ("brenvo-bench-kt-" + std::to_string(::getpid()))).string();
         std::filesystem::create_directories(dir);
         summary = GenerateKtDirectory(dir, KtDirOptions{});
         for (size_t i = 0; i < 4000; ++i)
-            queries.push_back(i % 4 == 0 ? summary.costBearers[(i * 7919) % summary.costBearers.size()]
+            queries.push_back(i % 2 == 0 ? summary.costBearers[(i * 7919) % summary.costBearers.size()]
                                          : summary.referrals[(i * 104729) % summary.referrals.size()]);
     }
     ~BigDirectory() {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <deque>
 #include <optional>
 #include <string_view>
 
@@ -78,6 +77,7 @@ struct IndexColumns {
     std::string names;
     std::vector<int> cols;
     bool valid = false;
+    std::vector<Value> lead;   // the search values, kept to save allocations
 };
 
 const std::vector<int>& IndexOf(const Table& t, IndexColumns& ic) {
@@ -111,7 +111,8 @@ bool Seek(Table& t, IndexColumns& ic, const std::array<Key, N>& keys) {
     const std::vector<int>& index = IndexOf(t, ic);
     std::array<int, N> pos{};
     for (size_t i = 0; i < N; ++i) pos[i] = Resolve(t, *keys[i].col);
-    std::vector<Value> lead;
+    std::vector<Value>& lead = ic.lead;
+    lead.clear();
     std::array<bool, N> leading{};
     for (int c : index) {
         size_t k = 0;
@@ -170,7 +171,10 @@ struct TSGBKTStore::BaseRow {
 // several times. Nothing in the tables changes meanwhile except KT_ZUORDN's
 // sort order, which is part of a link scan's key.
 struct TSGBKTStore::Memo {
-    std::deque<std::pair<std::string, BaseRow>> base;
+    // Capacity reserved once; entries are only added while there is room, so
+    // a reference to one stays valid for the whole call.
+    static constexpr size_t kBaseEntries = 16;
+    std::vector<std::pair<std::string, BaseRow>> base;
     struct Scan {
         std::string ik, art, land, bezirk, order;
         double day;
@@ -320,7 +324,8 @@ const TSGBKTStore::BaseRow& TSGBKTStore::Base(const std::string& ik) {
     if (memo_)
         for (const auto& [key, row] : memo_->base)
             if (key == ik) return row;
-    BaseRow& r = memo_ ? memo_->base.emplace_back(ik, BaseRow{}).second : cols_->scratch;
+    const bool keep = memo_ && memo_->base.size() < Memo::kBaseEntries;
+    BaseRow& r = keep ? memo_->base.emplace_back(ik, BaseRow{}).second : cols_->scratch;
     r = BaseRow{};
     if (LocateBase(ik)) {
         Columns& c = *cols_;
@@ -600,6 +605,7 @@ std::string TSGBKTStore::GetAnschriftUncached(const std::string& ik, const std::
 void TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, const std::string& bezirk,
                             TDateTime date, TKTInfo& info) {
     Memo memo;
+    memo.base.reserve(Memo::kBaseEntries);
     memo.scans.reserve(8);
     memo.addresses.reserve(8);
     Memo* const outer = memo_;
