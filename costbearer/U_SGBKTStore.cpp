@@ -642,8 +642,9 @@ TKTInfo TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, c
 
 namespace {
 // Remembers where the tables stand and puts them back: the current rows of
-// the four lookup tables and KT_BASE's sort order and filter. Views are not
-// told about the moves in between.
+// the four lookup tables and KT_BASE's sort order and filter. The filter is
+// switched on again only when it was on before: a filter text that the view
+// had switched off stays off. Views are not told about the moves in between.
 class PositionKeeper {
 public:
     PositionKeeper(Table& base, Table& zuordn, Table& anschrift, Table& transfer)

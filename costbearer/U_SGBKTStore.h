@@ -19,7 +19,9 @@
 // leading index columns) and then step on row by row while the key holds.
 //
 // Every lookup moves the current row of the tables it reads; only
-// GetKTReport puts the rows back. A table that is not loaded (or was closed
+// GetKTReport puts the rows back. GetDatenIKPhys (and so GetKTInfo) sorts
+// KT_ZUORDN by KTZuordnPhysOrder before it looks for physical links and
+// leaves it so. A table that is not loaded (or was closed
 // by EnsureDtaRefField) counts as empty.
 //
 // Failures are brenvo::Error with the German messages the users know.
@@ -149,9 +151,12 @@ public:
                    TKTInfo& info);
     TKTInfo GetKTInfo(const std::string& ik, const std::string& land, const std::string& bezirk, TDateTime date);
 
-    // The resolution as a text of lines joined by CR LF. Resets the indexes
-    // for the lookups and afterwards restores the current rows of the four
-    // tables and KT_BASE's sort order and filter.
+    // The resolution as a text of lines joined by CR LF (the maintenance
+    // view's "Daten anzeigen"). Resets the indexes for the lookups and
+    // afterwards puts back the current rows of the four tables and KT_BASE's
+    // sort order and filter (on or off as it was); KT_ZUORDN, KT_ANSCHRIFT
+    // and KT_TRANSFER keep the lookups' orders, unfiltered. Views subscribed
+    // to the tables get one Reset at the end.
     std::string GetKTReport(const std::string& ik, const std::string& land, const std::string& bezirk, TDateTime date);
 
 private:
