@@ -152,12 +152,15 @@ void TRechStore::AddBilled(const Table& invoice, const std::string& fileName, co
     CheckNotArchived(number);
 
     // The job deletes the source once this returns, so the archived copy must
-    // be complete before the row exists.
+    // be complete before the row exists. A second name of the same file is
+    // complete at once and needs no syncing of its content (one sync per
+    // invoice would bound a run to the disk's sync rate); across file systems
+    // the file is copied and synced.
     const std::string archiveName = ArchiveNameFor(fileName);
     const std::string source = PathJoin(importDir_, fileName);
     const std::string target = PathJoin(archiveDir_, archiveName);
     const int64_t size = FileSize(source);
-    if (size < 0 || !CopyFileTo(source, target, false) || FileSize(target) != size)
+    if (size < 0 || !(LinkFile(source, target) || CopyFileTo(source, target, false)) || FileSize(target) != size)
         throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden", {source, target}));
 
     AppendRow(number, invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"), archiveName, handle);

@@ -224,6 +224,12 @@ bool CopyFileTo(const std::string& src, const std::string& dst, bool failIfExist
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool LinkFile(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return ::link(from.c_str(), to.c_str()) == 0;
+}
+
 bool RenameFile(const std::string& from, const std::string& to) {
     if (!FileExists(from) && !DirectoryExists(from)) return false;
     if (FileExists(to) || DirectoryExists(to)) return false;

@@ -43,6 +43,13 @@ bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
 // Renames and replaces an existing target.
 bool ReplaceFile(const std::string& from, const std::string& to);
+// Gives a regular file a second name (a hard link) without copying its data:
+// both names show the same bytes at once, so nothing has to be synced for the
+// content, and deleting either name later leaves the other intact. False
+// (and nothing done) when `to` exists, `from` is no regular file, or the
+// file system cannot link them (another file system, no hard links); the
+// caller then copies instead.
+bool LinkFile(const std::string& from, const std::string& to);
 
 int64_t FileSize(const std::string& path);            // -1 when missing
 TDateTime FileLastWriteTime(const std::string& path); // null when missing

@@ -351,6 +351,21 @@ TEST(FilesTest, CopyKeepsTimeAndRefusesToOverwriteWhenAsked) {
     EXPECT_EQ(ListFiles(dir.path(), "*.tmp").size(), 0u);
 }
 
+TEST(FilesTest, LinkGivesASecondNameThatOutlivesTheFirst) {
+    TempDir dir;
+    AtomicWriteFile(dir.file("a.xml"), "eins");
+    AtomicWriteFile(dir.file("b.xml"), "zwei");
+    EXPECT_FALSE(LinkFile(dir.file("a.xml"), dir.file("b.xml")));   // never over an existing name
+    EXPECT_EQ(ReadFileBytes(dir.file("b.xml")), "zwei");
+    EXPECT_FALSE(LinkFile(dir.file("fehlt.xml"), dir.file("c.xml")));
+    EXPECT_FALSE(LinkFile(dir.path(), dir.file("d")));               // no directories
+    std::filesystem::create_symlink(dir.file("a.xml"), dir.file("s.xml"));
+    EXPECT_FALSE(LinkFile(dir.file("s.xml"), dir.file("e.xml")));    // no symbolic links
+    ASSERT_TRUE(LinkFile(dir.file("a.xml"), dir.file("c.xml")));
+    EXPECT_TRUE(DeleteFile(dir.file("a.xml")));
+    EXPECT_EQ(ReadFileBytes(dir.file("c.xml")), "eins");
+}
+
 TEST(FilesTest, RenameRefusesAnExistingTarget) {
     TempDir dir;
     AtomicWriteFile(dir.file("a"), "1");
