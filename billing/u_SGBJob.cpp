@@ -110,11 +110,13 @@ void TSGBJob::WriteAll() {
         order.WriteAuftrag();
 
         // Into the order archive, never over a file that is there; the ".ENC"
-        // copy goes along because it is what the order's e-mail carries.
+        // copy goes along because it is what the order's e-mail carries. The
+        // files were just written and synced, so a second name of each is a
+        // complete archived copy at once; across file systems they are copied.
         const std::string base = engine.FilePath();
         const std::string target = PathJoin(orderArchiveDir_, ExtractFileName(base));
         for (const char* ext : {"", ".AUF", ".LOG", ".AUF.LOG", ".BGL", ".ENC"})
-            CopyFileTo(base + ext, target + ext, true);
+            if (!LinkFile(base + ext, target + ext)) CopyFileTo(base + ext, target + ext, true);
     }
 }
 
