@@ -461,85 +461,117 @@ bool ValidUtf8(std::string_view s) {
 // ---------------------------------------------------------------------------
 // Writing
 
-bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"'; }
-
-void AppendEscaped(std::string& out, std::string_view s) {
-    const char* p = s.data();
-    const char* e = p + s.size();
-    const char* run = p;
-    for (; p < e; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (!NeedsEscape(c)) continue;
-        out.append(run, size_t(p - run));
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default:
-            out += "&#";
-            out += std::to_string(int(c));
-            out += ';';
-        }
-        run = p + 1;
+// The rows are written through a cursor into a buffer made large enough for
+// each row beforehand, instead of appending piece by piece.
+class Cursor {
+public:
+    explicit Cursor(std::string& s) : s_(s), used_(s.size()) { s_.resize(s_.capacity()); }
+    ~Cursor() { s_.resize(used_); }
+    // A pointer with room for at least n bytes; hand the end back with Commit.
+    char* Room(size_t n) {
+        if (s_.size() - used_ < n) s_.resize(std::max(s_.size() * 2, used_ + n));
+        return s_.data() + used_;
     }
-    out.append(run, size_t(e - run));
+    void Commit(char* end) { used_ = size_t(end - s_.data()); }
+
+private:
+    std::string& s_;
+    size_t used_;
+};
+
+const char* const kNeedsEscape = [] {
+    static char table[256] = {};
+    for (int c = 0; c < 0x20; ++c) table[c] = 1;
+    for (unsigned char c : {'&', '<', '>', '"'}) table[c] = 1;
+    return table;
+}();
+
+// At most six bytes are written for one byte of text ("&quot;").
+constexpr size_t kEscapeGrowth = 6;
+
+char* PutText(char* p, std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
 }
 
-void Append2(char*& p, int v) {
+char* PutEscaped(char* p, std::string_view s) {
+    const char* run = s.data();
+    const char* e = run + s.size();
+    for (const char* q = run; q < e; ++q) {
+        unsigned char c = static_cast<unsigned char>(*q);
+        if (!kNeedsEscape[c]) continue;
+        p = PutText(p, std::string_view(run, size_t(q - run)));
+        switch (c) {
+        case '&': p = PutText(p, "&amp;"); break;
+        case '<': p = PutText(p, "&lt;"); break;
+        case '>': p = PutText(p, "&gt;"); break;
+        case '"': p = PutText(p, "&quot;"); break;
+        default:
+            *p++ = '&';
+            *p++ = '#';
+            if (c >= 10) *p++ = char('0' + c / 10);
+            *p++ = char('0' + c % 10);
+            *p++ = ';';
+        }
+        run = q + 1;
+    }
+    return PutText(p, std::string_view(run, size_t(e - run)));
+}
+
+void Put2(char*& p, int v) {
     *p++ = char('0' + v / 10);
     *p++ = char('0' + v % 10);
 }
 
-void AppendDateTime(std::string& out, Kind kind, TDateTime t) {
+char* PutDateTime(char* p, Kind kind, TDateTime t) {
     int64_t day, ms;
     SplitDayValue(t.Value(), day, ms);
-    char buf[32];
-    char* p = buf;
     if (kind != Kind::Time) {
         int y, m, d;
         CivilFromDays(day + kEpochShift, y, m, d);
-        if (y < 0 || y > 9999) y = std::clamp(y, 0, 9999);
-        Append2(p, y / 100);
-        Append2(p, y % 100);
-        Append2(p, m);
-        Append2(p, d);
-        if (kind == Kind::Date) {
-            out.append(buf, size_t(p - buf));
-            return;
-        }
+        y = std::clamp(y, 0, 9999);
+        Put2(p, y / 100);
+        Put2(p, y % 100);
+        Put2(p, m);
+        Put2(p, d);
+        if (kind == Kind::Date) return p;
         *p++ = 'T';
     }
-    int64_t s = ms / 1000;
-    Append2(p, int(s / 3600));
+    int64_t sec = ms / 1000;
+    Put2(p, int(sec / 3600));
     *p++ = ':';
-    Append2(p, int(s / 60 % 60));
+    Put2(p, int(sec / 60 % 60));
     *p++ = ':';
-    Append2(p, int(s % 60));
+    Put2(p, int(sec % 60));
     int z = int(ms % 1000);
     *p++ = char('0' + z / 100);
-    Append2(p, z % 100);
-    out.append(buf, size_t(p - buf));
+    Put2(p, z % 100);
+    return p;
 }
 
-void AppendValue(std::string& out, Kind kind, const Value& v) {
-    char buf[40];
+// Room a value needs at most.
+size_t ValueRoom(const Value& v) {
+    if (auto* s = std::get_if<std::string>(&v)) return s->size() * kEscapeGrowth;
+    return 40;
+}
+
+char* PutValue(char* p, Kind kind, const Value& v) {
     switch (v.index()) {
-    case 1: AppendEscaped(out, std::get<std::string>(v)); break;
-    case 2: {
-        auto r = std::to_chars(buf, buf + sizeof buf, std::get<int64_t>(v));
-        out.append(buf, size_t(r.ptr - buf));
-        break;
+    case 1: return PutEscaped(p, std::get<std::string>(v));
+    case 2: return std::to_chars(p, p + 40, std::get<int64_t>(v)).ptr;
+    // The shortest text that reads back as the same number.
+    case 3: return std::to_chars(p, p + 40, std::get<double>(v)).ptr;
+    case 4: return PutText(p, std::get<bool>(v) ? "TRUE" : "FALSE");
+    case 5: return PutDateTime(p, kind == Kind::Text ? Kind::DateTime : kind, std::get<TDateTime>(v));
     }
-    case 3: {
-        // The shortest text that reads back as the same number.
-        auto r = std::to_chars(buf, buf + sizeof buf, std::get<double>(v));
-        out.append(buf, size_t(r.ptr - buf));
-        break;
-    }
-    case 4: out += std::get<bool>(v) ? "TRUE" : "FALSE"; break;
-    case 5: AppendDateTime(out, kind == Kind::Text ? Kind::DateTime : kind, std::get<TDateTime>(v)); break;
-    }
+    return p;
+}
+
+void AppendEscaped(std::string& out, std::string_view s) {
+    size_t at = out.size();
+    out.resize(at + s.size() * kEscapeGrowth);
+    char* end = PutEscaped(out.data() + at, s);
+    out.resize(size_t(end - out.data()));
 }
 
 void AppendIndent(std::string& out, int n) { out.append(size_t(n), ' '); }
@@ -582,22 +614,31 @@ void WriteFields(std::string& out, const std::vector<FieldDef>& fields, int inde
     out += "</FIELDS>\n";
 }
 
-void WriteRows(std::string& out, const Table::Impl& t, std::string_view rowName, int indent) {
+void WriteRows(Cursor& out, const Table::Impl& t, std::string_view rowName, int indent) {
     const size_t n = t.fields.size();
     std::vector<Kind> kinds(n);
-    for (size_t i = 0; i < n; ++i) kinds[i] = KindOf(t.fields[i]);
+    size_t fixedRoom = size_t(indent) + rowName.size() + 8;
+    for (size_t i = 0; i < n; ++i) {
+        kinds[i] = KindOf(t.fields[i]);
+        fixedRoom += t.fields[i].name.size() + 4;
+    }
+    const std::string indentText(size_t(indent) + 2, ' ');
     for (const RowPtr& r : t.rows) {
-        AppendIndent(out, indent);
-        out += '<';
-        out += rowName;
+        size_t room = fixedRoom;
+        for (size_t i = 0; i < n; ++i) room += ValueRoom(r->values[i]);
+        char* p = out.Room(room);
+        p = PutText(p, std::string_view(indentText).substr(2));
+        *p++ = '<';
+        p = PutText(p, rowName);
         for (size_t i = 0; i < n; ++i) {
             const Value& v = r->values[i];
             if (kinds[i] == Kind::Nested || IsNullValue(v)) continue;
-            out += ' ';
-            out += t.fields[i].name;
-            out += "=\"";
-            AppendValue(out, kinds[i], v);
-            out += '"';
+            *p++ = ' ';
+            p = PutText(p, t.fields[i].name);
+            *p++ = '=';
+            *p++ = '"';
+            p = PutValue(p, kinds[i], v);
+            *p++ = '"';
         }
         bool children = false;
         for (size_t i = 0; i < n; ++i) {
@@ -605,26 +646,32 @@ void WriteRows(std::string& out, const Table::Impl& t, std::string_view rowName,
             if (slot < 0) continue;
             const Table::Impl& sub = Table::Impl::Of(*r->nested[size_t(slot)]);
             if (sub.rows.empty()) continue;
-            if (!children) out += ">\n";
+            if (!children) p = PutText(p, ">\n");
             children = true;
-            AppendIndent(out, indent + 2);
-            out += '<';
-            out += t.fields[i].name;
-            out += ">\n";
-            WriteRows(out, sub, "ROW" + t.fields[i].name, indent + 4);
-            AppendIndent(out, indent + 2);
-            out += "</";
-            out += t.fields[i].name;
-            out += ">\n";
+            const std::string& col = t.fields[i].name;
+            out.Commit(p);
+            p = out.Room(indentText.size() + col.size() + 4);
+            p = PutText(p, indentText);
+            *p++ = '<';
+            p = PutText(p, col);
+            p = PutText(p, ">\n");
+            out.Commit(p);
+            WriteRows(out, sub, "ROW" + col, indent + 4);
+            p = out.Room(indentText.size() + col.size() + 5 + rowName.size() + size_t(indent) + 4);
+            p = PutText(p, indentText);
+            p = PutText(p, "</");
+            p = PutText(p, col);
+            p = PutText(p, ">\n");
         }
         if (children) {
-            AppendIndent(out, indent);
-            out += "</";
-            out += rowName;
-            out += ">\n";
+            p = PutText(p, std::string_view(indentText).substr(2));
+            p = PutText(p, "</");
+            p = PutText(p, rowName);
+            p = PutText(p, ">\n");
         } else {
-            out += "/>\n";
+            p = PutText(p, "/>\n");
         }
+        out.Commit(p);
     }
 }
 
@@ -732,7 +779,10 @@ void WriteDataPacket(const Table::Impl& table, std::string& out) {
         out += "  <ROWDATA/>\n";
     } else {
         out += "  <ROWDATA>\n";
-        WriteRows(out, table, "ROW", 4);
+        {
+            Cursor cursor(out);
+            WriteRows(cursor, table, "ROW", 4);
+        }
         out += "  </ROWDATA>\n";
     }
     out += "</DATAPACKET>\n";
