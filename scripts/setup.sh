@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev
   python3 python3-aiosmtpd python3-pyftpdlib
   zip unzip
+  time
 )
 
 missing=()

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Benchmarks (make bench):
+#  1. every Google Benchmark program in BUILD_DIR/bench;
+#  2. the processing run of brenvo-cli on generated data directories: the
+#     large generated cost-bearer directory, N good invoices in the inbox,
+#     collective and single mode. For each run it reports the time of the
+#     start-up alone, the time of the run itself (from "Startup beendet." to
+#     the closing steps) with invoices per second, the whole wall time and
+#     the peak memory.
+#
+#   scripts/bench.sh BUILD_DIR
+#
+# Settings (environment):
+#   BENCH_DIR           where the data directories are made (default
+#                       BUILD_DIR/bench-daten; the disk matters: every order
+#                       file is synced)
+#   BENCH_COLLECTIVE    invoice counts in collective mode (default "1000 10000")
+#   BENCH_SINGLE        invoice counts in single mode (default "1000 10000";
+#                       single mode writes and syncs one order per invoice)
+#   BENCH_ONLY_RUN=1    skip the Google Benchmark programs
+set -euo pipefail
+
+BUILD=$(cd "${1:-build}" && pwd)
+CLI="$BUILD/cli/brenvo-cli"
+GEN_KT="$BUILD/tools/gen_ktdir"
+GEN_INV="$BUILD/tools/gen_invoices"
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+WORK="${BENCH_DIR:-$BUILD/bench-daten}"
+COLLECTIVE="${BENCH_COLLECTIVE:-1000 10000}"
+SINGLE="${BENCH_SINGLE:-1000 10000}"
+
+for p in "$CLI" "$GEN_KT" "$GEN_INV" /usr/bin/time; do
+  if [[ ! -x "$p" ]]; then echo "bench.sh: $p fehlt" >&2; exit 2; fi
+done
+
+if [[ "${BENCH_ONLY_RUN:-0}" != 1 && -d "$BUILD/bench" ]]; then
+  for b in "$BUILD"/bench/bench_*; do
+    [[ -x "$b" && -f "$b" ]] || continue
+    printf '\n==== %s ====\n' "$(basename "$b")"
+    "$b"
+  done
+fi
+
+printf '\n==== Verarbeitungslauf brenvo-cli verarbeiten ====\n'
+echo "Rechner: $(nproc) Kerne, Last $(cut -d' ' -f1-3 /proc/loadavg), Datenverzeichnisse unter $WORK"
+
+# One template: settings and empty archives of the demo, the large directory.
+rm -rf "$WORK"
+mkdir -p "$WORK/vorlage/Stammdaten"
+for f in brenvo.XML Auftraege.xml eingabe_vorlage.xml; do
+  cp "$ROOT/demo/Stammdaten/$f" "$WORK/vorlage/Stammdaten/"
+done
+# An invoice archive without rows: the demo's, emptied of its one row.
+sed '/<ROW /d' "$ROOT/demo/Stammdaten/Rechnungen.xml" > "$WORK/vorlage/Stammdaten/Rechnungen.xml"
+"$GEN_KT" "$WORK/vorlage/Stammdaten" >/dev/null
+
+# run MODE N: one measured run; prints one result line.
+run() {
+  local mode=$1 n=$2
+  local dir="$WORK/lauf-$mode-$n"
+  rm -rf "$dir"
+  cp -r "$WORK/vorlage" "$dir"
+  "$GEN_INV" "$dir" "$n" >/dev/null
+  local flag=F
+  [[ $mode == sammel ]] && flag=T
+  sed -i "s/KEY=\"SYST_ZUSF\" VALUE=\"[TF]\"/KEY=\"SYST_ZUSF\" VALUE=\"$flag\"/" "$dir/Stammdaten/brenvo.XML"
+  sync
+
+  local t0 t1="" t2="" t3 line rc
+  t0=$EPOCHREALTIME
+  set +e
+  /usr/bin/time -f '%M' -o "$dir/time.txt" "$CLI" -d "$dir" verarbeiten |
+    while IFS= read -r line; do
+      case $line in
+        "Startup beendet.") echo "start $EPOCHREALTIME" ;;
+        "Init Rechnungen speichern ... ") echo "lauf $EPOCHREALTIME" ;;
+      esac
+    done > "$dir/zeiten.txt"
+  rc=${PIPESTATUS[0]}
+  set -e
+  t3=$EPOCHREALTIME
+  t1=$(awk '$1=="start"{print $2; exit}' "$dir/zeiten.txt")
+  t2=$(awk '$1=="lauf"{print $2; exit}' "$dir/zeiten.txt")
+  local billed archived
+  archived=$(find "$dir/ArchivR" -maxdepth 1 -type f | wc -l)
+  awk -v mode="$mode" -v n="$n" -v t0="$t0" -v t1="$t1" -v t2="$t2" -v t3="$t3" -v rc="$rc" \
+      -v kb="$(tail -n 1 "$dir/time.txt")" -v archived="$archived" 'BEGIN {
+    run = t2 - t1
+    printf "%-8s %6d Rechnungen: Start %.2f s, Lauf %.2f s = %.0f Rechnungen/s, gesamt %.2f s, Speicher %.0f MB, archiviert %d, Rückgabewert %d\n",
+           mode, n, t1 - t0, run, (run > 0 ? n / run : 0), t3 - t0, kb / 1024, archived, rc
+  }'
+}
+
+for n in $COLLECTIVE; do run sammel "$n"; done
+for n in $SINGLE; do run einzeln "$n"; done
