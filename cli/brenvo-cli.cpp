@@ -1,6 +1,7 @@
 // brenvo-cli: the program without windows, for batch use and automation.
 //
 //   brenvo-cli [-d DATENVERZEICHNIS] verarbeiten
+//   brenvo-cli [-d DATENVERZEICHNIS] versenden
 //   brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...
 //   brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]
 //   brenvo-cli --help
@@ -23,6 +24,10 @@
 
 using namespace brenvo;
 
+namespace brenvo {
+int CmdVersenden(const std::string& dir);   // cmd_versenden.cpp
+}
+
 namespace {
 
 constexpr int kOk = 0;
@@ -34,6 +39,7 @@ const char* const kHelp =
     "\n"
     "Aufruf:\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] verarbeiten\n"
+    "  brenvo-cli [-d DATENVERZEICHNIS] versenden\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
     "  brenvo-cli --help\n"
@@ -44,6 +50,9 @@ const char* const kHelp =
     "               Programmende. Jede Zeile des Protokolls erscheint sofort auf der\n"
     "               Standardausgabe; das Protokoll wird wie im Programmfenster unter \"Logs\"\n"
     "               gespeichert.\n"
+    "  versenden    Programmstart, Versand aller noch nicht versandten Aufträge im Ausgangskorb\n"
+    "               per Email (SMTP) wie mit \"Alle Emails versenden\" im Programmfenster, dann\n"
+    "               Programmende. Die Meldungen des Versands erscheinen auf der Standardausgabe.\n"
     "  pruefen      Prüft die angegebenen Rechnungsdateien wie die Prüfphase der Verarbeitung\n"
     "               (bereits verarbeitete Rechnungsnummer, Daten-Empfänger, Prüfungen der\n"
     "               Abrechnung). Es wird nichts umbenannt, verschoben, archiviert oder\n"
@@ -64,12 +73,15 @@ const char* const kHelp =
     "Rückgabewerte:\n"
     "  0  verarbeiten: Lauf beendet, keine Rechnung als fehlerhaft markiert;\n"
     "     pruefen: alle Rechnungen fehlerfrei; kt-info: IK aufgelöst\n"
+    "     versenden: alle Aufträge des Ausgangskorbs versandt\n"
     "  1  verarbeiten: Rechnungen als fehlerhaft markiert oder Lauf mit Fehler abgebrochen;\n"
     "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar\n"
+    "     versenden: mindestens ein Auftrag nicht versandt\n"
     "  2  Programmstart fehlgeschlagen oder falscher Aufruf\n";
 
 const char* const kUsageText =
     "Aufruf: brenvo-cli [-d DATENVERZEICHNIS] verarbeiten\n"
+    "        brenvo-cli [-d DATENVERZEICHNIS] versenden\n"
     "        brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
     "        brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
     "        brenvo-cli --help\n";
@@ -183,7 +195,7 @@ int main(int argc, char** argv) {
     }
     if (i >= args.size()) return Usage("Kein Befehl angegeben");
     a.command = args[i++];
-    if (a.command != "verarbeiten" && a.command != "pruefen" && a.command != "kt-info")
+    if (a.command != "verarbeiten" && a.command != "versenden" && a.command != "pruefen" && a.command != "kt-info")
         return Usage("Unbekannter Befehl: " + a.command);
 
     // Operands and the options of kt-info.
@@ -210,6 +222,8 @@ int main(int argc, char** argv) {
     }
     if (a.command == "verarbeiten" && !a.operands.empty())
         return Usage("verarbeiten erwartet keine weiteren Angaben: " + a.operands.front());
+    if (a.command == "versenden" && !a.operands.empty())
+        return Usage("versenden erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "pruefen" && a.operands.empty()) return Usage("pruefen erwartet mindestens eine Datei");
     if (a.command == "kt-info" && a.operands.size() != 1) return Usage("kt-info erwartet genau eine IK");
 
@@ -221,6 +235,7 @@ int main(int argc, char** argv) {
 
     try {
         if (a.command == "verarbeiten") return Verarbeiten(dir);
+        if (a.command == "versenden") return CmdVersenden(dir);
         if (a.command == "pruefen") return Pruefen(dir, a.operands);
         return KtInfo(dir, a);
     } catch (const std::exception& e) {

@@ -29,6 +29,7 @@
 #include "lib/dataset/Table.h"
 #include "mainwindow/BasketList.h"
 #include "mainwindow/MainView.h"
+#include "mainwindow/OrderActions.h"
 #include "mainwindow/ProgressSink.h"
 #include "mainwindow/u_DirectoryNotify.h"
 
@@ -260,6 +261,48 @@ public:
     bool DakotaEnabled() const { return false; }
     void RefreshDakotaStatus();
 
+    // --- order actions (OrderActions.cpp)
+    // The actions of the category "Auftrag" of the outbox and of the grid of
+    // "Archiv Aufträge". The window hands over which orders are meant.
+    void actAuftragLoeschenExecute(const TOrderSelection& sel);              // "Löschen"
+    void actEmailVersandtExecute(const TOrderSelection& sel);                // "Email ist versandt"
+    void actEmailNichtVersandtExecute(const TOrderSelection& sel);           // "Email nicht versandt"
+    void actAlleEmailsVersandtExecute(const TOrderSelection& sel);           // "Alle Emails sind versandt"
+    // "Email erzeugen": true when the order was sent and marked sent.
+    bool actEmailErzeugenExecute(const TOrderSelection& sel);
+    // "Alle Emails versenden" (outbox only).
+    TMailBatchResult actAlleEmailsVersendenExecute(const TOrderSelection& sel);
+    void actBegleitzettelAnsehenExecute(const TOrderSelection& sel);         // "Begleitzettel ansehen"
+    void actBegleitzettelDruckenExecute(const TOrderSelection& sel);         // "Begleitzettel drucken.. auf: "
+    // "Alle Begleitzettel drucken" and "Alle Begleitzettel drucken (Vorschau)".
+    void actAlleBegleitzettelDruckenExecute(const TOrderSelection& sel, bool preview);
+    void actAuftragsdateiAnzeigenExecute(const TOrderSelection& sel);        // "Auftragsdatei anzeigen"
+    void actNutzdatenAnzeigenExecute(const TOrderSelection& sel);            // "Nutzdaten anzeigen"
+    // "Gehe zu Rechnung": true when the invoice was found and its tab shown.
+    bool actGeheZuRechnungExecute(const TOrderSelection& sel);
+
+    // The e-mail data of the order with the id: its two files copied into
+    // "export"; false when the order is unknown or already sent.
+    bool PrepareOrderEmail(int64_t id, TEmailData& data);
+    // One order mail, by the mail client (EMAIL_MAPI) or by SMTP as order
+    // `count` of a batch. By SMTP the connection stays open for the next one.
+    TMailSendResult SendOrderMail(const TEmailData& data, int count);
+    // The outbox's ids, each in single quotes, joined by ",": "'12','13'".
+    std::string OutboxIdList() const;
+    // Prints (or previews) the slips of the orders in the id list, or of the
+    // order table's current row when list is null.
+    void PrintSlips(const std::string* list, bool preview);
+    // The shared SMTP mailer; ReleaseMailer disconnects and frees it, so that
+    // the next mail uses the settings of that moment.
+    TMailerHolder& Mailers() { return *mailers_; }
+    void ReleaseMailer();
+    // The time limit of every SMTP step after the connect (releases the mailer).
+    void SetMailStepTimeout(int milliseconds);
+    // The system's mail client; none on this platform (null).
+    void SetMailClient(IMailClient* client) { mailClient_ = client; }
+    // The accompanying-slip report; until one is attached slips cannot be printed.
+    void SetSlipReport(ISlipReport* report) { slipReport_ = report; }
+
 private:
     struct InboxEntry {
         std::string Name;
@@ -339,6 +382,17 @@ private:
     bool closePending_ = false;
     bool quitAfterRun_ = false;
     TRunResult lastRun_;
+
+    // --- order actions (OrderActions.cpp)
+    struct SendingScope;
+    std::vector<int64_t> OutboxIds() const;
+    void ShowOrderFile(int64_t id, const char* extension);
+    void MarkOrdersSent(const std::vector<int64_t>& ids);
+    void MarkOrdersNotSent(const std::vector<int64_t>& ids);
+    void SaveOrdersAfterSending();
+    std::unique_ptr<TMailerHolder> mailers_ = std::make_unique<TMailerHolder>();
+    IMailClient* mailClient_ = nullptr;
+    ISlipReport* slipReport_ = nullptr;
 };
 
 } // namespace brenvo
