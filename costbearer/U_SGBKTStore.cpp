@@ -169,19 +169,22 @@ struct TSGBKTStore::BaseRow {
 
 // Answers remembered while one GetKTInfo runs, which asks for the same IKs
 // several times. Nothing in the tables changes meanwhile except KT_ZUORDN's
-// sort order, which is part of a link scan's key.
+// sort order, which only GetDatenPhysDirect changes; a link scan's answer
+// belongs to the order it was found in (counted by `zuordnSorts`).
 struct TSGBKTStore::Memo {
     // Capacity reserved once; entries are only added while there is room, so
     // a reference to one stays valid for the whole call.
     static constexpr size_t kBaseEntries = 16;
     std::vector<std::pair<std::string, BaseRow>> base;
     struct Scan {
-        std::string ik, art, land, bezirk, order;
+        std::string ik, art, land, bezirk;
+        int sorts;
         double day;
         LinkFilter filter;
         std::string result;
     };
     std::vector<Scan> scans;
+    int zuordnSorts = 0;
     struct Address {
         std::string ik, kind, text;
     };
@@ -378,10 +381,10 @@ std::string TSGBKTStore::ScanLinks(const std::string& ik, const char* art, const
     if (memo_) {
         for (const Memo::Scan& m : memo_->scans)
             if (m.ik == ik && m.art == art && m.land == land && m.bezirk == bezirk && m.day == day.Value() &&
-                m.filter == filter && m.order == zuordn_.IndexFieldNames())
+                m.filter == filter && m.sorts == memo_->zuordnSorts)
                 return m.result;
         std::string result = ScanLinksUncached(ik, art, land, bezirk, day, filter);
-        memo_->scans.push_back({ik, art, land, bezirk, zuordn_.IndexFieldNames(), day.Value(), filter, result});
+        memo_->scans.push_back({ik, art, land, bezirk, memo_->zuordnSorts, day.Value(), filter, result});
         return result;
     }
     return ScanLinksUncached(ik, art, land, bezirk, day, filter);
@@ -493,8 +496,10 @@ std::string TSGBKTStore::GetDatenPhysDirect(const std::string& ik, const std::st
     if (!p.empty()) return p;
     // Ordered by state and district, a row for a specific state or district
     // comes before the "99" row. The order stays for later lookups.
-    if (zuordn_.Active() && !SameText(zuordn_.IndexFieldNames(), KTZuordnPhysOrder))
+    if (zuordn_.Active() && !SameText(zuordn_.IndexFieldNames(), KTZuordnPhysOrder)) {
         zuordn_.SetIndexFieldNames(KTZuordnPhysOrder);
+        if (memo_) ++memo_->zuordnSorts;
+    }
     return ScanLinks(ik, "02", land, bezirk, Today(), LinkFilter::Plain);
 }
 
@@ -604,12 +609,20 @@ std::string TSGBKTStore::GetAnschriftUncached(const std::string& ik, const std::
 
 void TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, const std::string& bezirk,
                             TDateTime date, TKTInfo& info) {
-    Memo memo;
-    memo.base.reserve(Memo::kBaseEntries);
-    memo.scans.reserve(8);
-    memo.addresses.reserve(8);
+    // The memo lives as long as the store, so that its capacity is reused;
+    // it is emptied at the start of each (outermost) call.
     Memo* const outer = memo_;
-    if (!memo_) memo_ = &memo;
+    if (!memo_) {
+        if (!memoStore_) {
+            memoStore_ = std::make_unique<Memo>();
+            memoStore_->base.reserve(Memo::kBaseEntries);
+        }
+        memo_ = memoStore_.get();
+        memo_->base.clear();
+        memo_->scans.clear();
+        memo_->addresses.clear();
+        memo_->zuordnSorts = 0;
+    }
     struct Restore {
         Memo*& slot;
         Memo* value;
@@ -624,7 +637,10 @@ void TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, cons
     info.DatenIKPhys = Cut(GetDatenIKPhys(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
     info.Email = Cut(GetEmailAddr(info.DatenIKPhys, false, system_.DAKOTA_ANN_CHECK, date), TKTInfo::EmailCapacity);
     auto text = [&](const std::string& which, const char* kind) {
-        return Cut(GetIKPretty(which, false) + "." + GetAnschrift(which, kind), TKTInfo::TextCapacity);
+        std::string t = GetIKPretty(which, false);
+        t += '.';
+        t += GetAnschrift(which, kind);
+        return Cut(t, TKTInfo::TextCapacity);
     };
     info.IKText = text(info.IK, "1");
     info.KTText = text(info.KTIK, "1");

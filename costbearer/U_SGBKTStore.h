@@ -187,6 +187,7 @@ private:
     bool modified_ = false;
     std::unique_ptr<Columns> cols_;
     Memo* memo_ = nullptr;   // answers remembered while one GetKTInfo runs
+    std::unique_ptr<Memo> memoStore_;
 };
 
 } // namespace brenvo

@@ -102,6 +102,18 @@ TEST_F(KtStoreTest, FirstMatchingLinkFollowsTheCurrentSortOrder) {
     EXPECT_EQ(store.GetDatenIKLog(K6, "01", "01", today), "109910058");   // state before "99"
 }
 
+TEST_F(KtStoreTest, KTInfoFollowsTheResortInTheMiddleOfTheResolution) {
+    // Without a physical link of its own, K6's physical recipient is looked
+    // up from its logical recipient, found again after the link table was
+    // sorted by state: it is not the one of the first lookup.
+    Table& z = store.KTZuordn();
+    ASSERT_TRUE(z.Locate("K_IK;Z_ART", {Value(K6), Value(std::string("02"))}));
+    z.Delete();
+    TKTInfo info = store.GetKTInfo(K6, "01", "01", today);
+    EXPECT_EQ(info.DatenIKLog, "109910014");    // order after loading
+    EXPECT_EQ(info.DatenIKPhys, "109920040");   // of 109910058, first once sorted by state
+}
+
 TEST_F(KtStoreTest, ForeignSortAndFilterMisleadLookupsUntilResetIndexes) {
     Table& z = store.KTZuordn();
     Table& base = store.KTBase();
