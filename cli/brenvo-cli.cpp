@@ -4,6 +4,7 @@
 //   brenvo-cli [-d DATENVERZEICHNIS] versenden
 //   brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...
 //   brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]
+//   brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis|dakota-status|annahmestellen
 //   brenvo-cli --help
 //
 // Exit codes: 0 success, 1 failed invoices (or a run ended by a failure, or
@@ -26,6 +27,8 @@ using namespace brenvo;
 
 namespace brenvo {
 int CmdVersenden(const std::string& dir);   // cmd_versenden.cpp
+bool IsDakotaCommand(const std::string& command);                        // cmd_dakota.cpp
+int CmdDakota(const std::string& command, const std::string& dir);       // cmd_dakota.cpp
 }
 
 namespace {
@@ -42,6 +45,8 @@ const char* const kHelp =
     "  brenvo-cli [-d DATENVERZEICHNIS] versenden\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
+    "  brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis\n"
+    "  brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen\n"
     "  brenvo-cli --help\n"
     "\n"
     "Befehle:\n"
@@ -60,6 +65,23 @@ const char* const kHelp =
     "  kt-info      Zeigt, wie eine IK im Kostenträgerverzeichnis aufgelöst wird. Ohne --land\n"
     "               und --bezirk gelten Bundesland und Bezirk der Einrichtung aus den\n"
     "               Einstellungen, ohne --datum der heutige Tag.\n"
+    "  dakota-export\n"
+    "               wie \"Daten zu Dakota exportieren\": legt die noch nicht versandten Aufträge\n"
+    "               in das Übergabeverzeichnis von Dakota (DAKOTA_DATADIR).\n"
+    "  dakota-verarbeiten\n"
+    "               wie die Dakota-Schritte nach der Verarbeitung: Export, Dakota mit -x\n"
+    "               starten und auf sein Ende warten, dann \"Dakota-Ergebnis lesen\".\n"
+    "  dakota-ergebnis\n"
+    "               wie \"Dakota-Ergebnis lesen\": markiert die Aufträge als versandt, die\n"
+    "               das Dakota-Protokoll als übertragen meldet, mit Dakotas Versandzeit.\n"
+    "  dakota-status\n"
+    "               Programmstart mit der Dakota-Prüfung; gibt das Ergebnis der Prüfung und\n"
+    "               die Dakota-Statuszeile aus (zwei Zeilen), dann Programmende.\n"
+    "  annahmestellen\n"
+    "               wie \"Annahmestellen lesen\": übernimmt die Annahmestellen-Datei von\n"
+    "               Dakota (DAKOTA_ANN_FILE) in die Übermittlungsdaten (KT_TRANSFER).\n"
+    "  Die Dakota-Befehle setzen DAKOTA_AKTIV voraus und laufen wie verarbeiten mit\n"
+    "  Programmstart und Programmende (dakota-status ohne Protokollausgabe).\n"
     "\n"
     "Optionen:\n"
     "  -d DATENVERZEICHNIS  das Datenverzeichnis (mit Stammdaten, import, ArchivA, ...);\n"
@@ -74,9 +96,14 @@ const char* const kHelp =
     "  0  verarbeiten: Lauf beendet, keine Rechnung als fehlerhaft markiert;\n"
     "     pruefen: alle Rechnungen fehlerfrei; kt-info: IK aufgelöst\n"
     "     versenden: alle Aufträge des Ausgangskorbs versandt\n"
+    "     dakota-export, dakota-ergebnis, annahmestellen: ohne Fehler ausgeführt;\n"
+    "     dakota-verarbeiten: Dakota beendet mit Code 0 bis 3 und Protokoll gelesen;\n"
+    "     dakota-status: Dakota installiert und bereit\n"
     "  1  verarbeiten: Rechnungen als fehlerhaft markiert oder Lauf mit Fehler abgebrochen;\n"
     "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar\n"
     "     versenden: mindestens ein Auftrag nicht versandt\n"
+    "     Dakota-Befehle: Dakota nicht aktiviert, nicht bereit, Startfehler, anderer\n"
+    "     Ergebniscode von Dakota oder Fehler beim Export oder beim Lesen des Protokolls\n"
     "  2  Programmstart fehlgeschlagen oder falscher Aufruf\n";
 
 const char* const kUsageText =
@@ -84,6 +111,8 @@ const char* const kUsageText =
     "        brenvo-cli [-d DATENVERZEICHNIS] versenden\n"
     "        brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
     "        brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
+    "        brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis\n"
+    "        brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen\n"
     "        brenvo-cli --help\n";
 
 int Usage(const std::string& problem) {
@@ -195,7 +224,8 @@ int main(int argc, char** argv) {
     }
     if (i >= args.size()) return Usage("Kein Befehl angegeben");
     a.command = args[i++];
-    if (a.command != "verarbeiten" && a.command != "versenden" && a.command != "pruefen" && a.command != "kt-info")
+    if (a.command != "verarbeiten" && a.command != "versenden" && a.command != "pruefen" && a.command != "kt-info" &&
+        !IsDakotaCommand(a.command))
         return Usage("Unbekannter Befehl: " + a.command);
 
     // Operands and the options of kt-info.
@@ -224,6 +254,8 @@ int main(int argc, char** argv) {
         return Usage("verarbeiten erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "versenden" && !a.operands.empty())
         return Usage("versenden erwartet keine weiteren Angaben: " + a.operands.front());
+    if (IsDakotaCommand(a.command) && !a.operands.empty())
+        return Usage(a.command + " erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "pruefen" && a.operands.empty()) return Usage("pruefen erwartet mindestens eine Datei");
     if (a.command == "kt-info" && a.operands.size() != 1) return Usage("kt-info erwartet genau eine IK");
 
@@ -236,6 +268,7 @@ int main(int argc, char** argv) {
     try {
         if (a.command == "verarbeiten") return Verarbeiten(dir);
         if (a.command == "versenden") return CmdVersenden(dir);
+        if (IsDakotaCommand(a.command)) return CmdDakota(a.command, dir);
         if (a.command == "pruefen") return Pruefen(dir, a.operands);
         return KtInfo(dir, a);
     } catch (const std::exception& e) {

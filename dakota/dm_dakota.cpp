@@ -212,6 +212,10 @@ int TdmDakota::FindTransferResult(const std::string& name, TDateTime created, TD
     // whose INDEX starts with exactly that transfer name.
     auto it = std::lower_bound(sorted_.begin(), sorted_.end(), name,
                                [&](size_t i, const std::string& key) { return rows_[i].row.INDEX < key; });
+    // A transfer DAKOTA repeated after a failure has a failed row before the
+    // successful one: any successful row in the window counts, a failure
+    // only when there is none.
+    int result = TransferNotFound;
     for (; it != sorted_.end(); ++it) {
         const Entry& e = rows_[*it];
         if (e.deleted) continue;
@@ -219,13 +223,14 @@ int TdmDakota::FindTransferResult(const std::string& name, TDateTime created, TD
         if (Utf8Left(e.row.INDEX, 8) != name) break;
         if (e.row.DATUM.IsNull()) continue;
         if (std::fabs(e.row.DATUM.Value() - created.Value()) >= 2.0) continue;
-        if (!e.row.ERGEBNIS) return TransferFailed;
+        result = TransferFailed;
+        if (!e.row.ERGEBNIS) continue;
         auto when = ParseProtocolDateTime(e.row.Versenden);
-        if (!when) return TransferFailed;
+        if (!when) continue;
         sent = *when;
         return TransferSent;
     }
-    return TransferNotFound;
+    return result;
 }
 
 size_t TdmDakota::RecordCount() const {

@@ -54,11 +54,12 @@ public:
     bool OpenProtocol(const std::string& source, std::string& reason);
     bool Active() const;
 
-    // Looks up an order's transfer name and creation time: among the rows
-    // whose INDEX begins with name (in the order of INDEX and PNR), the first
-    // whose DATUM lies less than two days from created decides. 1 (sent) with
-    // the time of Versenden when ERGEBNIS is true; 2 when ERGEBNIS is false or
-    // Versenden is no date-time; 0 when no row matches.
+    // Looks up an order's transfer name and creation time among the rows
+    // whose INDEX begins with name and whose DATUM lies less than two days
+    // from created (in the order of INDEX and PNR): 1 (sent) with the time of
+    // Versenden of the first with ERGEBNIS true and a readable Versenden;
+    // otherwise 2 when any row matches (failed, or no readable time); 0 when
+    // none matches.
     int FindTransferResult(const std::string& name, TDateTime created, TDateTime& sent);
 
     // The rows in the order the database returned them, deleted ones left out.

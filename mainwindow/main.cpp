@@ -182,6 +182,7 @@ void TMainController::LoadSettings() {
     system_.DAKOTA_PROT_AUTO = form_.DAKOTA_PROT_AUTO;
     system_.DAKOTA_PROT_READAUTO = form_.DAKOTA_PROT_READAUTO;
     system_.DAKOTA_ANN_CHECK = form_.DAKOTA_ANN_CHECK;
+    SyncDakotaInfo();
 
     // Version: the list entry when there is one; the record keeps the first
     // two characters of whatever is stored.
@@ -560,13 +561,6 @@ void TMainController::StartImportWatcher() {
     });
 }
 
-void TMainController::StartupCheckDakota() {
-    // The DAKOTA check ("Dakota prüfen...", "Dakota prüfen...fertig: " +
-    // the check's text) joins here with the DAKOTA bridge.
-    if (DakotaEnabled()) return;
-    Step("Dakota nicht aktiviert.");
-}
-
 bool TMainController::Startup() {
     if (startupDone_) return startupOk_;
     view_.SetLoadPanel(LoadPanelMode::Compact);
@@ -625,11 +619,6 @@ void TMainController::ReleaseTables() {
     rech_.reset();
     auf_.reset();
     rechLoaded_ = aufLoaded_ = false;
-}
-
-void TMainController::ShutdownStopDakota() {
-    // A DAKOTA process that still runs is ended here once the DAKOTA bridge
-    // is attached.
 }
 
 void TMainController::ShutdownBackup() {
@@ -693,20 +682,6 @@ bool TMainController::RequestClose() {
     }
     PostShutdown();
     return false;
-}
-
-// ============================================================ DAKOTA
-
-void TMainController::RefreshDakotaStatus() {
-    // Without the DAKOTA bridge no status check has run, so an activated
-    // DAKOTA shows as not ready.
-    view_.StatusPanelText(3, system_.DAKOTA_AKTIV ? "Dakota meldet Fehler." : "Dakota nicht aktiviert");
-}
-
-void TMainController::RunDakotaFollowUp() {
-    // After a run with DAKOTA_AKTIV and DAKOTA_PROC_AUTO: export, DAKOTA's
-    // processing with the busy dialog, reading its results and showing its
-    // protocol. Joins here with the DAKOTA actions.
 }
 
 } // namespace brenvo

@@ -28,6 +28,7 @@
 #include "lib/base/Settings.h"
 #include "lib/dataset/Table.h"
 #include "mainwindow/BasketList.h"
+#include "mainwindow/DakotaActions.h"
 #include "mainwindow/MainView.h"
 #include "mainwindow/OrderActions.h"
 #include "mainwindow/ProgressSink.h"
@@ -256,10 +257,42 @@ public:
     static std::string ConvertDecimalSeparatorsText(std::string_view text, bool toComma);
 
     // ------------------------------------------------------------ DAKOTA
-    // The DAKOTA bridge is not attached to the controller yet: everything
-    // behaves as with DAKOTA_AKTIV off. These are the places it plugs in.
-    bool DakotaEnabled() const { return false; }
+    // --- DAKOTA actions (DakotaActions.cpp)
+    // The actions of the category "Dakota", enabled only while DAKOTA_AKTIV
+    // is set. Each shows its failure to the user and returns what it did;
+    // called while DAKOTA_AKTIV is off, it does nothing and shows nothing.
+    bool DakotaEnabled() const { return system_.DAKOTA_AKTIV; }
+    // The DAKOTA status line (third status panel).
     void RefreshDakotaStatus();
+    const std::string& DakotaStatusLine() const { return dakotaStatus_; }
+    // DAKOTA's state and runner; its paths follow the settings.
+    TDakota& Dakota() { return *dakota_; }
+    // The start-up check found DAKOTA ready (false when none ran), and its text.
+    bool DakotaReady() const { return dakotaReady_; }
+    const std::string& DakotaCheckText() const { return dakotaCheckText_; }
+    // Between DAKOTA's "started" notification and its end or start failure.
+    bool DakotaRunning() const { return dakotaRunning_; }
+    // A DAKOTA start was set going and neither its end nor its start failure
+    // has arrived yet.
+    bool DakotaPending() const { return dakotaPending_; }
+    // Code and text of the last DAKOTA end or start failure (code -1 before any).
+    const TDakotaResult& LastDakotaResult() const { return dakotaResult_; }
+    bool LastDakotaStartFailed() const { return dakotaStartFailed_; }
+
+    TDakotaActionResult actDakotaStartExecute();          // "Dakota starten"
+    TDakotaActionResult actDakotaProtokollExecute();      // "Dakota Protokoll"
+    TDakotaActionResult actDakotaVerarbeitungExecute();   // "Dakotaverarbeitung starten"
+    TDakotaActionResult actDakotaExportExecute();         // "Daten zu Dakota exportieren"
+    TDakotaActionResult actDakotaReadResultExecute();     // "Dakota-Ergebnis lesen"
+    TDakotaActionResult actDakotaProtKuerzenExecute();    // "Protokoll kürzen"
+    TDakotaActionResult actDakotaReadAnnahmeExecute();    // "Annahmestellen lesen"
+    // Waits in the busy dialog (title, text) until the DAKOTA call started
+    // last has ended or failed to start, pumping the message queue; no wait
+    // when that has happened already. False when DAKOTA failed to start.
+    bool WaitForDakota(const std::string& title, const std::string& text);
+    // Export, DAKOTA's processing with its wait, then when asked the result
+    // read and DAKOTA's protocol view with its wait: the run's follow-up.
+    TDakotaProcessing DakotaProcessing(bool readResult, bool showProtocol);
 
     // --- order actions (OrderActions.cpp)
     // The actions of the category "Auftrag" of the outbox and of the grid of
@@ -382,6 +415,31 @@ private:
     bool closePending_ = false;
     bool quitAfterRun_ = false;
     TRunResult lastRun_;
+
+    // --- DAKOTA actions (DakotaActions.cpp)
+    void SyncDakotaInfo();
+    void RegisterDakotaNotifications();
+    void OnDakotaStarted();
+    void OnDakotaStartError();
+    void OnDakotaTerminated();
+    void OnDakotaDataDirChanged();
+    void SetDakotaPanel(const std::string& text);
+    void CloseDakotaBusyDialog();
+    TDakotaActionResult StartDakotaCall(const std::string& logText, const std::string& sw);
+    TDakotaActionResult DakotaFailure(TDakotaActionResult result, const std::string& message);
+    std::unique_ptr<TDakota> dakota_ = std::make_unique<TDakota>(queue_);
+    std::unique_ptr<TShellChangeNotifier> dakotaWatcher_;   // DAKOTA's hand-over directory
+    std::unique_ptr<TdmDakota> dmDakota_;                   // DAKOTA's protocol, opened when needed
+    bool dakotaReady_ = false;
+    bool dakotaRunning_ = false;
+    bool dakotaPending_ = false;
+    bool dakotaStartFailed_ = false;
+    bool dakotaProcessing_ = false;   // "-x" runs: the watcher feeds the progress
+    bool busyDialogOpen_ = false;
+    int dakotaFiles_ = 0;             // order records in the hand-over directory when "-x" started
+    TDakotaResult dakotaResult_;
+    std::string dakotaStatus_;
+    std::string dakotaCheckText_;
 
     // --- order actions (OrderActions.cpp)
     struct SendingScope;

@@ -135,6 +135,10 @@ TEST_F(ProtocolFixture, FindTransferResultWithFailedTransfersUnreadableTimesAndT
     Insert("ESOL0004", 8, Created, true, "15.10.2014 13:00:00");
     Insert("ESOL0005-B", 1, Created, false, "");
     Insert("ESOL0005-A", 2, Created, true, "15.10.2014 16:45");
+    // a failed transfer that DAKOTA repeated with success
+    Insert("ESOL0006", 1, Created, false, "");
+    Insert("ESOL0006", 2, Created, true, "kaputt");
+    Insert("ESOL0006", 3, IncDays(Created, 0.1), true, "15.10.2014 17:10:00");
     ASSERT_TRUE(dm.OpenProtocol(OdbcSetup::Dsn, reason)) << reason;
 
     TDateTime sent;
@@ -146,6 +150,8 @@ TEST_F(ProtocolFixture, FindTransferResultWithFailedTransfersUnreadableTimesAndT
     EXPECT_EQ(sent, EncodeDateTime(2014, 10, 15, 13, 0));
     EXPECT_EQ(dm.FindTransferResult("ESOL0005", Created, sent), TransferSent);
     EXPECT_EQ(sent, EncodeDateTime(2014, 10, 15, 16, 45));
+    EXPECT_EQ(dm.FindTransferResult("ESOL0006", Created, sent), TransferSent);
+    EXPECT_EQ(sent, EncodeDateTime(2014, 10, 15, 17, 10));
     // the rows keep the database's order for walking
     dm.First();
     EXPECT_EQ(dm.Current().INDEX, "ESOL0001");
