@@ -4,6 +4,8 @@
 //   brenvo-cli [-d DATENVERZEICHNIS] versenden
 //   brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...
 //   brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]
+//   brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import
+//   brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm
 //   brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis|dakota-status|annahmestellen
 //   brenvo-cli --help
 //
@@ -27,6 +29,8 @@ using namespace brenvo;
 
 namespace brenvo {
 int CmdVersenden(const std::string& dir);   // cmd_versenden.cpp
+bool IsMaintenanceCommand(const std::string& command);                   // cmd_maintenance.cpp
+int CmdMaintenance(const std::string& command, const std::string& dir);  // cmd_maintenance.cpp
 bool IsDakotaCommand(const std::string& command);                        // cmd_dakota.cpp
 int CmdDakota(const std::string& command, const std::string& dir);       // cmd_dakota.cpp
 }
@@ -45,6 +49,8 @@ const char* const kHelp =
     "  brenvo-cli [-d DATENVERZEICHNIS] versenden\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
+    "  brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import\n"
+    "  brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis\n"
     "  brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen\n"
     "  brenvo-cli --help\n"
@@ -65,6 +71,25 @@ const char* const kHelp =
     "  kt-info      Zeigt, wie eine IK im Kostenträgerverzeichnis aufgelöst wird. Ohne --land\n"
     "               und --bezirk gelten Bundesland und Bezirk der Einrichtung aus den\n"
     "               Einstellungen, ohne --datum der heutige Tag.\n"
+    "  sicherung    Programmstart, Datensicherung wie mit \"Datensicherung erstellen\" im\n"
+    "               Programmfenster (die Dateien aus Stammdaten, ArchivR, ArchivA, dem\n"
+    "               Importverzeichnis, export und eingabe als ZIP-Datei im Verzeichnis\n"
+    "               \"Datensicherung\" oder SIK_DIR), dann Programmende.\n"
+    "  bereinigen   wie \"Daten bereinigen\", ohne Rückfrage: Rechnungen und Aufträge älter als\n"
+    "               200 Tage werden aus den Tabellen gelöscht. Die Dateien bleiben erhalten;\n"
+    "               die Rechnungsdateien kommen zurück in den Eingangskorb.\n"
+    "  archiv-bereinigen\n"
+    "               wie \"Archiv bereinigen\", ohne Rückfrage: löscht die Dateien in ArchivR und\n"
+    "               ArchivA, zu denen die Tabellen keinen Eintrag (mehr) haben.\n"
+    "  daten-import wie \"Daten Import\", ohne Rückfrage: ergänzt fehlende Tabellen-Einträge aus\n"
+    "               den Rechnungs- und Auftragsdateien der letzten 20 Tage.\n"
+    "  update-daten wie \"Update [Daten]\": lädt das Stammdaten-Update vom Update-Server\n"
+    "               (brenvo.ini: Update_Server=...) und entpackt es nach Stammdaten.\n"
+    "  update-programm\n"
+    "               wie \"Update [Programm]\": Datensicherung, Download und Installation des\n"
+    "               Programm-Updates (ersetzte Dateien bleiben als .OLD erhalten).\n"
+    "  Die Befehle sicherung bis update-programm laufen wie verarbeiten mit Programmstart\n"
+    "  und Programmende; das Protokoll erscheint auf der Standardausgabe.\n"
     "  dakota-export\n"
     "               wie \"Daten zu Dakota exportieren\": legt die noch nicht versandten Aufträge\n"
     "               in das Übergabeverzeichnis von Dakota (DAKOTA_DATADIR).\n"
@@ -96,12 +121,16 @@ const char* const kHelp =
     "  0  verarbeiten: Lauf beendet, keine Rechnung als fehlerhaft markiert;\n"
     "     pruefen: alle Rechnungen fehlerfrei; kt-info: IK aufgelöst\n"
     "     versenden: alle Aufträge des Ausgangskorbs versandt\n"
+    "     sicherung, bereinigen, archiv-bereinigen, daten-import: ohne Fehler ausgeführt;\n"
+    "     update-daten, update-programm: Update installiert\n"
     "     dakota-export, dakota-ergebnis, annahmestellen: ohne Fehler ausgeführt;\n"
     "     dakota-verarbeiten: Dakota beendet mit Code 0 bis 3 und Protokoll gelesen;\n"
     "     dakota-status: Dakota installiert und bereit\n"
     "  1  verarbeiten: Rechnungen als fehlerhaft markiert oder Lauf mit Fehler abgebrochen;\n"
     "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar\n"
     "     versenden: mindestens ein Auftrag nicht versandt\n"
+    "     sicherung, bereinigen, archiv-bereinigen, daten-import: mit Fehler abgebrochen;\n"
+    "     update-daten, update-programm: kein Update installiert\n"
     "     Dakota-Befehle: Dakota nicht aktiviert, nicht bereit, Startfehler, anderer\n"
     "     Ergebniscode von Dakota oder Fehler beim Export oder beim Lesen des Protokolls\n"
     "  2  Programmstart fehlgeschlagen oder falscher Aufruf\n";
@@ -111,6 +140,8 @@ const char* const kUsageText =
     "        brenvo-cli [-d DATENVERZEICHNIS] versenden\n"
     "        brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
     "        brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
+    "        brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import\n"
+    "        brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm\n"
     "        brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis\n"
     "        brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen\n"
     "        brenvo-cli --help\n";
@@ -225,7 +256,7 @@ int main(int argc, char** argv) {
     if (i >= args.size()) return Usage("Kein Befehl angegeben");
     a.command = args[i++];
     if (a.command != "verarbeiten" && a.command != "versenden" && a.command != "pruefen" && a.command != "kt-info" &&
-        !IsDakotaCommand(a.command))
+        !IsMaintenanceCommand(a.command) && !IsDakotaCommand(a.command))
         return Usage("Unbekannter Befehl: " + a.command);
 
     // Operands and the options of kt-info.
@@ -254,6 +285,8 @@ int main(int argc, char** argv) {
         return Usage("verarbeiten erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "versenden" && !a.operands.empty())
         return Usage("versenden erwartet keine weiteren Angaben: " + a.operands.front());
+    if (IsMaintenanceCommand(a.command) && !a.operands.empty())
+        return Usage(a.command + " erwartet keine weiteren Angaben: " + a.operands.front());
     if (IsDakotaCommand(a.command) && !a.operands.empty())
         return Usage(a.command + " erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "pruefen" && a.operands.empty()) return Usage("pruefen erwartet mindestens eine Datei");
@@ -268,6 +301,7 @@ int main(int argc, char** argv) {
     try {
         if (a.command == "verarbeiten") return Verarbeiten(dir);
         if (a.command == "versenden") return CmdVersenden(dir);
+        if (IsMaintenanceCommand(a.command)) return CmdMaintenance(a.command, dir);
         if (IsDakotaCommand(a.command)) return CmdDakota(a.command, dir);
         if (a.command == "pruefen") return Pruefen(dir, a.operands);
         return KtInfo(dir, a);

@@ -621,11 +621,6 @@ void TMainController::ReleaseTables() {
     rechLoaded_ = aufLoaded_ = false;
 }
 
-void TMainController::ShutdownBackup() {
-    // With SIK_AUTO the automatic backup ("Datensicherung ...") is made here
-    // once it is attached; until then the shut-down makes none.
-}
-
 bool TMainController::Shutdown() {
     if (closingAllowed_) return true;
     if (shuttingDown_) return false;
@@ -665,8 +660,9 @@ void TMainController::PostShutdown() {
 
 void TMainController::HandleShutdownMessage() {
     if (shuttingDown_ || closingAllowed_) return;
-    // The shut-down never runs in the middle of a run; it follows it.
-    if (running_) {
+    // The shut-down never runs in the middle of a run, a maintenance
+    // operation or an update; it follows it.
+    if (running_ || maintenanceRunning_) {
         closePending_ = true;
         return;
     }
@@ -676,7 +672,7 @@ void TMainController::HandleShutdownMessage() {
 bool TMainController::RequestClose() {
     if (closingAllowed_) return true;
     if (shuttingDown_) return false;
-    if (running_) {
+    if (running_ || maintenanceRunning_) {
         closePending_ = true;
         return false;
     }

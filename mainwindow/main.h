@@ -27,10 +27,12 @@
 #include "lib/base/MessageQueue.h"
 #include "lib/base/Settings.h"
 #include "lib/dataset/Table.h"
+#include "mainwindow/Backup.h"
 #include "mainwindow/BasketList.h"
 #include "mainwindow/DakotaActions.h"
 #include "mainwindow/MainView.h"
 #include "mainwindow/OrderActions.h"
+#include "mainwindow/ProgramUpdate.h"
 #include "mainwindow/ProgressSink.h"
 #include "mainwindow/u_DirectoryNotify.h"
 
@@ -127,7 +129,8 @@ struct TRunResult {
     std::string Failure;      // the failure that ended the run (collective mode, closing steps)
 };
 
-class TMainController : public IProgressSink {
+// As IUpdateHost (an IProgressSink) it also serves the program and data update.
+class TMainController : public IUpdateHost {
 public:
     static constexpr const char* Caption = "Brenvo";
     static constexpr const char* SettingsFileName = "brenvo.XML";
@@ -336,6 +339,53 @@ public:
     // The accompanying-slip report; until one is attached slips cannot be printed.
     void SetSlipReport(ISlipReport* report) { slipReport_ = report; }
 
+    // --- data maintenance, backup and update (Maintenance.cpp)
+    // The maintenance actions of the "Einstellungen" tab, the backup of the
+    // "Datei" menu and the update of the "Über" menu. Each runs to its end
+    // before a close request is handled (the shut-down follows it); a
+    // failure is shown to the user, and the busy state ends unless an update
+    // released the tables (then only closing the program is left).
+    enum class MaintenanceAction { DatenBereinigen, ArchivBereinigen, DatenImport };
+    static constexpr int PurgeDays = 200;     // "Daten bereinigen"
+    static constexpr int RebuildDays = 20;    // "Daten Import"
+    // The action's hint: its pieces joined with LF CR.
+    static std::string MaintenanceHint(MaintenanceAction action);
+    // "Daten bereinigen", "Archiv bereinigen", "Daten Import": each asks first.
+    void actDatenBereinigenExecute();
+    void actArchivBereinigenExecute();
+    void actDatenImportExecute();
+    // The same without the question; true when they ran without a failure.
+    bool PurgeOldData();
+    bool CleanupArchiveFiles();
+    bool ImportArchiveData();
+    // "Datensicherung erstellen": saves the tables, backs up, then reloads
+    // both archives from their files; true when the backup was made.
+    bool actDatensicherungErstellenExecute();
+    // "DB Funktion": adds the DTAREF column to KT_BASE and to the order
+    // archive when their files lack it; the patched tables are read again.
+    void actDBFunktionExecute();
+    // "Update [Daten]" and "Update [Programm]" from the server named by the
+    // line Update_Server in brenvo.ini. True when the update was unpacked
+    // (and installed). The data update then ends the program: the shut-down
+    // is posted and runs once this handler has returned; with the tables
+    // released it writes nothing over the new files.
+    bool actUpdateDatenExecute();
+    bool actUpdateProgrammExecute();
+    // The directories a backup takes its files from.
+    BackupSources BackupSourceDirs() const;
+    // A backup now (into SIK_DIR or "Datensicherung"); returns its name.
+    std::string MakeBackup();
+    const std::string& LastBackup() const { return lastBackup_; }
+
+    // IUpdateHost (with SaveTables and ReleaseTables above). Without a window
+    // the download dialog runs unattended, its closing message goes to the
+    // log; a window showing the dialog joins in RunDownloadDialog.
+    void ShowLoadPanel() override;
+    void CreateBackup() override;
+    bool RunDownloadDialog(const UpdateDownloadParams& params) override;
+    void Pause(int milliseconds) override;
+    void CloseProgram() override;
+
 private:
     struct InboxEntry {
         std::string Name;
@@ -451,6 +501,20 @@ private:
     std::unique_ptr<TMailerHolder> mailers_ = std::make_unique<TMailerHolder>();
     IMailClient* mailClient_ = nullptr;
     ISlipReport* slipReport_ = nullptr;
+
+    // --- data maintenance, backup and update (Maintenance.cpp)
+    bool OperationPossible() const;
+    bool Confirmed(const std::string& question);
+    bool RunMaintenance(bool processingTab, const std::function<void()>& body);
+    bool EndOperation(const std::string& failure, bool idle);
+    void RequireArchives() const;
+    void ReleaseHeldClose();
+    bool RunUpdate(bool program);
+    int RebuildInvoiceRows();
+    void LinkRebuiltOrders();
+    bool maintenanceRunning_ = false;
+    bool updateDownloaded_ = false;   // the running update has its archive: the tables go
+    std::string lastBackup_;
 };
 
 } // namespace brenvo

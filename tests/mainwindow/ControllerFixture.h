@@ -43,6 +43,8 @@ struct RecordingView : IMainView {
     std::vector<Message> messages;
     std::vector<std::string> progressTexts;
     std::vector<MainTab> tabs;
+    std::vector<std::string> questions;      // the texts given to Ask, in order
+    std::vector<LoadPanelMode> loadPanels;   // SetLoadPanel, in order
     std::vector<Answer> answers;   // given to Ask in turn; Cancel when used up
     int closed = 0;
     int basketEvents = 0;
@@ -51,7 +53,8 @@ struct RecordingView : IMainView {
     void ShowMessage(MessageKind kind, const std::string& text, const std::string& = {}) override {
         messages.push_back({kind, text});
     }
-    Answer Ask(MessageKind, const std::string&, const std::vector<Answer>&, const std::string& = {}) override {
+    Answer Ask(MessageKind, const std::string& text, const std::vector<Answer>&, const std::string& = {}) override {
+        questions.push_back(text);
         if (answers.empty()) return Answer::Cancel;
         Answer a = answers.front();
         answers.erase(answers.begin());
@@ -67,7 +70,7 @@ struct RecordingView : IMainView {
         if (onProgress) onProgress(text);
     }
     void LoadProgressChanged(int, int, const std::string&) override {}
-    void SetLoadPanel(LoadPanelMode) override {}
+    void SetLoadPanel(LoadPanelMode mode) override { loadPanels.push_back(mode); }
     void ActionStateChanged() override {}
     void ShowTab(MainTab tab) override { tabs.push_back(tab); }
     void StatusPanelText(int, const std::string&) override {}
