@@ -26,8 +26,8 @@ GEN_KT="$BUILD/tools/gen_ktdir"
 GEN_INV="$BUILD/tools/gen_invoices"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WORK="${BENCH_DIR:-$BUILD/bench-daten}"
-COLLECTIVE="${BENCH_COLLECTIVE:-1000 10000}"
-SINGLE="${BENCH_SINGLE:-1000 10000}"
+COLLECTIVE="${BENCH_COLLECTIVE-1000 10000}"
+SINGLE="${BENCH_SINGLE-1000 10000}"
 
 for p in "$CLI" "$GEN_KT" "$GEN_INV" /usr/bin/time; do
   if [[ ! -x "$p" ]]; then echo "bench.sh: $p fehlt" >&2; exit 2; fi
@@ -69,7 +69,7 @@ run() {
   local t0 t1="" t2="" t3 line rc
   t0=$EPOCHREALTIME
   set +e
-  /usr/bin/time -f '%M' -o "$dir/time.txt" "$CLI" -d "$dir" verarbeiten |
+  /usr/bin/time -f '%M %U %S' -o "$dir/time.txt" "$CLI" -d "$dir" verarbeiten |
     while IFS= read -r line; do
       case $line in
         "Startup beendet.") echo "start $EPOCHREALTIME" ;;
@@ -81,13 +81,14 @@ run() {
   t3=$EPOCHREALTIME
   t1=$(awk '$1=="start"{print $2; exit}' "$dir/zeiten.txt")
   t2=$(awk '$1=="lauf"{print $2; exit}' "$dir/zeiten.txt")
-  local billed archived
+  local archived kb user sys
   archived=$(find "$dir/ArchivR" -maxdepth 1 -type f | wc -l)
+  read -r kb user sys < <(tail -n 1 "$dir/time.txt")
   awk -v mode="$mode" -v n="$n" -v t0="$t0" -v t1="$t1" -v t2="$t2" -v t3="$t3" -v rc="$rc" \
-      -v kb="$(tail -n 1 "$dir/time.txt")" -v archived="$archived" 'BEGIN {
+      -v kb="$kb" -v cpu="$(awk -v u="$user" -v s="$sys" 'BEGIN{print u + s}')" -v archived="$archived" 'BEGIN {
     run = t2 - t1
-    printf "%-8s %6d Rechnungen: Start %.2f s, Lauf %.2f s = %.0f Rechnungen/s, gesamt %.2f s, Speicher %.0f MB, archiviert %d, Rückgabewert %d\n",
-           mode, n, t1 - t0, run, (run > 0 ? n / run : 0), t3 - t0, kb / 1024, archived, rc
+    printf "%-8s %6d Rechnungen: Start %.2f s, Lauf %.2f s = %.0f Rechnungen/s, gesamt %.2f s (CPU %.2f s), Speicher %.0f MB, archiviert %d, Rückgabewert %d\n",
+           mode, n, t1 - t0, run, (run > 0 ? n / run : 0), t3 - t0, cpu, kb / 1024, archived, rc
   }'
 }
 
