@@ -395,9 +395,9 @@ bool TdmVerwaltung::LocateVorlage(std::string_view versNum, std::string_view nac
     OpenVersicherte();
     LocateOptions opt;
     opt.caseInsensitive = true;
-    Value g = geb.IsNull() ? Value() : Value(geb);
-    return versicherte_.Locate("VersNum;Nachname;Vorname;Geb",
-                               {std::string(versNum), std::string(nachname), std::string(vorname), g}, opt);
+    std::vector<Value> key{std::string(versNum), std::string(nachname), std::string(vorname), Value()};
+    if (!geb.IsNull()) key[3] = geb;
+    return versicherte_.Locate("VersNum;Nachname;Vorname;Geb", key, opt);
 }
 
 // -------------------------------------------------------------- id counters
