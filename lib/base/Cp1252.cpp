@@ -1,5 +1,6 @@
 #include "Cp1252.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iconv.h>
@@ -70,28 +71,38 @@ std::string DescribeChar(std::string_view s, size_t pos) {
     return "\"" + ch + "\" (" + buf + ")";
 }
 
+// The converters are opened once per thread: opening one costs far more
+// than converting a line.
+Iconv& ToCp1252() {
+    thread_local Iconv cv("WINDOWS-1252", "UTF-8");
+    return cv;
+}
+
+Iconv& FromCp1252() {
+    thread_local Iconv cv("UTF-8", "WINDOWS-1252");
+    return cv;
+}
+
+bool IsAscii(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
 } // namespace
 
 std::string Utf8ToCp1252(std::string_view utf8) {
-    bool ascii = true;
-    for (char c : utf8)
-        if (static_cast<unsigned char>(c) >= 0x80) { ascii = false; break; }
-    if (ascii) return std::string(utf8);
-    Iconv cv("WINDOWS-1252", "UTF-8");
-    return cv.Convert(utf8, [](std::string_view in, size_t pos, std::string&) -> size_t {
+    if (IsAscii(utf8)) return std::string(utf8);
+    return ToCp1252().Convert(utf8, [](std::string_view in, size_t pos, std::string&) -> size_t {
         throw Error("Das Zeichen " + DescribeChar(in, pos) + " ist im Zeichensatz Windows-1252 nicht darstellbar.");
     });
 }
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
-    bool ascii = true;
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) { ascii = false; break; }
-    if (ascii) return std::string(bytes);
-    Iconv cv("UTF-8", "WINDOWS-1252");
+    if (IsAscii(bytes)) return std::string(bytes);
     // The five byte values windows-1252 leaves unassigned are taken as the
     // control characters of the same number, as Windows itself does.
-    return cv.Convert(bytes, [](std::string_view in, size_t pos, std::string& out) -> size_t {
+    return FromCp1252().Convert(bytes, [](std::string_view in, size_t pos, std::string& out) -> size_t {
         unsigned char b = static_cast<unsigned char>(in[pos]);
         out += char(0xC0 | (b >> 6));
         out += char(0x80 | (b & 0x3F));
@@ -100,20 +111,14 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 }
 
 bool IsCp1252Text(std::string_view utf8, std::string* offending) {
-    try {
-        bool ascii = true;
-        for (char c : utf8)
-            if (static_cast<unsigned char>(c) >= 0x80) { ascii = false; break; }
-        if (ascii) return true;
-        Iconv cv("WINDOWS-1252", "UTF-8");
-        cv.Convert(utf8, [&](std::string_view in, size_t pos, std::string&) -> size_t {
-            if (offending) *offending = Utf8Left(in.substr(pos), 1);
-            throw Error("");
-        });
-        return true;
-    } catch (const Error&) {
-        return false;
-    }
+    if (IsAscii(utf8)) return true;
+    bool ok = true;
+    ToCp1252().Convert(utf8, [&](std::string_view in, size_t pos, std::string&) -> size_t {
+        if (ok && offending) *offending = Utf8Left(in.substr(pos), 1);
+        ok = false;
+        return std::max<size_t>(1, Utf8Left(in.substr(pos), 1).size());
+    });
+    return ok;
 }
 
 std::string ToUtf8(std::string_view bytes, std::string_view encoding) {
