@@ -195,6 +195,7 @@ struct Level {
     std::vector<int> nestedSlot;                 // per column, -1 when not nested
     std::vector<std::unique_ptr<Level>> nested;  // per nested slot
     std::string rowName;                         // "ROW" or "ROW" + column name
+    std::shared_ptr<const Schema> schema;        // of the nested tables of this level, built once
 };
 
 class Reader {
@@ -286,7 +287,10 @@ private:
                 if (sub && x_.Name() == "FIELDS" && sub->fields.empty()) ReadFields(*sub);
                 else x_.SkipElement();
             }
-            if (sub) def.nested = sub->fields;
+            if (sub) {
+                def.nested = sub->fields;
+                sub->schema = Schema::Build(sub->fields);
+            }
             L.kinds.push_back(KindOf(def));
             L.nestedSlot.push_back(sub ? int(L.nested.size()) : -1);
             if (sub) L.nested.push_back(std::move(sub));
@@ -351,9 +355,7 @@ private:
     }
 
     static std::unique_ptr<Table> MakeTable(const Level& L, std::vector<RowPtr> rows) {
-        auto t = std::make_unique<Table>();
-        Table::Impl::Of(*t).Install(L.fields, std::move(rows));
-        return t;
+        return Table::Impl::MakeTable(L.schema, std::move(rows));
     }
 
     // The rows inside the element just started, with a change log merged:
@@ -615,12 +617,12 @@ void WriteFields(std::string& out, const std::vector<FieldDef>& fields, int inde
 }
 
 void WriteRows(Cursor& out, const Table::Impl& t, std::string_view rowName, int indent) {
-    const size_t n = t.fields.size();
+    const size_t n = t.schema->fields.size();
     std::vector<Kind> kinds(n);
     size_t fixedRoom = size_t(indent) + rowName.size() + 8;
     for (size_t i = 0; i < n; ++i) {
-        kinds[i] = KindOf(t.fields[i]);
-        fixedRoom += t.fields[i].name.size() + 4;
+        kinds[i] = KindOf(t.schema->fields[i]);
+        fixedRoom += t.schema->fields[i].name.size() + 4;
     }
     const std::string indentText(size_t(indent) + 2, ' ');
     for (const RowPtr& r : t.rows) {
@@ -634,7 +636,7 @@ void WriteRows(Cursor& out, const Table::Impl& t, std::string_view rowName, int 
             const Value& v = r->values[i];
             if (kinds[i] == Kind::Nested || IsNullValue(v)) continue;
             *p++ = ' ';
-            p = PutText(p, t.fields[i].name);
+            p = PutText(p, t.schema->fields[i].name);
             *p++ = '=';
             *p++ = '"';
             p = PutValue(p, kinds[i], v);
@@ -642,13 +644,13 @@ void WriteRows(Cursor& out, const Table::Impl& t, std::string_view rowName, int 
         }
         bool children = false;
         for (size_t i = 0; i < n; ++i) {
-            int slot = t.nestedSlot[i];
+            int slot = t.schema->nestedSlot[i];
             if (slot < 0) continue;
             const Table::Impl& sub = Table::Impl::Of(*r->nested[size_t(slot)]);
             if (sub.rows.empty()) continue;
             if (!children) p = PutText(p, ">\n");
             children = true;
-            const std::string& col = t.fields[i].name;
+            const std::string& col = t.schema->fields[i].name;
             out.Commit(p);
             p = out.Room(indentText.size() + col.size() + 4);
             p = PutText(p, indentText);
@@ -766,13 +768,13 @@ void Prefault(std::string& out) {
 void WriteDataPacket(const Table::Impl& table, std::string& out) {
     // Room for each column name with an average value of ten bytes.
     size_t perRow = 16;
-    for (const FieldDef& f : table.fields) perRow += f.name.size() + 14;
+    for (const FieldDef& f : table.schema->fields) perRow += f.name.size() + 14;
     out.reserve(out.size() + 256 + table.rows.size() * perRow);
     Prefault(out);
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
     out += "<DATAPACKET Version=\"2.0\">\n";
     out += "  <METADATA>\n";
-    WriteFields(out, table.fields, 4);
+    WriteFields(out, table.schema->fields, 4);
     out += "    <PARAMS/>\n";
     out += "  </METADATA>\n";
     if (table.rows.empty()) {

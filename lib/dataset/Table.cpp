@@ -108,6 +108,24 @@ int NameIndex::Find(std::string_view name) const {
     return it == map_.end() ? -1 : it->second;
 }
 
+std::shared_ptr<const Schema> Schema::Build(std::vector<FieldDef> fields) {
+    auto s = std::make_shared<Schema>();
+    s->fields = std::move(fields);
+    s->names.Build(s->fields);
+    s->nestedSlot.assign(s->fields.size(), -1);
+    for (size_t i = 0; i < s->fields.size(); ++i) {
+        if (s->fields[i].type != FieldType::Nested) continue;
+        s->nestedSlot[i] = s->nestedCount++;
+        s->nestedSchemas.push_back(Build(s->fields[i].nested));
+    }
+    return s;
+}
+
+const std::shared_ptr<const Schema>& Schema::Empty() {
+    static const std::shared_ptr<const Schema> empty = Build({});
+    return empty;
+}
+
 std::string EffectiveXmlType(const FieldDef& f) {
     const std::string& x = f.xmlType;
     auto is = [&](std::initializer_list<const char*> names) {
@@ -387,7 +405,7 @@ void CheckActive(const Impl& I) {
 }
 
 int Col(const Impl& I, std::string_view name) {
-    int i = I.names.Find(name);
+    int i = I.schema->names.Find(name);
     if (i < 0) {
         if (!I.active) throw Error(kNotOpen);
         FailNoField(name);
@@ -417,7 +435,7 @@ std::vector<int> ResolveNames(const Impl& I, const std::string& names, const cha
     for (const std::string& part : Split(names, ';')) {
         std::string n = Trim(part);
         if (n.empty()) continue;
-        int c = I.names.Find(n);
+        int c = I.schema->names.Find(n);
         if (c < 0) throw Error(std::string(what) + " \"" + n + "\" nicht gefunden.");
         cols.push_back(c);
     }
@@ -519,7 +537,7 @@ std::string ValueText(const Value& v) {
 }
 
 [[noreturn]] void FailConvert(const Impl& I, int col, const std::string& text, const char* what) {
-    throw Error("Der Wert \"" + text + "\" des Feldes \"" + I.fields[size_t(col)].name + "\" ist " + what + ".");
+    throw Error("Der Wert \"" + text + "\" des Feldes \"" + I.schema->fields[size_t(col)].name + "\" ist " + what + ".");
 }
 
 // Deep copy of a row; the copy counts as unchanged.
@@ -540,11 +558,17 @@ RowPtr CopyRow(const Row& r) {
 
 RowPtr Table::Impl::NewRow() const {
     auto r = std::make_unique<Row>();
-    r->values.resize(fields.size());
-    r->nested.reserve(size_t(nestedCount));
-    for (const FieldDef& f : fields)
-        if (f.type == FieldType::Nested) r->nested.push_back(std::make_unique<Table>(f.nested));
+    r->values.resize(schema->fields.size());
+    r->nested.reserve(size_t(schema->nestedCount));
+    for (const auto& sub : schema->nestedSchemas) r->nested.push_back(MakeTable(sub));
     return r;
+}
+
+std::unique_ptr<Table> Table::Impl::MakeTable(std::shared_ptr<const detail::Schema> schema,
+                                              std::vector<detail::RowPtr> rows) {
+    auto t = std::make_unique<Table>();
+    t->d->Install(std::move(schema), std::move(rows));
+    return t;
 }
 
 Row* Table::Impl::FindRow(uint64_t id) const {
@@ -558,14 +582,11 @@ Row* Table::Impl::FindRow(uint64_t id) const {
     return it == byId.end() ? nullptr : it->second;
 }
 
-void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> newRows) {
+void Table::Impl::Install(std::shared_ptr<const detail::Schema> newSchema, std::vector<RowPtr> newRows) {
     // Everything is prepared aside; the table changes only at the end.
-    detail::NameIndex newNames;
-    newNames.Build(newFields);
-    std::vector<int> newSlots(newFields.size(), -1);
-    int newNestedCount = 0;
-    for (size_t i = 0; i < newFields.size(); ++i)
-        if (newFields[i].type == FieldType::Nested) newSlots[i] = newNestedCount++;
+    const std::vector<FieldDef>& newFields = newSchema->fields;
+    const detail::NameIndex& newNames = newSchema->names;
+    const int newNestedCount = newSchema->nestedCount;
 
     std::vector<int> newKeys;
     std::string newIndexNames = indexNames;
@@ -582,10 +603,12 @@ void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> n
     }
     std::unique_ptr<detail::FilterExpr> newFilter;
     std::string newFilterText = filterText;
-    try {
-        newFilter = detail::FilterExpr::Parse(filterText, newFields, newNames);
-    } catch (const Error&) {
-        newFilterText.clear();
+    if (!filterText.empty()) {
+        try {
+            newFilter = detail::FilterExpr::Parse(filterText, newFields, newNames);
+        } catch (const Error&) {
+            newFilterText.clear();
+        }
     }
 
     uint64_t id = nextId;
@@ -595,8 +618,7 @@ void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> n
         r->values.resize(newFields.size());
         if (r->nested.size() != size_t(newNestedCount)) {
             r->nested.clear();
-            for (const FieldDef& f : newFields)
-                if (f.type == FieldType::Nested) r->nested.push_back(std::make_unique<Table>(f.nested));
+            for (const auto& sub : newSchema->nestedSchemas) r->nested.push_back(MakeTable(sub));
         }
         if (!keepIds) {
             r->id = id++;
@@ -608,10 +630,7 @@ void Table::Impl::Install(std::vector<FieldDef> newFields, std::vector<RowPtr> n
         r->original.reset();
     }
 
-    fields = std::move(newFields);
-    names = std::move(newNames);
-    nestedSlot = std::move(newSlots);
-    nestedCount = newNestedCount;
+    schema = std::move(newSchema);
     keyCols = std::move(newKeys);
     indexNames = std::move(newIndexNames);
     filterExpr = std::move(newFilter);
@@ -660,7 +679,7 @@ std::unique_ptr<Table> Table::Clone() const {
     std::vector<RowPtr> rows;
     rows.reserve(d->rows.size());
     for (auto& r : d->rows) rows.push_back(CopyRow(*r));
-    C.Install(d->fields, std::move(rows));
+    C.Install(d->schema, std::move(rows));
     C.nextId = std::max(C.nextId, d->nextId);
     RebuildView(*c, C, true);
     Row* cur = CurRow(*d);
@@ -707,10 +726,7 @@ void Table::Close() {
     I.byId.clear();
     I.deleted.clear();
     I.ownChanges = 0;
-    I.fields.clear();
-    I.names.Build(I.fields);
-    I.nestedSlot.clear();
-    I.nestedCount = 0;
+    I.schema = detail::Schema::Empty();
     I.keyCols.clear();
     I.filterExpr.reset();
     I.filtering = false;
@@ -723,15 +739,15 @@ void Table::Close() {
 
 bool Table::Active() const { return d->active; }
 Table::State Table::GetState() const { return d->state; }
-const std::vector<FieldDef>& Table::Fields() const { return d->fields; }
-int Table::FieldCount() const { return int(d->fields.size()); }
-int Table::FieldIndex(std::string_view name) const { return d->names.Find(name); }
-bool Table::HasField(std::string_view name) const { return d->names.Find(name) >= 0; }
+const std::vector<FieldDef>& Table::Fields() const { return d->schema->fields; }
+int Table::FieldCount() const { return int(d->schema->fields.size()); }
+int Table::FieldIndex(std::string_view name) const { return d->schema->names.Find(name); }
+bool Table::HasField(std::string_view name) const { return d->schema->names.Find(name) >= 0; }
 
 const FieldDef& Table::Field(int index) const {
-    if (index < 0 || size_t(index) >= d->fields.size())
+    if (index < 0 || size_t(index) >= d->schema->fields.size())
         throw Error("Feldnummer " + std::to_string(index) + " ist ungültig.");
-    return d->fields[size_t(index)];
+    return d->schema->fields[size_t(index)];
 }
 
 void Table::EmptyTable() {
@@ -965,7 +981,7 @@ void Table::SetFilter(const std::string& expr) {
         I.filterText = expr;
         return;
     }
-    auto parsed = detail::FilterExpr::Parse(expr, I.fields, I.names);
+    auto parsed = detail::FilterExpr::Parse(expr, I.schema->fields, I.schema->names);
     BrowseMode(*this, I);
     I.filterText = expr;
     I.filterExpr = std::move(parsed);
@@ -1004,7 +1020,7 @@ namespace {
 int CompareKeys(const Impl& I, const Row* r, const std::vector<Value>& keys, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         int c = I.keyCols[i];
-        int s = detail::CompareSearch(r->values[size_t(c)], keys[i], detail::IsTextType(I.fields[size_t(c)].type));
+        int s = detail::CompareSearch(r->values[size_t(c)], keys[i], detail::IsTextType(I.schema->fields[size_t(c)].type));
         if (s != 0) return s;
     }
     return 0;
@@ -1016,7 +1032,7 @@ std::vector<Value> CoerceKeys(const Impl& I, const std::vector<Value>& values) {
     std::vector<Value> keys;
     keys.reserve(values.size());
     for (size_t i = 0; i < values.size(); ++i)
-        keys.push_back(detail::CoerceToColumn(I.fields[size_t(I.keyCols[i])], values[i]));
+        keys.push_back(detail::CoerceToColumn(I.schema->fields[size_t(I.keyCols[i])], values[i]));
     return keys;
 }
 
@@ -1051,7 +1067,7 @@ size_t LowerBound(const Impl& I, const std::vector<Value>& keys, size_t n) {
     if (n > 0 && !I.filtering) {
         const Impl::SearchPrefix& p = OrderPrefix(I);
         const Value& k = keys[0];
-        const bool text = detail::IsTextType(I.fields[size_t(I.keyCols[0])].type);
+        const bool text = detail::IsTextType(I.schema->fields[size_t(I.keyCols[0])].type);
         if (p.usable && (k.index() == p.kind || (text && IsNullValue(k)))) {
             const uint64_t kp = SortPrefix(k);
             lo = size_t(std::lower_bound(p.numbers.begin(), p.numbers.end(), kp) - p.numbers.begin());
@@ -1095,7 +1111,7 @@ bool Table::Locate(const std::string& names, const std::vector<Value>& values, L
 
     std::vector<Condition> conds;
     for (size_t i = 0; i < cols.size(); ++i) {
-        const FieldDef& f = I.fields[size_t(cols[i])];
+        const FieldDef& f = I.schema->fields[size_t(cols[i])];
         Condition c{cols[i], detail::CoerceToColumn(f, values[i]), detail::IsTextType(f.type), true};
         if (c.text) {
             if (!IsNullValue(c.key) && !std::holds_alternative<std::string>(c.key)) c.key = ValueText(c.key);
@@ -1268,8 +1284,8 @@ std::string Table::AsString(int index) const { return ValueText(GetValue(index))
 Table& Table::Nested(std::string_view name) {
     Impl& I = *d;
     int c = Col(I, name);
-    int slot = I.nestedSlot[size_t(c)];
-    if (slot < 0) throw Error("Das Feld \"" + I.fields[size_t(c)].name + "\" ist keine verschachtelte Tabelle.");
+    int slot = I.schema->nestedSlot[size_t(c)];
+    if (slot < 0) throw Error("Das Feld \"" + I.schema->fields[size_t(c)].name + "\" ist keine verschachtelte Tabelle.");
     if (I.state == State::Insert) return *I.pending->nested[size_t(slot)];
     if (I.state == State::Edit) return *I.editRow->nested[size_t(slot)];
     Row* r = CurRow(I);
@@ -1434,7 +1450,7 @@ void Table::SetValue(std::string_view name, Value v) {
     Impl& I = *d;
     int c = Col(I, name);
     std::vector<Value>& values = WriteValues(I);
-    values[size_t(c)] = ConvertForSet(I.fields[size_t(c)], v);
+    values[size_t(c)] = ConvertForSet(I.schema->fields[size_t(c)], v);
     I.bufferModified = true;
 }
 
@@ -1453,7 +1469,7 @@ void Table::SetNull(std::string_view name) { SetValue(name, Value()); }
 int Table::ChangeCount() const {
     const Impl& I = *d;
     int n = I.ownChanges;
-    if (I.nestedCount > 0)
+    if (I.schema->nestedCount > 0)
         for (auto& r : I.rows)
             for (auto& t : r->nested) n += t->ChangeCount();
     return n;

@@ -41,6 +41,22 @@ private:
     std::unordered_map<std::string_view, int, Hash, Eq> map_;
 };
 
+// The columns of a table with their lookup structures. Built once and never
+// changed afterwards, so that every table of one shape (the nested tables of
+// all rows of a column) shares it instead of building its own.
+struct Schema {
+    std::vector<FieldDef> fields;
+    NameIndex names;                 // views into `fields`
+    std::vector<int> nestedSlot;     // per column: index into Row::nested, -1 when not nested
+    int nestedCount = 0;
+    std::vector<std::shared_ptr<const Schema>> nestedSchemas;   // per nested slot
+
+    // Builds the schema and those of its nested columns; the names are not
+    // checked here (CreateDataSet and the file reader do that).
+    static std::shared_ptr<const Schema> Build(std::vector<FieldDef> fields);
+    static const std::shared_ptr<const Schema>& Empty();
+};
+
 enum class LogState : uint8_t { Unchanged, Inserted, Modified };
 
 struct Row {
@@ -83,10 +99,7 @@ struct Table::Impl {
     // --- structure
     bool active = false;
     State state = State::Inactive;
-    std::vector<FieldDef> fields;
-    detail::NameIndex names;
-    std::vector<int> nestedSlot;   // per column: index into Row::nested, -1 when not nested
-    int nestedCount = 0;
+    std::shared_ptr<const detail::Schema> schema = detail::Schema::Empty();
 
     // --- rows
     std::vector<detail::RowPtr> rows;   // order of loading and insertion (seq ascending)
@@ -159,8 +172,14 @@ struct Table::Impl {
     // Installs new columns and rows (the rows' values sized to the columns),
     // keeping index, filter, listeners and hooks. Index and filter that no
     // longer fit the columns are dropped. The rows count as unchanged.
-    void Install(std::vector<FieldDef> newFields, std::vector<detail::RowPtr> newRows);
-    std::vector<Value> NewValues() const { return std::vector<Value>(fields.size()); }
+    void Install(std::shared_ptr<const detail::Schema> newSchema, std::vector<detail::RowPtr> newRows);
+    void Install(std::vector<FieldDef> newFields, std::vector<detail::RowPtr> newRows) {
+        Install(detail::Schema::Build(std::move(newFields)), std::move(newRows));
+    }
+    // An empty, open table of the given shape (a nested table of a new row).
+    static std::unique_ptr<Table> MakeTable(std::shared_ptr<const detail::Schema> schema,
+                                            std::vector<detail::RowPtr> rows = {});
+    std::vector<Value> NewValues() const { return std::vector<Value>(schema->fields.size()); }
     detail::RowPtr NewRow() const;
 };
 
