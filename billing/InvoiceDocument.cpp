@@ -433,10 +433,23 @@ std::string MissingRequiredField(const Table& t, InvoiceLevel level) {
     return "";
 }
 
+namespace {
+
+// An empty header table of either layout. The two layouts are built once; every
+// document starts as a copy, which shares their columns instead of defining
+// (and checking) all four levels anew.
+std::unique_ptr<Table> EmptyInvoiceTable(bool withGenArt) {
+    static const Table withField(InvoiceHeaderFields(true));
+    static const Table withoutField(InvoiceHeaderFields(false));
+    return (withGenArt ? withField : withoutField).Clone();
+}
+
+} // namespace
+
 InvoiceDocument::InvoiceDocument() : InvoiceDocument(true) {}
 
 InvoiceDocument::InvoiceDocument(bool withGenArt)
-    : rechnung_(std::make_unique<Table>(InvoiceHeaderFields(withGenArt))), withGenArt_(withGenArt) {}
+    : rechnung_(EmptyInvoiceTable(withGenArt)), withGenArt_(withGenArt) {}
 
 InvoiceDocument::InvoiceDocument(InvoiceDocument&&) noexcept = default;
 InvoiceDocument& InvoiceDocument::operator=(InvoiceDocument&&) noexcept = default;
@@ -490,7 +503,8 @@ void InvoiceDocument::LoadFromXml(std::string_view bytes, const std::string& fil
         }
     if (!anyCase) withGenArt = true;
 
-    Table fresh(InvoiceHeaderFields(withGenArt));
+    std::unique_ptr<Table> freshTable = EmptyInvoiceTable(withGenArt);
+    Table& fresh = *freshTable;
     Reader reader(file, utf8, withGenArt);
     int n = 0;
     for (pugi::xml_node r = root.child("Rechnung"); r; r = r.next_sibling("Rechnung")) {
