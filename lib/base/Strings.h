@@ -36,6 +36,8 @@ std::string PadLeft(std::string_view s, size_t width, char fill = ' ');
 // Splits a UTF-8 text into its characters.
 std::vector<std::string> Utf8Chars(std::string_view s);
 bool IsValidUtf8(std::string_view s);
+// Appends the UTF-8 bytes of one code point.
+void AppendUtf8(std::string& out, char32_t cp);
 
 // Numbers read from text: an optional sign followed by decimal digits and
 // nothing else (no blanks); anything else is not a number.

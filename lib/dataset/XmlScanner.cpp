@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "../base/Strings.h"
 #include "TableImpl.h"
 
 namespace brenvo::detail {
@@ -17,24 +18,6 @@ bool IsNameStart(unsigned char c) {
 
 bool IsNameChar(unsigned char c) {
     return IsNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-';
-}
-
-void AppendCodePoint(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 const char* FindChar(const char* p, const char* end, char c) {
@@ -234,7 +217,7 @@ std::string_view XmlScanner::Decode(std::string_view raw, std::string& scratch) 
                     if (cp > 0x10FFFF) Fail(raw.data() + i, "ungültiger Zeichenverweis");
                 }
                 if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF)) Fail(raw.data() + i, "ungültiger Zeichenverweis");
-                AppendCodePoint(scratch, cp);
+                AppendUtf8(scratch, char32_t(cp));
             } else {
                 Fail(raw.data() + i, "unbekannte Entität");
             }

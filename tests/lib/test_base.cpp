@@ -242,6 +242,16 @@ TEST(StringsTest, CaseAndCharactersOfGermanTexts) {
     EXPECT_EQ(SplitLines("a\r\n\r\nb"), (std::vector<std::string>{"a", "", "b"}));
 }
 
+TEST(StringsTest, CodePointsOfEveryLengthEncodeAsUtf8) {
+    std::string s;
+    for (char32_t cp : {char32_t(0x41), char32_t(0x7F), char32_t(0x80), char32_t(0xFC), char32_t(0x7FF), char32_t(0x800),
+                        char32_t(0x20AC), char32_t(0xFFFF), char32_t(0x10000), char32_t(0x1F600), char32_t(0x10FFFF)})
+        AppendUtf8(s, cp);
+    EXPECT_EQ(s, "A\x7F\u0080ü\u07FF\u0800€\uFFFF\U00010000\U0001F600\U0010FFFF");
+    EXPECT_TRUE(IsValidUtf8(s));
+    EXPECT_EQ(Utf8Length(s), 11u);
+}
+
 // ---------------------------------------------------------------- windows-1252
 
 TEST(Cp1252Test, EuroSignUmlautsAndRoundTrip) {
