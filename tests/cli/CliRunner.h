@@ -4,15 +4,20 @@
 // test's choice, without input, capturing exit code, standard output and
 // standard error. BRENVO_CLI names the program.
 
+#include <gtest/gtest.h>
+
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/TempDir.h"
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
+#include "lib/dataset/Table.h"
 
 namespace clitest {
 
@@ -36,5 +41,38 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
     r.err = brenvo::ReadFileBytes(io.file("err"));
     return r;
 }
+
+// A copy of the demo installation as the data directory and another
+// temporary folder as the program's working directory.
+class DemoCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::copy(std::string(BRENVO_SOURCE_DIR) + "/demo", data.path(),
+                              std::filesystem::copy_options::recursive);
+    }
+    std::string Data(const std::string& rel) const { return data.file(rel); }
+
+    // Runs the program on the data directory ("-d" before the arguments).
+    CliResult Cli(std::vector<std::string> args) {
+        args.insert(args.begin(), {"-d", data.path()});
+        return RunCli(args, elsewhere.path());
+    }
+
+    // Changes rows of the demo's "brenvo.XML"; each key must be there.
+    void SetSettings(const std::vector<std::pair<std::string, std::string>>& values) {
+        brenvo::Table t;
+        t.LoadFromFile(Data("Stammdaten/brenvo.XML"));
+        for (const auto& [k, v] : values) {
+            ASSERT_TRUE(t.Locate("KEY", {brenvo::Value(k)})) << k;
+            t.Edit();
+            t.SetString("VALUE", v);
+            t.Post();
+        }
+        t.SaveToFile(Data("Stammdaten/brenvo.XML"));
+    }
+
+    TempDir data;        // the data directory
+    TempDir elsewhere;   // the working directory of the program
+};
 
 } // namespace clitest

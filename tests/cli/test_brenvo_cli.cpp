@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -15,33 +12,14 @@
 #include "lib/base/DateTime.h"
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
+#include "tests/cli/CliRunner.h"
 #include "tools/InvoiceGenerator.h"
 
 using namespace brenvo;
+using namespace clitest;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string Quote(const std::string& s) { return "'" + ReplaceAll(s, "'", "'\\''") + "'"; }
-
-// Runs the program with the arguments in the working directory cwd.
-Result RunCli(const std::vector<std::string>& args, const std::string& cwd, const std::string& program = BRENVO_CLI) {
-    TempDir io;
-    std::string cmd = "cd " + Quote(cwd) + " && " + Quote(program);
-    for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " >" + Quote(io.file("out")) + " 2>" + Quote(io.file("err")) + " </dev/null";
-    int status = std::system(cmd.c_str());
-    Result r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = ReadFileBytes(io.file("out"));
-    r.err = ReadFileBytes(io.file("err"));
-    return r;
-}
 
 // Every file below dir with its contents.
 std::map<std::string, std::string> Snapshot(const std::string& dir) {
@@ -51,26 +29,15 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
     return files;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public DemoCliTest {
 protected:
-    void SetUp() override {
-        fs::copy(std::string(BRENVO_SOURCE_DIR) + "/demo", data.path(), fs::copy_options::recursive);
-    }
-    std::string Data(const std::string& rel) const { return data.file(rel); }
-    Result Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-d", data.path()});
-        return RunCli(args, elsewhere.path());
-    }
     void RemoveFromInbox(const std::string& name) { fs::remove(Data("import/" + name)); }
-
-    TempDir data;        // the data directory
-    TempDir elsewhere;   // the working directory of the program
 };
 
 } // namespace
 
 TEST_F(CliTest, HelpInGermanAndUsageErrors) {
-    Result help = RunCli({"--help"}, elsewhere.path());
+    CliResult help = RunCli({"--help"}, elsewhere.path());
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(Contains(help.out, "Aufruf:"));
     EXPECT_TRUE(Contains(help.out, "brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ]"));
@@ -92,20 +59,20 @@ TEST_F(CliTest, HelpInGermanAndUsageErrors) {
         {{"pruefen", "--datum", "01.01.2024", "a.xml"}, "Unbekannte Option: --datum"},
     };
     for (const Case& c : wrong) {
-        Result r = RunCli(c.args, elsewhere.path());
+        CliResult r = RunCli(c.args, elsewhere.path());
         EXPECT_EQ(r.code, 2) << c.message;
         EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
         EXPECT_TRUE(Contains(r.err, "Aufruf: brenvo-cli")) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
-    Result missing = RunCli({"-d", data.file("gibt-es-nicht"), "verarbeiten"}, elsewhere.path());
+    CliResult missing = RunCli({"-d", data.file("gibt-es-nicht"), "verarbeiten"}, elsewhere.path());
     EXPECT_EQ(missing.code, 2);
     EXPECT_TRUE(Contains(missing.err, "existiert nicht"));
     EXPECT_FALSE(fs::exists(data.file("gibt-es-nicht")));
 }
 
 TEST_F(CliTest, VerarbeitenOnTheDemoPrintsTheLogAndReportsTheFailedInvoices) {
-    Result r = Cli({"verarbeiten"});
+    CliResult r = Cli({"verarbeiten"});
     EXPECT_EQ(r.code, 1) << r.err;
     const std::vector<std::string> lines = SplitLines(r.out);
     ASSERT_FALSE(lines.empty());
@@ -123,7 +90,7 @@ TEST_F(CliTest, VerarbeitenOnTheDemoPrintsTheLogAndReportsTheFailedInvoices) {
     EXPECT_EQ(ListFiles(Data("ArchivA"), "*.AUF").size(), 2u);
 
     // Nothing new to do, and the error files do not count: success.
-    Result again = Cli({"verarbeiten"});
+    CliResult again = Cli({"verarbeiten"});
     EXPECT_EQ(again.code, 0) << again.out;
     EXPECT_TRUE(Contains(again.out, "Prozess: Ignoriere FEHLER2024-1046.xml"));
 }
@@ -131,7 +98,7 @@ TEST_F(CliTest, VerarbeitenOnTheDemoPrintsTheLogAndReportsTheFailedInvoices) {
 TEST_F(CliTest, VerarbeitenWithOnlyGoodInvoicesSucceeds) {
     RemoveFromInbox("2024-1046.xml");
     RemoveFromInbox("2024-1105.xml");
-    Result r = Cli({"verarbeiten"});
+    CliResult r = Cli({"verarbeiten"});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_TRUE(ListFiles(Data("import"), "*").empty());
     EXPECT_TRUE(r.err.empty()) << r.err;
@@ -146,7 +113,7 @@ TEST_F(CliTest, VerarbeitenEndedByAFailureExitsWithOne) {
     g.costBearerIK = "103110016";
     WriteGeneratedInvoice(Data("import/a.xml"), g);
     WriteGeneratedInvoice(Data("import/b.xml"), g);   // same number: the job refuses it
-    Result r = Cli({"verarbeiten"});
+    CliResult r = Cli({"verarbeiten"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(Contains(r.err, "TRechStore Rechnung bereits vorhanden")) << r.err;
     EXPECT_TRUE(Contains(r.out, "Prozess: Rechnung zurück in den Eingangskorb: a.xml\n"));
@@ -155,7 +122,7 @@ TEST_F(CliTest, VerarbeitenEndedByAFailureExitsWithOne) {
 
 TEST_F(CliTest, VerarbeitenWithoutSettingsIsAFailedStartUp) {
     fs::remove(Data("Stammdaten/brenvo.XML"));
-    Result r = Cli({"verarbeiten"});
+    CliResult r = Cli({"verarbeiten"});
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(Contains(r.out, "\nInit ABBRUCH ")) << r.out;
     EXPECT_TRUE(Contains(r.out, "\nStartup beendet.\n"));
@@ -165,7 +132,7 @@ TEST_F(CliTest, VerarbeitenWithoutSettingsIsAFailedStartUp) {
 
 TEST_F(CliTest, PruefenChecksWithoutTouchingAnything) {
     const auto before = Snapshot(data.path());
-    Result r = RunCli({"-d", data.path(), "pruefen", Data("import/2024-1101.xml"), "import/2024-1105.xml",
+    CliResult r = RunCli({"-d", data.path(), "pruefen", Data("import/2024-1101.xml"), "import/2024-1105.xml",
                     Data("import/2024-1046.xml"), "fehlt.xml"},
                    data.path());
     EXPECT_EQ(r.code, 1);
@@ -177,21 +144,21 @@ TEST_F(CliTest, PruefenChecksWithoutTouchingAnything) {
     EXPECT_TRUE(StartsWith(lines[3], "FEHLER fehlt.xml Datei ")) << lines[3];
     EXPECT_EQ(Snapshot(data.path()), before);
 
-    Result ok = Cli({"pruefen", Data("import/2024-1102.xml"), Data("import/2024-1103.xml")});
+    CliResult ok = Cli({"pruefen", Data("import/2024-1102.xml"), Data("import/2024-1103.xml")});
     EXPECT_EQ(ok.code, 0);
 }
 
 TEST_F(CliTest, KtInfoResolvesWithTheFacilitysLocationOrTheGivenOne) {
-    Result r = Cli({"kt-info", "103110038"});
+    CliResult r = Cli({"kt-info", "103110038"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(Contains(r.out, "103110016")) << r.out;   // the cost bearer behind the referral
     EXPECT_TRUE(Contains(r.out, "109920017")) << r.out;   // physical recipient in 05/38
 
-    Result other = Cli({"kt-info", "103110016", "--land", "05", "--bezirk", "20", "--datum", "01.03.2024"});
+    CliResult other = Cli({"kt-info", "103110016", "--land", "05", "--bezirk", "20", "--datum", "01.03.2024"});
     EXPECT_EQ(other.code, 0) << other.err;
     EXPECT_TRUE(Contains(other.out, "109910025")) << other.out;
 
-    Result bad = Cli({"kt-info", "103110016", "--datum", "2024-03-01"});
+    CliResult bad = Cli({"kt-info", "103110016", "--datum", "2024-03-01"});
     EXPECT_EQ(bad.code, 2);
     EXPECT_TRUE(Contains(bad.err, "--datum"));
 }
@@ -199,7 +166,7 @@ TEST_F(CliTest, KtInfoResolvesWithTheFacilitysLocationOrTheGivenOne) {
 TEST_F(CliTest, WithoutDataDirectoryOptionTheProgramsDirectoryIsUsed) {
     fs::copy_file(BRENVO_CLI, Data("brenvo-cli"));
     fs::permissions(Data("brenvo-cli"), fs::perms::owner_exec, fs::perm_options::add);
-    Result r = RunCli({"pruefen", Data("import/2024-1101.xml")}, elsewhere.path(), Data("brenvo-cli"));
+    CliResult r = RunCli({"pruefen", Data("import/2024-1101.xml")}, elsewhere.path(), Data("brenvo-cli"));
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "OK " + Data("import/2024-1101.xml") + "\n");
 }

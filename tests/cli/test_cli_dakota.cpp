@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -17,55 +14,24 @@
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
 #include "lib/dataset/Table.h"
+#include "tests/cli/CliRunner.h"
 
 using namespace brenvo;
+using namespace clitest;
 using dakota_test::OdbcSetup;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string Quote(const std::string& s) { return "'" + ReplaceAll(s, "'", "'\\''") + "'"; }
-
-class CliDakotaTest : public ::testing::Test {
+class CliDakotaTest : public DemoCliTest {
 protected:
     void SetUp() override {
-        fs::copy(std::string(BRENVO_SOURCE_DIR) + "/demo", data.path(), fs::copy_options::recursive);
+        DemoCliTest::SetUp();
         // Only the demo's good invoices, so that "verarbeiten" succeeds.
         fs::remove(Data("import/2024-1046.xml"));
         fs::remove(Data("import/2024-1105.xml"));
         OdbcSetup::Get().ResetTable();
         s.Configure(std::string("PROTOCOL=") + OdbcSetup::Dsn + "\n");
-    }
-    std::string Data(const std::string& rel) const { return data.file(rel); }
-
-    Result Cli(const std::vector<std::string>& args) {
-        TempDir io;
-        std::string cmd = "cd " + Quote(elsewhere.path()) + " && " + Quote(BRENVO_CLI) + " -d " + Quote(data.path());
-        for (const auto& a : args) cmd += " " + Quote(a);
-        cmd += " >" + Quote(io.file("out")) + " 2>" + Quote(io.file("err")) + " </dev/null";
-        const int status = std::system(cmd.c_str());
-        Result r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadFileBytes(io.file("out"));
-        r.err = ReadFileBytes(io.file("err"));
-        return r;
-    }
-
-    void SetSettings(const std::vector<std::pair<std::string, std::string>>& values) {
-        Table t;
-        t.LoadFromFile(Data("Stammdaten/brenvo.XML"));
-        for (const auto& [k, v] : values) {
-            ASSERT_TRUE(t.Locate("KEY", {Value(k)})) << k;
-            t.Edit();
-            t.SetString("VALUE", v);
-            t.Post();
-        }
-        t.SaveToFile(Data("Stammdaten/brenvo.XML"));
     }
     void ActivateDakota() {
         SetSettings({{"DAKOTA_AKTIV", "T"},
@@ -85,53 +51,51 @@ protected:
         return out;
     }
 
-    TempDir data;
-    TempDir elsewhere;
     dakota_test::StandIn s;
 };
 
 } // namespace
 
 TEST_F(CliDakotaTest, UsageAndHelpNameTheDakotaCommands) {
-    Result help = Cli({"--help"});
+    CliResult help = Cli({"--help"});
     EXPECT_EQ(help.code, 0);
     for (const char* c : {"dakota-export", "dakota-verarbeiten", "dakota-ergebnis", "dakota-status", "annahmestellen"})
         EXPECT_TRUE(Contains(help.out, c)) << c;
-    Result extra = Cli({"dakota-status", "jetzt"});
+    CliResult extra = Cli({"dakota-status", "jetzt"});
     EXPECT_EQ(extra.code, 2);
     EXPECT_TRUE(Contains(extra.err, "dakota-status erwartet keine weiteren Angaben: jetzt")) << extra.err;
-    Result wrong = Cli({"dakota"});
+    CliResult wrong = Cli({"dakota"});
     EXPECT_EQ(wrong.code, 2);
     EXPECT_TRUE(Contains(wrong.err, "Unbekannter Befehl: dakota"));
 }
 
 TEST_F(CliDakotaTest, StatusPrintsTheCheckAndTheStatusLine) {
-    Result off = Cli({"dakota-status"});
+    CliResult off = Cli({"dakota-status"});
     EXPECT_EQ(off.code, 1);
     EXPECT_EQ(off.out, "Dakota nicht aktiviert.\nDakota nicht aktiviert\n");
 
     ActivateDakota();
     s.AddOrder("10991001", "TESTA001");
-    Result ready = Cli({"dakota-status"});
+    CliResult ready = Cli({"dakota-status"});
     EXPECT_EQ(ready.code, 0) << ready.err;
     EXPECT_EQ(ready.out, "Dakota installiert und bereit\nDakota [Eingang: 1] [Ausgang: 0] \n");
     EXPECT_EQ(ListFiles(Data("Logs"), "*.log").size(), 2u);   // start-up and shut-down as always
 
     s.Configure("STATUS=10\n");
-    Result faulty = Cli({"dakota-status"});
+    CliResult faulty = Cli({"dakota-status"});
     EXPECT_EQ(faulty.code, 1);
     EXPECT_EQ(faulty.out,
               "Dakota installiert aber nicht bereit (Dakota: 10 - Konfiguration nicht vollständig)\n"
               "Dakota meldet Fehler.\n");
 
     fs::remove(s.program);
-    Result missing = Cli({"dakota-status"});
+    CliResult missing = Cli({"dakota-status"});
     EXPECT_EQ(missing.code, 1);
     EXPECT_EQ(missing.out, "Dakota nicht installiert.\nDakota meldet Fehler.\n");
 }
 
 TEST_F(CliDakotaTest, CommandsRefuseWhileDakotaIsNotActivated) {
-    Result r = Cli({"dakota-export"});
+    CliResult r = Cli({"dakota-export"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(Contains(r.err, "nicht aktiviert (DAKOTA_AKTIV)")) << r.err;
     EXPECT_TRUE(Contains(r.out, "Init Programm wird beendet.")) << r.out;
@@ -140,20 +104,20 @@ TEST_F(CliDakotaTest, CommandsRefuseWhileDakotaIsNotActivated) {
 
 TEST_F(CliDakotaTest, ExportProcessAndReadMarkTheTransmittedOrdersSent) {
     ActivateDakota();
-    Result run = Cli({"verarbeiten"});
+    CliResult run = Cli({"verarbeiten"});
     ASSERT_EQ(run.code, 0) << run.out << run.err;
     std::map<std::string, bool> orders = Orders();
     ASSERT_EQ(orders.size(), 2u);
     const std::string first = orders.begin()->first, second = std::next(orders.begin())->first;
 
-    Result exported = Cli({"dakota-export"});
+    CliResult exported = Cli({"dakota-export"});
     EXPECT_EQ(exported.code, 0) << exported.err;
     EXPECT_TRUE(Contains(exported.out, "\nProzess: Export zu Dakota beendet. 2 Aufträge exportiert.\n"));
     EXPECT_EQ(ListFilesRecursive(s.data, "*.AUF").size(), 2u);
 
     // DAKOTA reports the first transfer as failed and ends with code 4.
     s.Configure(std::string("PROTOCOL=") + OdbcSetup::Dsn + "\nFAIL=" + first + "\nPROCESS=4\n");
-    Result failed = Cli({"dakota-verarbeiten"});
+    CliResult failed = Cli({"dakota-verarbeiten"});
     EXPECT_EQ(failed.code, 1) << failed.out << failed.err;
     EXPECT_TRUE(Contains(failed.out, "\nProzess: Dakota: beendet. Ergebnis: Fehler bei Verarbeitung. Siehe Protokoll (4)\n"))
         << failed.out;
@@ -165,31 +129,31 @@ TEST_F(CliDakotaTest, ExportProcessAndReadMarkTheTransmittedOrdersSent) {
 
     // Processed again, DAKOTA transmits it; the result marks it sent.
     s.Configure(std::string("PROTOCOL=") + OdbcSetup::Dsn + "\n");
-    Result ok = Cli({"dakota-verarbeiten"});
+    CliResult ok = Cli({"dakota-verarbeiten"});
     EXPECT_EQ(ok.code, 0) << ok.out << ok.err;
     EXPECT_TRUE(Contains(ok.out, "\nProzess: Export zu Dakota beendet. 1 Aufträge exportiert.\n")) << ok.out;
     EXPECT_TRUE(Contains(ok.out, "\nProzess: Dakota: beendet. Ergebnis: Daten verarbeitet.\n"));
     EXPECT_TRUE(Orders()[first]);
     EXPECT_TRUE(ListFilesRecursive(s.data, "*.AUF").empty());
 
-    Result again = Cli({"dakota-ergebnis"});
+    CliResult again = Cli({"dakota-ergebnis"});
     EXPECT_EQ(again.code, 0);
     EXPECT_TRUE(Contains(again.out, "\nProzess: Lesen Daktota-Protokoll beendet. 0 Aufträge\n"));
 
     SetSettings({{"DAKOTA_PROTFILE", "KeinSolcherDatenname"}});
-    Result noProtocol = Cli({"dakota-ergebnis"});
+    CliResult noProtocol = Cli({"dakota-ergebnis"});
     EXPECT_EQ(noProtocol.code, 1);
     EXPECT_TRUE(Contains(noProtocol.err, "Fehler: Kein Zugriff auf Dakota-Protokoll. ")) << noProtocol.err;
 }
 
 TEST_F(CliDakotaTest, AcceptanceOfficesAreReadOrTheMissingFileIsReported) {
     ActivateDakota();
-    Result missing = Cli({"annahmestellen"});
+    CliResult missing = Cli({"annahmestellen"});
     EXPECT_EQ(missing.code, 1);
     EXPECT_TRUE(Contains(missing.err, "Datei " + Data("annahme.ini") + " existiert nicht.")) << missing.err;
 
     dakota_test::WriteText(Data("annahme.ini"), "[Neu]\nIK=109930011\nEmail=dta@neu.example\nName=Neue Stelle\n");
-    Result ok = Cli({"annahmestellen"});
+    CliResult ok = Cli({"annahmestellen"});
     EXPECT_EQ(ok.code, 0) << ok.err;
     EXPECT_TRUE(Contains(ok.out, "\nfehlt, wird angelegt  109930011 Neue Stelle:dta@neu.example\n")) << ok.out;
     Table t;

@@ -18,13 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class CliMaintenanceTest : public ::testing::Test {
+class CliMaintenanceTest : public DemoCliTest {
 protected:
-    void SetUp() override {
-        fs::copy(std::string(BRENVO_SOURCE_DIR) + "/demo", data.path(), fs::copy_options::recursive);
-    }
-    std::string Data(const std::string& rel) const { return data.file(rel); }
-    CliResult Cli(const std::string& command) { return RunCli({"-d", data.path(), command}, elsewhere.path()); }
     std::vector<std::string> InvoiceNumbers() const {
         Table t;
         t.LoadFromFile(Data("Stammdaten/Rechnungen.xml"));
@@ -32,9 +27,6 @@ protected:
         for (t.First(); !t.Eof(); t.Next()) out.push_back(t.AsString("R_NUMMER"));
         return out;
     }
-
-    TempDir data;
-    TempDir elsewhere;
 };
 
 } // namespace
@@ -53,7 +45,7 @@ TEST_F(CliMaintenanceTest, HelpNamesTheCommandsAndOperandsAreRefused) {
 }
 
 TEST_F(CliMaintenanceTest, SicherungBacksUpBetweenStartAndEnd) {
-    CliResult r = Cli("sicherung");
+    CliResult r = Cli({"sicherung"});
     EXPECT_EQ(r.code, 0) << r.err;
     const std::vector<std::string> zips = ListFiles(Data("Datensicherung"), "*.zip");
     ASSERT_EQ(zips.size(), 1u);
@@ -63,7 +55,7 @@ TEST_F(CliMaintenanceTest, SicherungBacksUpBetweenStartAndEnd) {
     EXPECT_EQ(lines.back(), "Init Programm wird beendet.");
 
     fs::remove(Data("Stammdaten/brenvo.XML"));
-    CliResult failed = Cli("sicherung");
+    CliResult failed = Cli({"sicherung"});
     EXPECT_EQ(failed.code, 2);
     EXPECT_TRUE(Contains(failed.err, "Programmstart fehlgeschlagen."));
 }
@@ -72,14 +64,14 @@ TEST_F(CliMaintenanceTest, PurgeCleanupAndImportOnTheDemo) {
     // The demo's archived invoice is older than 200 days: it leaves the table
     // and its file comes back into the inbox.
     fs::remove(Data("import/2024-1046.xml"));
-    CliResult purge = Cli("bereinigen");
+    CliResult purge = Cli({"bereinigen"});
     EXPECT_EQ(purge.code, 0) << purge.err;
     EXPECT_TRUE(InvoiceNumbers().empty());
     EXPECT_TRUE(FileExists(Data("import/2024-1046.xml")));
     EXPECT_TRUE(FileExists(Data("ArchivR/2024-1046.xml")));
 
     // Now no row names the archived file.
-    CliResult cleanup = Cli("archiv-bereinigen");
+    CliResult cleanup = Cli({"archiv-bereinigen"});
     EXPECT_EQ(cleanup.code, 0) << cleanup.err;
     EXPECT_TRUE(Contains(cleanup.out, "\nProzess: 1 Rechnungs-Dateien gelöscht\n")) << cleanup.out;
     EXPECT_TRUE(Contains(cleanup.out, "\nProzess: 0 Auftags-Dateien gelöscht.\n"));
@@ -87,14 +79,14 @@ TEST_F(CliMaintenanceTest, PurgeCleanupAndImportOnTheDemo) {
 
     // A recent invoice file in the archive gets its row back.
     fs::copy_file(Data("import/2024-1101.xml"), Data("ArchivR/2024-1101.xml"));
-    CliResult import = Cli("daten-import");
+    CliResult import = Cli({"daten-import"});
     EXPECT_EQ(import.code, 0) << import.err;
     EXPECT_EQ(InvoiceNumbers(), std::vector<std::string>{"2024-1101"});
 
     // A file that is no invoice: the others are still taken, the exit code says it failed.
     fs::copy_file(Data("import/2024-1102.xml"), Data("ArchivR/2024-1102.xml"));
     AtomicWriteFile(Data("ArchivR/kaputt.xml"), "kein XML");
-    CliResult broken = Cli("daten-import");
+    CliResult broken = Cli({"daten-import"});
     EXPECT_EQ(broken.code, 1);
     EXPECT_TRUE(Contains(broken.err, "1 Rechnungs-Dateien konnten nicht übernommen werden")) << broken.err;
     EXPECT_TRUE(Contains(broken.out, "Prozess: Rechnung kaputt.xml nicht übernommen: "));

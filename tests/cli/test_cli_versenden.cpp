@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -16,59 +13,21 @@
 #include "lib/base/Strings.h"
 #include "lib/dataset/Table.h"
 #include "mail/SmtpTestServer.h"
+#include "tests/cli/CliRunner.h"
 
 using namespace brenvo;
+using namespace clitest;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string Quote(const std::string& s) { return "'" + ReplaceAll(s, "'", "'\\''") + "'"; }
-
-Result RunCli(const std::vector<std::string>& args, const std::string& cwd) {
-    TempDir io;
-    std::string cmd = "cd " + Quote(cwd) + " && " + Quote(BRENVO_CLI);
-    for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " >" + Quote(io.file("out")) + " 2>" + Quote(io.file("err")) + " </dev/null";
-    const int status = std::system(cmd.c_str());
-    Result r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = ReadFileBytes(io.file("out"));
-    r.err = ReadFileBytes(io.file("err"));
-    return r;
-}
 
 struct OrderRow {
     std::string transfer, email, handle;
     bool sent;
 };
 
-class VersendenTest : public ::testing::Test {
+class VersendenTest : public DemoCliTest {
 protected:
-    void SetUp() override {
-        fs::copy(std::string(BRENVO_SOURCE_DIR) + "/demo", data.path(), fs::copy_options::recursive);
-    }
-    std::string Data(const std::string& rel) const { return data.file(rel); }
-    Result Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-d", data.path()});
-        return RunCli(args, elsewhere.path());
-    }
-
-    void SetSettings(const std::vector<std::pair<std::string, std::string>>& values) {
-        Table t;
-        t.LoadFromFile(Data("Stammdaten/brenvo.XML"));
-        for (const auto& [k, v] : values) {
-            ASSERT_TRUE(t.Locate("KEY", {Value(k)})) << k;
-            t.Edit();
-            t.SetString("VALUE", v);
-            t.Post();
-        }
-        t.SaveToFile(Data("Stammdaten/brenvo.XML"));
-    }
     void MailTo(int port) {
         SetSettings({{"EMAIL_SERVER", "127.0.0.1"}, {"EMAIL_PORT", std::to_string(port)}});
     }
@@ -87,9 +46,6 @@ protected:
                             !t.IsNull("A_VERSANDT")});
         return rows;
     }
-
-    TempDir data;
-    TempDir elsewhere;
 };
 
 } // namespace
@@ -98,7 +54,7 @@ TEST_F(VersendenTest, SendsEveryOrderOfTheOutboxAndExitsWithZero) {
     Bill();
     SmtpTestServer server;
     MailTo(server.port());
-    Result r = Cli({"versenden"});
+    CliResult r = Cli({"versenden"});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     for (const char* line : {"Prozess: 0/0 Email: Verbinde zum Server ...\n", "Prozess: 1/2 Email: gesendet.\n",
                              "Prozess: 2/2 Email: gesendet.\n", "Prozess: 2/2 Email: Verbindung getrennt.\n",
@@ -133,7 +89,7 @@ TEST_F(VersendenTest, ExitsWithOneWhenAnOrderStaysUnsent) {
     {   // nobody listens
         const int port = FreeLoopbackPort();
         MailTo(port);
-        Result r = Cli({"versenden"});
+        CliResult r = Cli({"versenden"});
         EXPECT_EQ(r.code, 1) << r.out << r.err;
         EXPECT_TRUE(Contains(r.out, "Email: Keine Verbindung zum MailServer Host=127.0.0.1:" + std::to_string(port)))
             << r.out;
@@ -145,7 +101,7 @@ TEST_F(VersendenTest, ExitsWithOneWhenAnOrderStaysUnsent) {
         opt.refuse = {Orders()[1].email};
         SmtpTestServer server(opt);
         MailTo(server.port());
-        Result r = Cli({"versenden"});
+        CliResult r = Cli({"versenden"});
         EXPECT_EQ(r.code, 1) << r.out << r.err;
         EXPECT_TRUE(Contains(r.out, "Prozess: 1/2 Email: Fehler beim Senden. Empfänger " + opt.refuse[0])) << r.out;
         EXPECT_TRUE(Contains(r.out, "Email: 1 von 2 Aufträgen versandt.\n")) << r.out;
@@ -158,7 +114,7 @@ TEST_F(VersendenTest, ExitsWithOneWhenAnOrderStaysUnsent) {
         SmtpTestServer server;
         MailTo(server.port());
         SetSettings({{"EMAIL_MAPI", "T"}});
-        Result r = Cli({"versenden"});
+        CliResult r = Cli({"versenden"});
         EXPECT_EQ(r.code, 1) << r.out << r.err;
         EXPECT_TRUE(Contains(r.err, "Email (Mapi) ist auf diesem System nicht verfügbar")) << r.err;
         EXPECT_TRUE(Contains(r.out, "Email: 0 von 1 Aufträgen versandt.\n")) << r.out;
@@ -168,7 +124,7 @@ TEST_F(VersendenTest, ExitsWithOneWhenAnOrderStaysUnsent) {
 }
 
 TEST_F(VersendenTest, UsageAndStartUpFailuresExitWithTwo) {
-    Result r = RunCli({"--help"}, elsewhere.path());
+    CliResult r = RunCli({"--help"}, elsewhere.path());
     EXPECT_TRUE(Contains(r.out, "brenvo-cli [-d DATENVERZEICHNIS] versenden\n"));
     EXPECT_TRUE(Contains(r.out, "versenden: mindestens ein Auftrag nicht versandt"));
 
