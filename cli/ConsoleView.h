@@ -50,6 +50,7 @@ public:
 
     bool Closed() const { return closed_; }
     void SetEchoLog(bool on) { echoLog_ = on; }
+    bool EchoLog() const { return echoLog_; }
 
     // Line breaks of the program's texts (CR, CR LF) as the console's.
     static std::string ConsoleLines(const std::string& text);

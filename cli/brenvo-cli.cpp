@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli/ConsoleView.h"
+#include "cli/Startup.h"
 #include "lib/base/DateTime.h"
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
@@ -158,21 +159,10 @@ struct Arguments {
     std::optional<std::string> datum, land, bezirk;
 };
 
-// Prints why the start-up stopped (the "ABBRUCH " line of the log).
-void ReportStartupFailure(const TMainController& c) {
-    for (const std::string& line : c.ActivityLog())
-        if (StartsWith(line, "Init ABBRUCH ")) std::fprintf(stderr, "%s\n", line.c_str());
-    std::fprintf(stderr, "Programmstart fehlgeschlagen.\n");
-}
-
 int Verarbeiten(const std::string& dir) {
     ConsoleView view(true);
     TMainController c(view, dir);
-    if (!c.Startup()) {
-        c.Shutdown();
-        std::fprintf(stderr, "Programmstart fehlgeschlagen.\n");
-        return kUsage;
-    }
+    if (!StartController(c, view, OnStartupFailure::ShutDown)) return kUsage;
     c.actProzessStartExecute();
     const TRunResult run = c.LastRun();
     const bool stopped = c.Shutdown();
@@ -183,10 +173,7 @@ int Verarbeiten(const std::string& dir) {
 int Pruefen(const std::string& dir, const std::vector<std::string>& files) {
     ConsoleView view(false);
     TMainController c(view, dir);
-    if (!c.Startup()) {
-        ReportStartupFailure(c);
-        return kUsage;
-    }
+    if (!StartController(c, view, OnStartupFailure::LeaveAsIs)) return kUsage;
     c.ResetCostBearerIndexes();
     bool allOk = true;
     for (const std::string& file : files) {
@@ -211,10 +198,7 @@ int KtInfo(const std::string& dir, const Arguments& a) {
     }
     ConsoleView view(false);
     TMainController c(view, dir);
-    if (!c.Startup()) {
-        ReportStartupFailure(c);
-        return kUsage;
-    }
+    if (!StartController(c, view, OnStartupFailure::LeaveAsIs)) return kUsage;
     const std::string land = a.land ? *a.land : c.Einrichtung().EINR_LAND;
     const std::string bezirk = a.bezirk ? *a.bezirk : c.Einrichtung().EINR_BEZIRK;
     try {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/ConsoleView.h"
-#include "lib/base/Strings.h"
+#include "cli/Startup.h"
 #include "mainwindow/main.h"
 
 namespace brenvo {
@@ -25,14 +25,7 @@ int CmdDakota(const std::string& command, const std::string& dir) {
     const bool status = command == "dakota-status";
     ConsoleView view(!status);
     TMainController c(view, dir);
-    if (!c.Startup()) {
-        if (status)
-            for (const std::string& line : c.ActivityLog())
-                if (StartsWith(line, "Init ABBRUCH ")) std::fprintf(stderr, "%s\n", line.c_str());
-        c.Shutdown();
-        std::fprintf(stderr, "Programmstart fehlgeschlagen.\n");
-        return 2;
-    }
+    if (!StartController(c, view, OnStartupFailure::ShutDown)) return 2;
 
     bool ok = false;
     if (status) {

@@ -2,10 +2,10 @@
 // update-daten, update-programm: the data maintenance, the backup and the
 // update of the program window, without questions.
 
-#include <cstdio>
 #include <string>
 
 #include "cli/ConsoleView.h"
+#include "cli/Startup.h"
 #include "mainwindow/main.h"
 
 namespace brenvo {
@@ -23,11 +23,7 @@ bool IsMaintenanceCommand(const std::string& command) {
 int CmdMaintenance(const std::string& command, const std::string& dir) {
     ConsoleView view(true);
     TMainController c(view, dir);
-    if (!c.Startup()) {
-        c.Shutdown();
-        std::fprintf(stderr, "Programmstart fehlgeschlagen.\n");
-        return 2;
-    }
+    if (!StartController(c, view, OnStartupFailure::ShutDown)) return 2;
     bool ok = false;
     if (command == "sicherung")
         ok = c.actDatensicherungErstellenExecute();

@@ -1,10 +1,10 @@
 // brenvo-cli versenden: e-mails every order of the outbox as "Alle Emails
 // versenden" in the program window does.
 
-#include <cstdio>
 #include <string>
 
 #include "cli/ConsoleView.h"
+#include "cli/Startup.h"
 #include "lib/base/Format.h"
 #include "mainwindow/main.h"
 
@@ -18,11 +18,7 @@ namespace brenvo {
 int CmdVersenden(const std::string& dir) {
     ConsoleView view(true);
     TMainController c(view, dir);
-    if (!c.Startup()) {
-        c.Shutdown();
-        std::fprintf(stderr, "Programmstart fehlgeschlagen.\n");
-        return 2;
-    }
+    if (!StartController(c, view, OnStartupFailure::ShutDown)) return 2;
     const TMailBatchResult r = c.actAlleEmailsVersendenExecute(TOrderSelection::InOutbox({}));
     c.LogLine(Format("Email: %d von %d Aufträgen versandt.", {r.Sent, r.Orders}));
     const bool stopped = c.Shutdown();
