@@ -18,6 +18,7 @@
 #include "lib/base/Strings.h"
 #include "lib/dataset/Table.h"
 #include "tools/InvoiceGenerator.h"
+#include "tools/ToolArgs.h"
 
 namespace {
 
@@ -40,22 +41,19 @@ int main(int argc, char** argv) {
     int64_t count = -1, seed = 1, first = 1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        auto number = [&](int64_t& out) {
-            if (i + 1 >= argc) return false;
-            auto v = ParseInt(argv[++i]);
-            if (!v || *v < 0) return false;
-            out = *v;
-            return true;
-        };
         if (a == "--seed") {
-            if (!number(seed)) return Usage();
+            const auto v = OptionCount(argc, argv, i);
+            if (!v) return Usage();
+            seed = *v;
         } else if (a == "--erste-nummer") {
-            if (!number(first)) return Usage();
+            const auto v = OptionCount(argc, argv, i);
+            if (!v) return Usage();
+            first = *v;
         } else if (dir.empty() && !a.starts_with("--")) {
             dir = a;
         } else if (count < 0 && !a.starts_with("--")) {
-            auto v = ParseInt(a);
-            if (!v || *v < 0) return Usage();
+            const auto v = ParseCount(a);
+            if (!v) return Usage();
             count = *v;
         } else {
             return Usage();

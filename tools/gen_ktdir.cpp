@@ -6,8 +6,8 @@
 #include <exception>
 #include <string>
 
-#include "lib/base/Strings.h"
 #include "tools/KtDirGenerator.h"
+#include "tools/ToolArgs.h"
 
 namespace {
 int Usage() {
@@ -25,23 +25,18 @@ int main(int argc, char** argv) {
     KtDirOptions opt;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        auto number = [&](int64_t& out) {
-            if (i + 1 >= argc) return false;
-            auto v = ParseInt(argv[++i]);
-            if (!v || *v < 0) return false;
-            out = *v;
-            return true;
-        };
-        int64_t v = 0;
         if (a == "--seed") {
-            if (!number(v)) return Usage();
-            opt.seed = uint64_t(v);
+            const auto v = OptionCount(argc, argv, i);
+            if (!v) return Usage();
+            opt.seed = uint64_t(*v);
         } else if (a == "--kostentraeger") {
-            if (!number(v) || v < 1) return Usage();
-            opt.costBearers = int(v);
+            const auto v = OptionCount(argc, argv, i);
+            if (!v || *v < 1) return Usage();
+            opt.costBearers = int(*v);
         } else if (a == "--verweise") {
-            if (!number(v)) return Usage();
-            opt.referrals = int(v);
+            const auto v = OptionCount(argc, argv, i);
+            if (!v) return Usage();
+            opt.referrals = int(*v);
         } else if (!a.starts_with("--") && dir.empty()) {
             dir = a;
         } else {
