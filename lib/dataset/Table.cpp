@@ -703,6 +703,19 @@ void CheckColumns(const std::vector<FieldDef>& fields) {
         if (fields[i].type == FieldType::Nested) CheckColumns(fields[i].nested);
     }
 }
+
+// Drops every row and all that is built from the rows: the orders, the view,
+// the id lookup and the change log.
+void DropRows(Impl& I) {
+    I.rows.clear();
+    I.order.clear();
+    I.orderPrefix.valid = false;
+    I.savedOrders.clear();
+    I.view.clear();
+    I.byId.clear();
+    I.deleted.clear();
+    I.ownChanges = 0;
+}
 } // namespace
 
 void Table::CreateDataSet(std::vector<FieldDef> fields) {
@@ -718,14 +731,7 @@ void Table::Close() {
     I.pending.reset();
     I.editRow = nullptr;
     I.buffer.clear();
-    I.rows.clear();
-    I.order.clear();
-    I.orderPrefix.valid = false;
-    I.savedOrders.clear();
-    I.view.clear();
-    I.byId.clear();
-    I.deleted.clear();
-    I.ownChanges = 0;
+    DropRows(I);
     I.schema = detail::Schema::Empty();
     I.keyCols.clear();
     I.filterExpr.reset();
@@ -754,14 +760,7 @@ void Table::EmptyTable() {
     Impl& I = *d;
     CheckActive(I);
     Cancel();
-    I.rows.clear();
-    I.order.clear();
-    I.orderPrefix.valid = false;
-    I.savedOrders.clear();
-    I.view.clear();
-    I.byId.clear();
-    I.deleted.clear();
-    I.ownChanges = 0;
+    DropRows(I);
     PositionOn(I, nullptr);
     Notify(I, TableEvent::Reset, 0);
 }
