@@ -55,6 +55,23 @@ bool CaseLess(const TAbrechFall* a, const TAbrechFall* b) {
     return a->Seq < b->Seq;
 }
 
+// Checks the records in the list's order and empties the list. When a check
+// fails, the records before the failed one leave the list as checked; the
+// failed one and those after it stay for the next time.
+template <typename T, typename Less, typename Check>
+void CheckInListOrder(std::vector<T*>& unchecked, Less less, Check check) {
+    std::sort(unchecked.begin(), unchecked.end(), less);
+    for (size_t i = 0; i < unchecked.size(); ++i) {
+        try {
+            check(*unchecked[i]);
+        } catch (...) {
+            unchecked.erase(unchecked.begin(), unchecked.begin() + std::ptrdiff_t(i));
+            throw;
+        }
+    }
+    unchecked.clear();
+}
+
 // A document amount in cents: round(x × 100), half to even; refused when it
 // does not fit the records' 32 bits.
 int32_t Cents(double euro, const char* field, const std::string& owner) {
@@ -523,27 +540,8 @@ void TSgbv::CheckData() {
 
     for (; checkedTrips_ < trips_.size(); ++checkedTrips_) CheckTrip(*trips_[checkedTrips_]);
 
-    std::sort(uncheckedCases_.begin(), uncheckedCases_.end(), CaseLess);
-    for (size_t i = 0; i < uncheckedCases_.size(); ++i) {
-        try {
-            CheckCase(*uncheckedCases_[i]);
-        } catch (...) {
-            uncheckedCases_.erase(uncheckedCases_.begin(), uncheckedCases_.begin() + std::ptrdiff_t(i));
-            throw;
-        }
-    }
-    uncheckedCases_.clear();
-
-    std::sort(uncheckedInvoices_.begin(), uncheckedInvoices_.end(), InvoiceLess);
-    for (size_t i = 0; i < uncheckedInvoices_.size(); ++i) {
-        try {
-            CheckInvoice(*uncheckedInvoices_[i]);
-        } catch (...) {
-            uncheckedInvoices_.erase(uncheckedInvoices_.begin(), uncheckedInvoices_.begin() + std::ptrdiff_t(i));
-            throw;
-        }
-    }
-    uncheckedInvoices_.clear();
+    CheckInListOrder(uncheckedCases_, CaseLess, [this](TAbrechFall& c) { CheckCase(c); });
+    CheckInListOrder(uncheckedInvoices_, InvoiceLess, [this](TRechnung& r) { CheckInvoice(r); });
 }
 
 void TSgbv::CheckTrip(const TLeistung& l) {
