@@ -10,6 +10,7 @@
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
+#include "mail/MailExpectations.h"
 #include "mail/SmtpTestServer.h"
 #include "mail/U_Email.h"
 
@@ -72,14 +73,6 @@ private:
 };
 
 std::string Normalized(std::string s) { return ReplaceAll(std::move(s), "\r\n", "\n"); }
-
-// From, Sender and Reply-To all name the sender.
-void ExpectSender(const ReceivedMail& m, const std::string& sender) {
-    for (const char* h : {"From", "Sender", "Reply-To"}) {
-        EXPECT_EQ(m.HeaderCount(h), 1) << h;
-        EXPECT_EQ(m.Header(h), sender) << h;
-    }
-}
 
 } // namespace
 
@@ -233,21 +226,9 @@ TEST(SmtpMail, BatchWithARefusedRecipientSendsTheOthersInOneSession) {
     holder.ReleaseMailer();
     EXPECT_EQ(holder.Mailer(), nullptr);
 
-    const std::string refused = "Email: Fehler beim Senden. Empfänger abgelehnt@example.com abgelehnt: "
-                                "550 5.1.1 <abgelehnt@example.com>: Empfaenger unbekannt";
+    const std::string refused = RefusedRecipientText("abgelehnt@example.com");
     EXPECT_EQ(results, (std::vector<std::string>{"", refused, ""}));
-    EXPECT_EQ(log.lines, (std::vector<std::string>{
-                             "0/0 Email: Verbinde zum Server ...",
-                             "0/0 Email: Verbindung zum Server.",
-                             "1/3 Email: wird gesendet... ",
-                             "1/3 Email: gesendet.",
-                             "2/3 Email: wird gesendet... ",
-                             "1/3 " + refused,
-                             "2/3 Email: wird gesendet... ",
-                             "2/3 Email: gesendet.",
-                             "2/3 Email: Verbindung wird getrennt ...",
-                             "2/3 Email: Verbindung getrennt.",
-                         }));
+    EXPECT_EQ(log.lines, SecondOfThreeRefusedLines("abgelehnt@example.com"));
     EXPECT_EQ(log.connected, (std::vector<bool>{false, true, true, true, true, true, true, true, true, false}));
 
     auto msgs = server.Messages();
