@@ -270,7 +270,6 @@ void TMainController::SaveSettings() {
     PutSetting("DAKOTA_EXPDIR", f.DAKOTA_EXPDIR);
     PutSetting("DAKOTA_PROTFILE", f.DAKOTA_PROTFILE);
     PutSetting("DAKOTA_ANN_FILE", f.DAKOTA_ANN_FILE);
-    PutSetting("DAKOTA_EMAIL", FlagText(f.DAKOTA_EMAIL));
     PutSetting("DAKOTA_PROC_AUTO", FlagText(f.DAKOTA_PROC_AUTO));
     PutSetting("DAKOTA_PROT_AUTO", FlagText(f.DAKOTA_PROT_AUTO));
     PutSetting("DAKOTA_ANN_CHECK", FlagText(f.DAKOTA_ANN_CHECK));
