@@ -36,18 +36,18 @@ struct Fixture {
         store.LoadKTTransfer(d + "KT_TRANSFER.XML");
         store.LoadKTKey(d + "KT_KEY.XML");
         for (int i = 0; i < 32; ++i) {
-            InvoiceSpec r;
+            InvoicePlan r;
             r.saRechNr = "2014-" + std::to_string(1000 + i);
             r.einzelRechNr = std::to_string(i % 7 + 1);
             if (i % 2) r.ikkt = r.ikPat = "103110016";
             r.faelle.clear();
             for (int c = 0; c < 3; ++c) {
-                CaseSpec cs;
+                CasePlan cs;
                 cs.ikPat = r.ikPat;
                 cs.voNum = std::to_string(100 * i + c + 1);
-                cs.fahrten.assign(2, TripSpec{});
+                cs.fahrten.assign(2, TripPlan{});
                 for (auto& t : cs.fahrten)
-                    t.positionen = {PosSpec{"4615T01", "102", 12.5, 1.53, ""}, PosSpec{"4615T04", "401", 1, 12, "Zuschlag"}};
+                    t.positionen = {PositionPlan{"4615T01", "102", 12.5, 1.53, ""}, PositionPlan{"4615T04", "401", 1, 12, "Zuschlag"}};
                 r.faelle.push_back(cs);
             }
             docs.push_back(BuildDocument(r));

@@ -20,7 +20,7 @@ namespace {
 
 enum class Kind { Text, Integer, Number, Money, Date };
 
-struct FieldSpec {
+struct FieldLayout {
     const char* name;
     Kind kind;
     int width;       // texts only
@@ -29,7 +29,7 @@ struct FieldSpec {
 
 // The fields of each level in file order (the nested field is added by the
 // builders below).
-const FieldSpec kHeader[] = {
+const FieldLayout kHeader[] = {
     {"RechID", Kind::Integer, 0, true},
     {"SaRechNr", Kind::Text, 14, true},
     {"EinzelRechNr", Kind::Text, 6, true},
@@ -46,7 +46,7 @@ const FieldSpec kHeader[] = {
     {"Name4", Kind::Text, 30, false},
 };
 
-const FieldSpec kCase[] = {
+const FieldLayout kCase[] = {
     {"ARechID", Kind::Integer, 0, false},
     {"AbrFallID", Kind::Integer, 0, true},
     {"IKPat", Kind::Text, 9, true},
@@ -75,7 +75,7 @@ const FieldSpec kCase[] = {
     {"BetragZuZaPausch", Kind::Money, 0, false},
 };
 
-const FieldSpec kTrip[] = {
+const FieldLayout kTrip[] = {
     {"LRechID", Kind::Integer, 0, false},
     {"LAbrFallID", Kind::Integer, 0, true},
     {"LeistID", Kind::Integer, 0, true},
@@ -100,7 +100,7 @@ const FieldSpec kTrip[] = {
     {"WagenNr", Kind::Integer, 0, false},
 };
 
-const FieldSpec kPosition[] = {
+const FieldLayout kPosition[] = {
     {"EFRechID", Kind::Integer, 0, false},
     {"EFAbrFallID", Kind::Integer, 0, true},
     {"EFLeistID", Kind::Integer, 0, false},
@@ -114,9 +114,9 @@ const FieldSpec kPosition[] = {
 };
 
 template <size_t N>
-std::vector<FieldDef> Defs(const FieldSpec (&specs)[N], bool withGenArt = true) {
+std::vector<FieldDef> Defs(const FieldLayout (&layout)[N], bool withGenArt = true) {
     std::vector<FieldDef> out;
-    for (const auto& s : specs) {
+    for (const auto& s : layout) {
         if (!withGenArt && std::string_view(s.name) == "GenArt") continue;
         switch (s.kind) {
         case Kind::Text: out.push_back(FieldDef::Str(s.name, s.width)); break;
@@ -130,9 +130,9 @@ std::vector<FieldDef> Defs(const FieldSpec (&specs)[N], bool withGenArt = true) 
 }
 
 template <size_t N>
-std::vector<std::string> Required(const FieldSpec (&specs)[N]) {
+std::vector<std::string> Required(const FieldLayout (&layout)[N]) {
     std::vector<std::string> out;
-    for (const auto& s : specs)
+    for (const auto& s : layout)
         if (s.required) out.emplace_back(s.name);
     return out;
 }
@@ -250,13 +250,13 @@ std::string DetectEncoding(std::string& bytes, const std::string& file) {
 }
 
 struct Level {
-    const FieldSpec* specs;
+    const FieldLayout* layout;
     size_t count;
     const char* nest;         // element name of the records below, or nullptr
     const Level* child;
-    std::unordered_map<std::string, const FieldSpec*> byName;
+    std::unordered_map<std::string, const FieldLayout*> byName;
 
-    Level(const FieldSpec* s, size_t n, const char* nestName, const Level* c) : specs(s), count(n), nest(nestName), child(c) {
+    Level(const FieldLayout* s, size_t n, const char* nestName, const Level* c) : layout(s), count(n), nest(nestName), child(c) {
         for (size_t i = 0; i < n; ++i) byName.emplace(s[i].name, &s[i]);
     }
 };
@@ -293,7 +293,7 @@ public:
             if (level.nest && name == level.nest) continue;
             auto it = level.byName.find(std::string(name));
             if (it == level.byName.end()) continue;
-            const FieldSpec& f = *it->second;
+            const FieldLayout& f = *it->second;
             if (!withGenArt_ && name == "GenArt") continue;
             if (!seen.insert(name).second) Fail(c, f.name, "Das Feld kommt mehrfach vor.");
             Value v = ReadValue(c, f);
@@ -315,7 +315,7 @@ public:
     void PopRecord() { path_.pop_back(); }
 
 private:
-    Value ReadValue(pugi::xml_node c, const FieldSpec& f) {
+    Value ReadValue(pugi::xml_node c, const FieldLayout& f) {
         std::string text;
         for (pugi::xml_node n = c.first_child(); n; n = n.next_sibling())
             if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) text += n.value();
@@ -370,12 +370,12 @@ private:
 void WriteRecords(Table& t, const Level& level, pugi::xml_node parent, const char* element) {
     t.SetFiltered(false);
     std::vector<int> index;
-    for (size_t i = 0; i < level.count; ++i) index.push_back(t.FieldIndex(level.specs[i].name));
+    for (size_t i = 0; i < level.count; ++i) index.push_back(t.FieldIndex(level.layout[i].name));
     for (t.First(); !t.Eof(); t.Next()) {
         pugi::xml_node rec = parent.append_child(element);
         for (size_t i = 0; i < level.count; ++i) {
             if (index[i] < 0) continue;   // GenArt of an old layout
-            const FieldSpec& f = level.specs[i];
+            const FieldLayout& f = level.layout[i];
             pugi::xml_node el = rec.append_child(f.name);
             const Value& v = t.GetValue(index[i]);
             std::string text;

@@ -51,11 +51,11 @@ ZipProgressHandler ZipProgressCounter::Handler() {
     return [this](ZipEvent event, int64_t value, const std::string&) { OnEvent(event, value); };
 }
 
-std::vector<std::string> BackupFileSpecs(const BackupSources& s) {
-    std::vector<std::string> specs;
+std::vector<std::string> BackupFileMasks(const BackupSources& s) {
+    std::vector<std::string> masks;
     for (const std::string* dir : {&s.stammdaten, &s.archivR, &s.archivA, &s.importDir, &s.exportDir, &s.eingabeDir})
-        specs.push_back(PathJoin(*dir, "*.*"));
-    return specs;
+        masks.push_back(PathJoin(*dir, "*.*"));
+    return masks;
 }
 
 std::string BackupFileName(const std::string& backupDir, TDateTime when) {
@@ -68,7 +68,7 @@ std::string CreateBackup(const BackupSources& sources, const std::string& backup
     std::string name = BackupFileName(backupDir, Now());
     try {
         if (!ForceDirectories(backupDir)) throw Error("Verzeichnis kann nicht angelegt werden: " + backupDir);
-        ZipFiles(name, sources.programDir, BackupFileSpecs(sources), counter.Handler());
+        ZipFiles(name, sources.programDir, BackupFileMasks(sources), counter.Handler());
     } catch (const Error& e) {
         throw Error(std::string("Datensicherung fehlgeschlagen: ") + e.what());
     }

@@ -50,10 +50,10 @@ struct BackupSources {
     std::string eingabeDir;                 // full path of "eingabe"
 };
 
-// The six file specifications of a backup: each directory followed by the
+// The six path masks of a backup: each directory followed by the
 // separator and "*.*", in the order Stammdaten, ArchivR, ArchivA, import,
 // export, eingabe.
-std::vector<std::string> BackupFileSpecs(const BackupSources& sources);
+std::vector<std::string> BackupFileMasks(const BackupSources& sources);
 
 // The name of a backup made at the given local time:
 // backupDir + separator + "yyyymmdd-hhnnss" + ".zip".

@@ -315,7 +315,7 @@ struct ZipEntryFile {
 
 } // namespace
 
-int ZipFiles(const std::string& zipName, const std::string& rootDir, const std::vector<std::string>& fileSpecs,
+int ZipFiles(const std::string& zipName, const std::string& rootDir, const std::vector<std::string>& fileMasks,
              const ZipProgressHandler& progress) {
     const std::string root = ExcludeTrailingPathDelimiter(ExpandFileName(rootDir));
     const std::string zipFull = ExpandFileName(zipName);
@@ -323,9 +323,9 @@ int ZipFiles(const std::string& zipName, const std::string& rootDir, const std::
     std::vector<FileToZip> files;
     std::set<std::string> entries;
     int64_t totalBytes = 0;
-    for (const std::string& spec : fileSpecs) {
-        std::string dir = ExtractFileDir(spec);
-        std::string mask = ExtractFileName(spec);
+    for (const std::string& pattern : fileMasks) {
+        std::string dir = ExtractFileDir(pattern);
+        std::string mask = ExtractFileName(pattern);
         if (mask.empty()) mask = "*.*";
         if (dir.empty() || !IsAbsolutePath(dir)) dir = PathJoin(root, dir);
         dir = ExcludeTrailingPathDelimiter(ExpandFileName(dir));

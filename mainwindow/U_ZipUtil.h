@@ -17,8 +17,8 @@ enum class ZipEvent { NewFile, BytesDone, EndOfBatch, TotalFiles, TotalBytes };
 // with NewFile, "" otherwise. A handler may be empty.
 using ZipProgressHandler = std::function<void(ZipEvent event, int64_t value, const std::string& name)>;
 
-// Creates the standard zip archive zipName from the files matching the file
-// specifications ("dir/*.*", a directory followed by a file-name mask; a
+// Creates the standard zip archive zipName from the files matching the path
+// masks ("dir/*.*", a directory followed by a file-name mask; a
 // relative directory is taken below rootDir). Subdirectories are not
 // descended. Each file is stored with its path relative to rootDir; a file
 // outside rootDir with its full path less the leading separator. A file
@@ -26,7 +26,7 @@ using ZipProgressHandler = std::function<void(ZipEvent event, int64_t value, con
 // is written beside its name and renamed into place only when complete, so
 // a failure leaves no archive (and an earlier one of that name untouched).
 // Returns the number of files stored; throws Error with a German message.
-int ZipFiles(const std::string& zipName, const std::string& rootDir, const std::vector<std::string>& fileSpecs,
+int ZipFiles(const std::string& zipName, const std::string& rootDir, const std::vector<std::string>& fileMasks,
              const ZipProgressHandler& progress);
 
 // Extracts every entry of zipName below targetDir, keeping the directory

@@ -259,7 +259,7 @@ TDateTime FileLastWriteTime(const std::string& path) {
 namespace {
 
 // Birth time where the file system reports one, otherwise last-write time.
-bool CreationTimeSpec(const std::string& path, int64_t& sec, int& nsec) {
+bool ReadCreationTime(const std::string& path, int64_t& sec, int& nsec) {
 #ifdef STATX_BTIME
     struct statx stx;
     if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx) != 0) return false;
@@ -281,14 +281,14 @@ bool CreationTimeSpec(const std::string& path, int64_t& sec, int& nsec) {
 TDateTime FileCreationTime(const std::string& path) {
     int64_t sec = 0;
     int nsec = 0;
-    if (!CreationTimeSpec(path, sec, nsec)) return TDateTime();
+    if (!ReadCreationTime(path, sec, nsec)) return TDateTime();
     return FromTimeT(sec, nsec);
 }
 
 TDateTime FileCreationTimeUtc(const std::string& path) {
     int64_t sec = 0;
     int nsec = 0;
-    if (!CreationTimeSpec(path, sec, nsec)) return TDateTime();
+    if (!ReadCreationTime(path, sec, nsec)) return TDateTime();
     std::time_t t = std::time_t(sec);
     std::tm tm{};
     gmtime_r(&t, &tm);

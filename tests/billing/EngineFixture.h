@@ -70,9 +70,9 @@ protected:
     }
 
     // Loads the invoice into a fresh engine; the message of the failure or "".
-    std::string LoadError(const InvoiceSpec& spec, const EngineSettings& s = {}) {
+    std::string LoadError(const InvoicePlan& plan, const EngineSettings& s = {}) {
         auto e = NewEngine(s);
-        InvoiceDocument doc = BuildDocument(spec);
+        InvoiceDocument doc = BuildDocument(plan);
         return ErrorOf([&] { e->LoadRechnungen(doc); });
     }
 

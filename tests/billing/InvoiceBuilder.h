@@ -21,7 +21,7 @@ namespace brenvo::test {
 
 inline constexpr double Unset = std::numeric_limits<double>::quiet_NaN();
 
-struct PosSpec {
+struct PositionPlan {
     std::string tarif = "46ABCDE";
     std::string posNum = "4711";
     double menge = 1;
@@ -29,7 +29,7 @@ struct PosSpec {
     std::string text;
 };
 
-struct TripSpec {
+struct TripPlan {
     TDateTime datum = EncodeDate(2014, 10, 6);
     std::string ikle = "510123456";
     int64_t einzelReNr = 1;
@@ -41,10 +41,10 @@ struct TripSpec {
     int64_t dauer = 30;
     std::string vonPlz = "50667", vonOrt = "Köln", vonStrasse = "Domstraße 1", vonLand;
     std::string nachPlz = "50937", nachOrt = "Köln", nachStrasse = "Kerpener Str. 62", nachLand;
-    std::vector<PosSpec> positionen = {PosSpec{}};
+    std::vector<PositionPlan> positionen = {PositionPlan{}};
 };
 
-struct CaseSpec {
+struct CasePlan {
     std::string ikPat = "103330011";
     std::string ikle;
     std::string versNum = "A123456789";
@@ -61,10 +61,10 @@ struct CaseSpec {
     TDateTime genDatum;
     std::string genArt = "E1";
     double betragBrutto = Unset, betragZuZaSum = Unset, betragZuZaPausch = 0;
-    std::vector<TripSpec> fahrten = {TripSpec{}};
+    std::vector<TripPlan> fahrten = {TripPlan{}};
 };
 
-struct InvoiceSpec {
+struct InvoicePlan {
     std::string saRechNr = "2014-0815";
     std::string einzelRechNr = "1";
     TDateTime rechDatum = EncodeDate(2014, 10, 15);
@@ -73,10 +73,10 @@ struct InvoiceSpec {
     std::string ikPat = "103330011";
     double rBrutto = Unset, rNetto = Unset, rZuZa = Unset;
     std::string name1 = "Taxi Beispiel GmbH", name2 = "Hauptstr. 1", name3 = "12345 Musterstadt", name4;
-    std::vector<CaseSpec> faelle = {CaseSpec{}};
+    std::vector<CasePlan> faelle = {CasePlan{}};
 };
 
-inline int64_t TripCents(const TripSpec& t) {
+inline int64_t TripCents(const TripPlan& t) {
     if (!std::isnan(t.bruttoSum)) return EuroToCents(t.bruttoSum);
     int64_t s = 0;
     for (const auto& p : t.positionen) s += PositionBetragCents(p.ePreis, p.menge);
@@ -87,7 +87,7 @@ inline void SetText(Table& t, const char* name, const std::string& v) {
     if (!v.empty()) t.SetString(name, v);
 }
 
-inline void AddInvoice(InvoiceDocument& doc, const InvoiceSpec& r) {
+inline void AddInvoice(InvoiceDocument& doc, const InvoicePlan& r) {
     Table& h = doc.Rechnung();
     h.Append();
     h.SetInteger("RechID", 17);
@@ -183,7 +183,7 @@ inline void AddInvoice(InvoiceDocument& doc, const InvoiceSpec& r) {
     h.Post();
 }
 
-inline InvoiceDocument BuildDocument(const InvoiceSpec& r, bool withGenArt = true) {
+inline InvoiceDocument BuildDocument(const InvoicePlan& r, bool withGenArt = true) {
     InvoiceDocument doc(withGenArt);
     AddInvoice(doc, r);
     return doc;

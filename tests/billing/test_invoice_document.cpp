@@ -106,23 +106,23 @@ TEST(InvoiceDocumentLayout, RequiredFieldsOfTheCurrentRow) {
 }
 
 TEST(InvoiceDocumentRoundTrip, EveryFieldNullDatesUmlautsAndEuroSurviveSaveAndLoad) {
-    InvoiceSpec spec;
-    spec.name1 = "Fahrdienst Jürgen Weiß € & <Söhne>";
-    spec.name4 = "  Zeile mit Rändern  ";
-    CaseSpec c;
+    InvoicePlan plan;
+    plan.name1 = "Fahrdienst Jürgen Weiß € & <Söhne>";
+    plan.name4 = "  Zeile mit Rändern  ";
+    CasePlan c;
     c.nachname = "Öztürk-Schäfer";
     c.status = "     ";
     c.voDatum = TDateTime();   // null
     c.genDatum = TDateTime();
     c.fahrten[0].datum = EncodeDateTime(2014, 10, 6, 8, 15, 30);
     c.fahrten[0].km = 12.345;
-    c.fahrten[0].positionen = {PosSpec{"46ABCDE", "4711", 0.33, 1.5, "Zuschlag: 2+1 ?"}, PosSpec{}};
-    CaseSpec c2;
+    c.fahrten[0].positionen = {PositionPlan{"46ABCDE", "4711", 0.33, 1.5, "Zuschlag: 2+1 ?"}, PositionPlan{}};
+    CasePlan c2;
     c2.genZeich = "GZ-77";
     c2.genDatum = EncodeDate(2014, 9, 30);
-    c2.fahrten.push_back(TripSpec{});
-    spec.faelle = {c, c2};
-    InvoiceDocument doc = BuildDocument(spec);
+    c2.fahrten.push_back(TripPlan{});
+    plan.faelle = {c, c2};
+    InvoiceDocument doc = BuildDocument(plan);
     // A value that two decimals do not hold exactly is kept as it is.
     Table& cases = doc.Rechnung().Nested("AbrFall");
     cases.First();
@@ -297,10 +297,10 @@ TEST(InvoiceDocumentRefusals, NothingOfARefusedFileIsTakenOver) {
 }
 
 TEST(InvoiceDocumentWriting, FiltersDoNotHideRowsAndTheFileIsReplacedWhole) {
-    InvoiceSpec spec;
-    spec.faelle = {CaseSpec{}, CaseSpec{}};
-    spec.faelle[1].nachname = "Zweiter";
-    InvoiceDocument doc = BuildDocument(spec);
+    InvoicePlan plan;
+    plan.faelle = {CasePlan{}, CasePlan{}};
+    plan.faelle[1].nachname = "Zweiter";
+    InvoiceDocument doc = BuildDocument(plan);
     Table& cases = doc.Rechnung().Nested("AbrFall");
     cases.SetFilter("Nachname = 'Zweiter'");
     cases.SetFiltered(true);

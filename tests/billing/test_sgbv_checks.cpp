@@ -13,20 +13,20 @@ using namespace brenvo::test;
 
 namespace {
 
-InvoiceSpec Invoice(const std::string& nr = "2014-0815") {
-    InvoiceSpec r;
+InvoicePlan Invoice(const std::string& nr = "2014-0815") {
+    InvoicePlan r;
     r.saRechNr = nr;
     return r;
 }
 
 // An invoice of a billing centre (IK 330123456) whose trips belong to the
 // providers given, numbered as given.
-InvoiceSpec CentreInvoice(const std::vector<std::pair<int, std::string>>& trips) {
-    InvoiceSpec r = Invoice();
+InvoicePlan CentreInvoice(const std::vector<std::pair<int, std::string>>& trips) {
+    InvoicePlan r = Invoice();
     r.ikle = "330123456";
     r.faelle[0].fahrten.clear();
     for (const auto& [nr, ik] : trips) {
-        TripSpec t;
+        TripPlan t;
         t.einzelReNr = nr;
         t.ikle = ik;
         r.faelle[0].fahrten.push_back(t);
@@ -46,15 +46,15 @@ EngineSettings Centre() {
 // ------------------------------------------------------------ the copy
 
 TEST_F(EngineTest, CopyCutsConvertsAndSplitsTheTariff) {
-    InvoiceSpec r = Invoice();
+    InvoicePlan r = Invoice();
     r.rechDatum = EncodeDate(2014, 10, 15);
-    CaseSpec& c = r.faelle[0];
+    CasePlan& c = r.faelle[0];
     c.ikle = "";
     c.nachname = "Öztürk";
     c.arztN = "  ";
     c.bsn = "";
     c.fahrten[0].km = 12.5;   // to whole kilometres, half to even
-    c.fahrten[0].positionen = {PosSpec{" ab123 ", "1", 3, 2.45, ""}, PosSpec{"0112345", "2", 0.333, 1.50, ""}};
+    c.fahrten[0].positionen = {PositionPlan{" ab123 ", "1", 3, 2.45, ""}, PositionPlan{"0112345", "2", 0.333, 1.50, ""}};
     auto e = NewEngine();
     InvoiceDocument doc = BuildDocument(r);
     e->LoadRechnungen(doc);
@@ -89,18 +89,18 @@ TEST_F(EngineTest, CopyCutsConvertsAndSplitsTheTariff) {
 
 TEST_F(EngineTest, ApprovalKindDerivedFromTheTripsAndStoredInTheDocument) {
     auto withTrips = [](std::vector<TDateTime> days) {
-        CaseSpec c;
+        CasePlan c;
         c.genArt = "";
         c.fahrten.clear();
         for (TDateTime d : days) {
-            TripSpec t;
+            TripPlan t;
             t.datum = d;
             c.fahrten.push_back(t);
         }
         return c;
     };
     TDateTime d = EncodeDate(2014, 10, 6);
-    InvoiceSpec r = Invoice();
+    InvoicePlan r = Invoice();
     r.faelle = {withTrips({d, d, d, d}), withTrips({d, IncDays(d, 1), IncDays(d, 3)}), withTrips({d, IncDays(d, 4)}),
                 withTrips({})};
     r.faelle[0].voNum = "1";
@@ -121,7 +121,7 @@ TEST_F(EngineTest, ApprovalKindDerivedFromTheTripsAndStoredInTheDocument) {
 }
 
 TEST_F(EngineTest, FileWithoutApprovalKindFailsOnlyForVersions08And09) {
-    InvoiceSpec r = Invoice();
+    InvoicePlan r = Invoice();
     auto e = NewEngine(EngineSettings{.version = "07"});
     InvoiceDocument old = BuildDocument(r, false);
     e->LoadRechnungen(old);
@@ -134,7 +134,7 @@ TEST_F(EngineTest, FileWithoutApprovalKindFailsOnlyForVersions08And09) {
 // ------------------------------------------------------------ per-record checks
 
 TEST_F(EngineTest, InvoiceHeaderChecks) {
-    InvoiceSpec r = Invoice();
+    InvoicePlan r = Invoice();
     r.ikle = "51012345X";
     EXPECT_EQ(LoadError(r), "TSGBV IKLeistungsE ungültig Rechnung=2014-0815");
     r = Invoice();
@@ -147,31 +147,31 @@ TEST_F(EngineTest, InvoiceHeaderChecks) {
 
 TEST_F(EngineTest, CaseChecksInTheirOrder) {
     auto caseError = [&](auto change, const EngineSettings& s = {}) {
-        InvoiceSpec r = Invoice();
+        InvoicePlan r = Invoice();
         change(r.faelle[0]);
         return LoadError(r, s);
     };
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.ikPat = "10333001 "; }), "AbrechFall 1001 Vers.IK ungültig.");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.voNum = " "; }), "AbrechFall   Verordnungsnummer (VONum) fehlt.");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.nachname = ""; }), "AbrechFall 1001 Vers.Nachname ungültig.");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.vorname = ""; }), "AbrechFall 1001 Vers.Vorname ungültig.");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.arztN = "12345 789"; }), "AbrechFall 1001 ArztNummer ungültig.");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.zuzaKennz = ""; }), "AbrechFall 1001 Zuzahlungskennzeichen fehlt.");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.zuzaKennz = "4"; }), "AbrechFall 1001 Zuzahlungskennzeichen ungültig.");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.genArt = "E3"; }), "AbrechFall 1001 GenArt nicht E1 oder E2");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.genArt = "E3"; }, EngineSettings{.version = "07"}), "");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.ikPat = "103110016"; }),
+    EXPECT_EQ(caseError([](CasePlan& c) { c.ikPat = "10333001 "; }), "AbrechFall 1001 Vers.IK ungültig.");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.voNum = " "; }), "AbrechFall   Verordnungsnummer (VONum) fehlt.");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.nachname = ""; }), "AbrechFall 1001 Vers.Nachname ungültig.");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.vorname = ""; }), "AbrechFall 1001 Vers.Vorname ungültig.");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.arztN = "12345 789"; }), "AbrechFall 1001 ArztNummer ungültig.");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.zuzaKennz = ""; }), "AbrechFall 1001 Zuzahlungskennzeichen fehlt.");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.zuzaKennz = "4"; }), "AbrechFall 1001 Zuzahlungskennzeichen ungültig.");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.genArt = "E3"; }), "AbrechFall 1001 GenArt nicht E1 oder E2");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.genArt = "E3"; }, EngineSettings{.version = "07"}), "");
+    EXPECT_EQ(caseError([](CasePlan& c) { c.ikPat = "103110016"; }),
               "AbrechFall 1001 Fall.PatIK <> Rechnung.IKKrankenkasse");
 
     // Substitute procedure: without status or insurance number the address
     // must be complete.
-    EXPECT_EQ(caseError([](CaseSpec& c) {
+    EXPECT_EQ(caseError([](CasePlan& c) {
                   c.status = "";
                   c.ort = "";
               }),
               "AbrechFall 1001 Ersatzverfahren. Adresse fehlt oder nicht vollständig.");
-    EXPECT_EQ(caseError([](CaseSpec& c) { c.status = ""; }), "");
-    EXPECT_EQ(caseError([](CaseSpec& c) {
+    EXPECT_EQ(caseError([](CasePlan& c) { c.status = ""; }), "");
+    EXPECT_EQ(caseError([](CasePlan& c) {
                   c.versNum = "";
                   c.plz = "";
               }),
@@ -195,12 +195,12 @@ TEST_F(EngineTest, PostcodeLongerThanFiveCharactersIsRefused) {
 }
 
 TEST_F(EngineTest, InsuranceStatusFromOctober2014IsNormalised) {
-    InvoiceSpec r = Invoice();
+    InvoicePlan r = Invoice();
     r.faelle[0].status = "1 000";
-    r.faelle.push_back(CaseSpec{});
+    r.faelle.push_back(CasePlan{});
     r.faelle[1].voNum = "1002";
     r.faelle[1].status = "     ";
-    r.faelle.push_back(CaseSpec{});
+    r.faelle.push_back(CasePlan{});
     r.faelle[2].voNum = "1003";
     r.faelle[2].status = "2";
     auto e = NewEngine();
@@ -218,7 +218,7 @@ TEST_F(EngineTest, InsuranceStatusFromOctober2014IsNormalised) {
 TEST_F(EngineTest, InsuranceStatusBeforeOctober2014IsTested) {
     EngineSettings before{.versionDate = EncodeDate(2014, 9, 29)};
     auto statusError = [&](const std::string& status) {
-        InvoiceSpec r = Invoice();
+        InvoicePlan r = Invoice();
         r.faelle[0].status = status;
         return LoadError(r, before);
     };
@@ -249,13 +249,13 @@ TEST_F(EngineTest, InsuranceStatusBeforeOctober2014IsTested) {
 
 TEST_F(EngineTest, TripChecks) {
     auto tripError = [&](auto change, const std::string& zuzaKennz = "3") {
-        InvoiceSpec r = Invoice();
+        InvoicePlan r = Invoice();
         r.faelle[0].zuzaKennz = zuzaKennz;
         change(r.faelle[0].fahrten[0]);
         return LoadError(r);
     };
     auto copay = [](const std::string& art) {
-        return [art](TripSpec& t) {
+        return [art](TripPlan& t) {
             t.zuZaBetrag = 5;
             t.zuZaArt = art;
         };
@@ -266,18 +266,18 @@ TEST_F(EngineTest, TripChecks) {
     EXPECT_EQ(tripError(copay("1")), "");   // a substring of " 01 02 03 04 05 "
     EXPECT_EQ(tripError(copay("06")), "AddLeistung: ZuZaArt ungültig. AbrFall=1001");
     EXPECT_EQ(tripError(copay("")), "AddLeistung: ZuZaArt ungültig. AbrFall=1001");
-    EXPECT_EQ(tripError([](TripSpec& t) { t.zuZaArt = "06"; }), "");   // no co-payment, no test
-    EXPECT_EQ(tripError([](TripSpec& t) {
+    EXPECT_EQ(tripError([](TripPlan& t) { t.zuZaArt = "06"; }), "");   // no co-payment, no test
+    EXPECT_EQ(tripError([](TripPlan& t) {
                   t.vonOrt = "";
                   t.nachPlz = "";
               }),
               "AddLeistung: VO=1001 Von-Ort fehlt");
-    EXPECT_EQ(tripError([](TripSpec& t) { t.nachStrasse = " "; }), "AddLeistung: VO=1001 Nach-Strasse fehlt");
+    EXPECT_EQ(tripError([](TripPlan& t) { t.nachStrasse = " "; }), "AddLeistung: VO=1001 Nach-Strasse fehlt");
 }
 
 TEST_F(EngineTest, PositionChecks) {
     auto tarifError = [&](const std::string& tarif, const std::string& posNum = "4711") {
-        InvoiceSpec r = Invoice();
+        InvoicePlan r = Invoice();
         r.faelle[0].fahrten[0].positionen[0].tarif = tarif;
         r.faelle[0].fahrten[0].positionen[0].posNum = posNum;
         return LoadError(r);
@@ -293,15 +293,15 @@ TEST_F(EngineTest, PositionChecks) {
 // ------------------------------------------------------------ CheckData
 
 TEST_F(EngineTest, TripSumMustMatchItsPositions) {
-    InvoiceSpec r = Invoice();
-    TripSpec& t = r.faelle[0].fahrten[0];
-    t.positionen = {PosSpec{"46ABCDE", "1", 1, 4.00, ""}, PosSpec{"46ABCDE", "2", 1, 5.99, ""}};
+    InvoicePlan r = Invoice();
+    TripPlan& t = r.faelle[0].fahrten[0];
+    t.positionen = {PositionPlan{"46ABCDE", "1", 1, 4.00, ""}, PositionPlan{"46ABCDE", "2", 1, 5.99, ""}};
     t.bruttoSum = 10.00;
     EXPECT_EQ(LoadError(r), "Summenprüfung Leistungen Rechnung=2014-0815  Fall=1001 Leistung=06.10.2014b1=1000 b2=999");
 }
 
 TEST_F(EngineTest, CaseAndInvoiceSums) {
-    InvoiceSpec r = Invoice();
+    InvoicePlan r = Invoice();
     r.faelle[0].betragBrutto = 11;
     EXPECT_EQ(LoadError(r), "Summenprüfung Fälle Rechnungsbetrag");
     r = Invoice();
@@ -326,7 +326,7 @@ TEST_F(EngineTest, CaseAndInvoiceSums) {
 }
 
 TEST_F(EngineTest, DirectoryChecks) {
-    InvoiceSpec r = Invoice();
+    InvoicePlan r = Invoice();
     r.ikPat = r.faelle[0].ikPat = "109999999";
     EXPECT_EQ(LoadError(r), "TSGBKTStore IK nicht validiert 109999999 IKPatient");
 
@@ -367,8 +367,8 @@ TEST_F(EngineTest, SingleInvoiceNumbering) {
 // A single provider's invoice is billed with the trips of its own IK only;
 // a trip of another provider would be dropped from the billing file.
 TEST_F(EngineTest, SingleProviderInvoiceWithATripOfAnotherProviderIsRefused) {
-    InvoiceSpec r = Invoice();
-    r.faelle[0].fahrten.push_back(TripSpec{});
+    InvoicePlan r = Invoice();
+    r.faelle[0].fahrten.push_back(TripPlan{});
     r.faelle[0].fahrten[1].ikle = "520000022";
     r.faelle[0].fahrten[1].einzelReNr = 2;
     EXPECT_EQ(LoadError(r), "TSGBV Leistung eines anderen Leistungserbringers. Rechnung=2014-0815 Fall=1001 "
@@ -387,7 +387,7 @@ TEST_F(EngineTest, SingleProviderInvoiceWithATripOfAnotherProviderIsRefused) {
 TEST_F(EngineTest, InvoicesSortedByCostBearerThenSingleInvoiceNumber) {
     auto e = NewEngine();
     auto add = [&](const std::string& nr, const std::string& ikkt, const std::string& einzel) {
-        InvoiceSpec r = Invoice(nr);
+        InvoicePlan r = Invoice(nr);
         r.ikkt = r.ikPat = r.faelle[0].ikPat = ikkt;
         r.einzelRechNr = einzel;
         InvoiceDocument doc = BuildDocument(r);
@@ -408,7 +408,7 @@ TEST_F(EngineTest, EachLoadChecksEverythingLoadedSoFarWhenTheDayChanges) {
     // 103440014 sends its data to 109910014 until 31.12.2015, then to 109910025.
     SetFixedNow(EncodeDateTime(2015, 12, 31, 23, 59, 0));
     auto e = NewEngine();
-    InvoiceSpec old = Invoice("ALT");
+    InvoicePlan old = Invoice("ALT");
     old.ikkt = old.ikPat = old.faelle[0].ikPat = "103440014";
     InvoiceDocument d1 = BuildDocument(old);
     e->LoadRechnungen(d1);
@@ -426,7 +426,7 @@ TEST_F(EngineTest, AFailedCheckFailsAgainWithTheFirstFailureInCheckOrder) {
     auto e = NewEngine();
     InvoiceDocument good = BuildDocument(Invoice("A"));
     e->LoadRechnungen(good);
-    InvoiceSpec bad = Invoice("B");
+    InvoicePlan bad = Invoice("B");
     bad.faelle[0].betragBrutto = 11;
     InvoiceDocument badDoc = BuildDocument(bad);
     EXPECT_EQ(ErrorOf([&] { e->LoadRechnungen(badDoc); }), "Summenprüfung Fälle Rechnungsbetrag");
@@ -434,13 +434,13 @@ TEST_F(EngineTest, AFailedCheckFailsAgainWithTheFirstFailureInCheckOrder) {
     // A later invoice whose case sorts before the failing one and fails its
     // own case check reports first; one whose trip sum is wrong reports
     // before any case.
-    InvoiceSpec earlier = Invoice("C");
+    InvoicePlan earlier = Invoice("C");
     earlier.ikkt = earlier.ikPat = "103110016";
     earlier.faelle[0].ikPat = "103110016";
     earlier.faelle[0].betragZuZaSum = 1;
     InvoiceDocument earlierDoc = BuildDocument(earlier);
     EXPECT_EQ(ErrorOf([&] { e->LoadRechnungen(earlierDoc); }), "Summenprüfung Fälle Zuzabetrag");
-    InvoiceSpec tripSum = Invoice("D");
+    InvoicePlan tripSum = Invoice("D");
     tripSum.faelle[0].fahrten[0].bruttoSum = 1;
     InvoiceDocument tripDoc = BuildDocument(tripSum);
     EXPECT_EQ(ErrorOf([&] { e->LoadRechnungen(tripDoc); }),
@@ -450,23 +450,23 @@ TEST_F(EngineTest, AFailedCheckFailsAgainWithTheFirstFailureInCheckOrder) {
 }
 
 TEST_F(EngineTest, TheSameInvoicesLoadedTogetherOrOneByOneGiveTheSameFile) {
-    std::vector<InvoiceSpec> specs;
+    std::vector<InvoicePlan> plans;
     for (int i = 0; i < 4; ++i) {
-        InvoiceSpec r = Invoice("R" + std::to_string(i));
+        InvoicePlan r = Invoice("R" + std::to_string(i));
         r.einzelRechNr = std::to_string(4 - i);
         if (i % 2) r.ikkt = r.ikPat = r.faelle[0].ikPat = "103110016";
         r.faelle[0].voNum = std::to_string(100 - i);
-        specs.push_back(r);
+        plans.push_back(r);
     }
     auto together = NewEngine();
     InvoiceDocument all;
-    for (const auto& s : specs) AddInvoice(all, s);
+    for (const auto& s : plans) AddInvoice(all, s);
     together->LoadRechnungen(all);
     together->CheckData();
     together->Generate();
 
     auto single = NewEngine();
-    for (const auto& s : specs) {
+    for (const auto& s : plans) {
         InvoiceDocument d = BuildDocument(s);
         single->LoadRechnungen(d);
     }

@@ -75,9 +75,9 @@ TEST_F(InterchangeTest, BillingCentreWithTwoSingleInvoicesVersion06) {
 }
 
 TEST_F(InterchangeTest, TripNumberLimitDependsOnTheVersion) {
-    InvoiceSpec r;
-    CaseSpec& c = r.faelle[0];
-    c.fahrten.assign(100, TripSpec{});
+    InvoicePlan r;
+    CasePlan& c = r.faelle[0];
+    c.fahrten.assign(100, TripPlan{});
     auto generate = [&](const std::string& version) {
         return ErrorOf([&] {
             auto e = NewEngine(EngineSettings{.version = version});
@@ -91,7 +91,7 @@ TEST_F(InterchangeTest, TripNumberLimitDependsOnTheVersion) {
 }
 
 TEST_F(InterchangeTest, EscapingCanMakeATextTooLong) {
-    InvoiceSpec r;
+    InvoicePlan r;
     r.faelle[0].nachname = "O'" + std::string(45, 'x');   // 47 characters, 48 escaped
     auto e = NewEngine();
     InvoiceDocument doc = BuildDocument(r);
@@ -101,10 +101,10 @@ TEST_F(InterchangeTest, EscapingCanMakeATextTooLong) {
 }
 
 TEST_F(InterchangeTest, ApprovalKindOnlyFromVersion08AndSmallNegativeAmountsWithSign) {
-    InvoiceSpec r;
+    InvoicePlan r;
     r.faelle[0].genZeich = "G1";
     r.faelle[0].genDatum = EncodeDate(2014, 9, 1);
-    r.faelle[0].fahrten[0].positionen.push_back(PosSpec{"46ABCDE", "9", 1, -0.5, ""});
+    r.faelle[0].fahrten[0].positionen.push_back(PositionPlan{"46ABCDE", "9", 1, -0.5, ""});
     auto segmentsFor = [&](const std::string& version) {
         auto e = NewEngine(EngineSettings{.version = version});
         InvoiceDocument doc = BuildDocument(r);
@@ -124,7 +124,7 @@ TEST_F(InterchangeTest, ApprovalKindOnlyFromVersion08AndSmallNegativeAmountsWith
 TEST_F(InterchangeTest, AFailingSlipLeavesNoFilesBehind) {
     auto e = NewEngine();
     e->SetHandle(kHandle);
-    InvoiceDocument doc = BuildDocument(InvoiceSpec{});
+    InvoiceDocument doc = BuildDocument(InvoicePlan{});
     e->LoadRechnungen(doc);
     e->CheckData();
     e->Generate();

@@ -29,18 +29,18 @@ protected:
     // One case with a taxi trip of 12.5 km at 1.53 € and a trip with a
     // position of 0.5 × 0.25 €, priced the way rounding each position to
     // the even cent would price them.
-    InvoiceSpec Invoice() {
-        InvoiceSpec spec;
-        CaseSpec& c = spec.faelle[0];
-        TripSpec taxi;
+    InvoicePlan Invoice() {
+        InvoicePlan plan;
+        CasePlan& c = plan.faelle[0];
+        TripPlan taxi;
         taxi.km = 12.5;
         taxi.bruttoSum = 19.12;
-        taxi.positionen = {PosSpec{"46ABCDE", "4711", 12.5, 1.53, "Besetztkilometer"}};
-        TripSpec wait;
+        taxi.positionen = {PositionPlan{"46ABCDE", "4711", 12.5, 1.53, "Besetztkilometer"}};
+        TripPlan wait;
         wait.bruttoSum = 0.12;
-        wait.positionen = {PosSpec{"46ABCDE", "4713", 0.5, 0.25, "Wartezeit"}};
+        wait.positionen = {PositionPlan{"46ABCDE", "4713", 0.5, 0.25, "Wartezeit"}};
         c.fahrten = {taxi, wait};
-        return spec;
+        return plan;
     }
 };
 
@@ -71,12 +71,12 @@ TEST_F(EntryToBillingTest, KmTypedInTheTripListPassesTheSumChecks) {
     dm.OpenTarife();
     AddTarif(dm.Tarife(), "Taxi", {{"4711", "K", 153}});
 
-    InvoiceSpec spec = Invoice();
-    spec.faelle[0].fahrten.resize(1);
-    spec.faelle[0].fahrten[0].km = 10;
-    spec.faelle[0].fahrten[0].bruttoSum = 15.30;
-    spec.faelle[0].fahrten[0].positionen[0].menge = 10;
-    InvoiceDocument doc = BuildDocument(spec);
+    InvoicePlan plan = Invoice();
+    plan.faelle[0].fahrten.resize(1);
+    plan.faelle[0].fahrten[0].km = 10;
+    plan.faelle[0].fahrten[0].bruttoSum = 15.30;
+    plan.faelle[0].fahrten[0].positionen[0].menge = 10;
+    InvoiceDocument doc = BuildDocument(plan);
 
     Table& trips = doc.Rechnung().Nested(CaseNestName).Nested(TripNestName);
     trips.First();
