@@ -42,19 +42,32 @@ constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-const char* const kHelp =
+// The program's calls, as the help and the usage message show them.
+const char* const kCalls[] = {
+    "brenvo-cli [-d DATENVERZEICHNIS] verarbeiten",
+    "brenvo-cli [-d DATENVERZEICHNIS] versenden",
+    "brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...",
+    "brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]",
+    "brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import",
+    "brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm",
+    "brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis",
+    "brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen",
+    "brenvo-cli --help",
+};
+
+// The calls, one a line: the first after firstIndent, the others after indent.
+std::string Calls(const std::string& firstIndent, const std::string& indent) {
+    std::string out;
+    for (const char* call : kCalls) out += (out.empty() ? firstIndent : indent) + call + "\n";
+    return out;
+}
+
+const char* const kHelpHead =
     "brenvo-cli - Abrechnung im Datenträgeraustauschverfahren (nach §302 SGB V) ohne Programmfenster\n"
     "\n"
-    "Aufruf:\n"
-    "  brenvo-cli [-d DATENVERZEICHNIS] verarbeiten\n"
-    "  brenvo-cli [-d DATENVERZEICHNIS] versenden\n"
-    "  brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
-    "  brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
-    "  brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import\n"
-    "  brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm\n"
-    "  brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis\n"
-    "  brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen\n"
-    "  brenvo-cli --help\n"
+    "Aufruf:\n";
+
+const char* const kHelpBody =
     "\n"
     "Befehle:\n"
     "  verarbeiten  Programmstart, Verarbeitung aller Rechnungen im Eingangskorb wie mit \"Start\"\n"
@@ -136,19 +149,8 @@ const char* const kHelp =
     "     Ergebniscode von Dakota oder Fehler beim Export oder beim Lesen des Protokolls\n"
     "  2  Programmstart fehlgeschlagen oder falscher Aufruf\n";
 
-const char* const kUsageText =
-    "Aufruf: brenvo-cli [-d DATENVERZEICHNIS] verarbeiten\n"
-    "        brenvo-cli [-d DATENVERZEICHNIS] versenden\n"
-    "        brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...\n"
-    "        brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]\n"
-    "        brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import\n"
-    "        brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm\n"
-    "        brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis\n"
-    "        brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen\n"
-    "        brenvo-cli --help\n";
-
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "brenvo-cli: %s\n%s", problem.c_str(), kUsageText);
+    std::fprintf(stderr, "brenvo-cli: %s\n%s", problem.c_str(), Calls("Aufruf: ", "        ").c_str());
     return kUsage;
 }
 
@@ -218,7 +220,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string& arg : args)
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
+            std::fputs((kHelpHead + Calls("  ", "  ") + kHelpBody).c_str(), stdout);
             return kOk;
         }
 
