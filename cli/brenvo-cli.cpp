@@ -267,13 +267,8 @@ int main(int argc, char** argv) {
         }
         a.operands.push_back(arg);
     }
-    if (a.command == "verarbeiten" && !a.operands.empty())
-        return Usage("verarbeiten erwartet keine weiteren Angaben: " + a.operands.front());
-    if (a.command == "versenden" && !a.operands.empty())
-        return Usage("versenden erwartet keine weiteren Angaben: " + a.operands.front());
-    if (IsMaintenanceCommand(a.command) && !a.operands.empty())
-        return Usage(a.command + " erwartet keine weiteren Angaben: " + a.operands.front());
-    if (IsDakotaCommand(a.command) && !a.operands.empty())
+    const bool takesOperands = a.command == "pruefen" || a.command == "kt-info";
+    if (!takesOperands && !a.operands.empty())
         return Usage(a.command + " erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "pruefen" && a.operands.empty()) return Usage("pruefen erwartet mindestens eine Datei");
     if (a.command == "kt-info" && a.operands.size() != 1) return Usage("kt-info erwartet genau eine IK");
