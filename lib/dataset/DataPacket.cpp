@@ -126,6 +126,17 @@ bool ReadTimeOfDay(const char* s, size_t n, int64_t& ms) {
     return true;
 }
 
+// A number of type T filling all of [s, e), an optional "+" before it.
+template <typename T>
+bool ReadNumber(const char* s, const char* e, Value& out) {
+    const char* b = (*s == '+') ? s + 1 : s;
+    T v;
+    auto [p, ec] = std::from_chars(b, e, v);
+    if (ec != std::errc() || p != e || b == e) return false;
+    out = v;
+    return true;
+}
+
 bool ReadValue(Kind kind, std::string_view text, Value& out) {
     const char* s = text.data();
     size_t n = text.size();
@@ -142,22 +153,8 @@ bool ReadValue(Kind kind, std::string_view text, Value& out) {
     }
     const char* e = s + n;
     switch (kind) {
-    case Kind::Int: {
-        const char* b = (*s == '+') ? s + 1 : s;
-        int64_t v;
-        auto [p, ec] = std::from_chars(b, e, v);
-        if (ec != std::errc() || p != e || b == e) return false;
-        out = v;
-        return true;
-    }
-    case Kind::Float: {
-        const char* b = (*s == '+') ? s + 1 : s;
-        double v;
-        auto [p, ec] = std::from_chars(b, e, v);
-        if (ec != std::errc() || p != e || b == e) return false;
-        out = v;
-        return true;
-    }
+    case Kind::Int: return ReadNumber<int64_t>(s, e, out);
+    case Kind::Float: return ReadNumber<double>(s, e, out);
     case Kind::Bool:
         if (SameText(text, "TRUE") || text == "1") out = true;
         else if (SameText(text, "FALSE") || text == "0") out = false;
