@@ -18,11 +18,6 @@ namespace {
 constexpr int kByHandle = 0;
 constexpr int kById = 1;
 
-FieldDef Typed(FieldDef f, const char* xmlType) {
-    f.xmlType = xmlType;
-    return f;
-}
-
 // Characters pos..pos+len-1 (1-based) of a single-byte record, as UTF-8 with
 // blanks trimmed; missing positions give fewer characters.
 std::string RecordField(const std::string& record, size_t pos, size_t len) {
@@ -79,11 +74,11 @@ struct TextLess {
 } // namespace
 
 std::vector<FieldDef> TAuftragSTore::DefaultFields() {
-    return {Typed(FieldDef::Int("A_ID"), "i4"),
+    return {FieldDef::Int("A_ID").WithXmlType("i4"),
             FieldDef::Str("A_HANDLE", 40),
-            Typed(FieldDef::Date("A_ERZEUGT"), "dateTime"),
-            Typed(FieldDef::Date("A_VERSANDT"), "dateTime"),
-            Typed(FieldDef::Date("A_ENC"), "dateTime"),
+            FieldDef::Date("A_ERZEUGT").WithXmlType("dateTime"),
+            FieldDef::Date("A_VERSANDT").WithXmlType("dateTime"),
+            FieldDef::Date("A_ENC").WithXmlType("dateTime"),
             FieldDef::Str("A_ABS_EIGN_IK", 9),
             FieldDef::Str("A_EMPF_IK", 9),
             FieldDef::Str("A_EMPF_NAME", 40),

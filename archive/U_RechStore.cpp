@@ -17,11 +17,6 @@ constexpr int kByFile = 1;
 constexpr int kByHandle = 2;
 constexpr int kById = 3;
 
-FieldDef Typed(FieldDef f, const char* xmlType) {
-    f.xmlType = xmlType;
-    return f;
-}
-
 // name when it is free, otherwise name with "_2", "_3", ... before its
 // extension, the first that is free.
 template <class Taken>
@@ -46,10 +41,10 @@ bool SameContent(const std::string& a, const std::string& b) {
 } // namespace
 
 std::vector<FieldDef> TRechStore::DefaultFields() {
-    return {Typed(FieldDef::Int("R_ID"), "i4"),
+    return {FieldDef::Int("R_ID").WithXmlType("i4"),
             FieldDef::Str("R_NUMMER", 14),
-            Typed(FieldDef::Date("R_DATUM"), "dateTime"),
-            Typed(FieldDef::Money("R_BETRAG"), "r8"),
+            FieldDef::Date("R_DATUM").WithXmlType("dateTime"),
+            FieldDef::Money("R_BETRAG").WithXmlType("r8"),
             FieldDef::Str("R_FILENAME", 255),
             FieldDef::Str("R_HANDLE", 40)};
 }

@@ -18,23 +18,9 @@ constexpr const char* kTarifdetailOrder = "Art;Tarif";
 constexpr const char* kAdressenOrder = "strasse;plz;ort";
 constexpr const char* kVersicherteOrder = "Nachname;Vorname";
 
-FieldDef I4(const char* name) {
-    FieldDef f = FieldDef::Int(name);
-    f.xmlType = "i4";
-    return f;
-}
-
-FieldDef R8(const char* name) {
-    FieldDef f = FieldDef::Flt(name);
-    f.xmlType = "r8";
-    return f;
-}
-
-FieldDef Day(const char* name) {
-    FieldDef f = FieldDef::Date(name);
-    f.xmlType = "date";
-    return f;
-}
+FieldDef I4(const char* name) { return FieldDef::Int(name).WithXmlType("i4"); }
+FieldDef R8(const char* name) { return FieldDef::Flt(name).WithXmlType("r8"); }
+FieldDef Day(const char* name) { return FieldDef::Date(name).WithXmlType("date"); }
 
 const FieldDef* FindField(const std::vector<FieldDef>& fields, std::string_view name) {
     for (const auto& f : fields)

@@ -42,6 +42,8 @@ struct FieldDef {
     static FieldDef Date(std::string n) { FieldDef f; f.name = std::move(n); f.type = FieldType::DateTime; return f; }
     static FieldDef MemoF(std::string n) { FieldDef f; f.name = std::move(n); f.type = FieldType::Memo; return f; }
     static FieldDef NestedF(std::string n, std::vector<FieldDef> cols) { FieldDef f; f.name = std::move(n); f.type = FieldType::Nested; f.nested = std::move(cols); return f; }
+    // This column with the given data-packet spelling ("i4", "r8", "dateTime", ...).
+    FieldDef WithXmlType(std::string type) const { FieldDef f = *this; f.xmlType = std::move(type); return f; }
 };
 
 // One field value. Nested tables are not values; reach them with Table::Nested.
