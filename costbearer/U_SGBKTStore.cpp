@@ -20,11 +20,14 @@ namespace {
 struct CachedColumn {
     std::string_view name;
     int index = -1;
+    uint64_t columns = 0;   // the table's ColumnsId when `index` was found
 };
 
 int Resolve(const Table& t, CachedColumn& c) {
-    if (c.index >= 0 && c.index < t.FieldCount() && std::string_view(t.Field(c.index).name) == c.name) return c.index;
+    const uint64_t id = t.ColumnsId();
+    if (c.columns == id) return c.index;
     c.index = t.FieldIndex(c.name);
+    c.columns = id;
     return c.index;
 }
 

@@ -1,6 +1,7 @@
 #include "Table.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -109,7 +110,9 @@ int NameIndex::Find(std::string_view name) const {
 }
 
 std::shared_ptr<const Schema> Schema::Build(std::vector<FieldDef> fields) {
+    static std::atomic<uint64_t> lastId{0};
     auto s = std::make_shared<Schema>();
+    s->id = ++lastId;
     s->fields = std::move(fields);
     s->names.Build(s->fields);
     s->nestedSlot.assign(s->fields.size(), -1);
@@ -747,6 +750,7 @@ bool Table::Active() const { return d->active; }
 Table::State Table::GetState() const { return d->state; }
 const std::vector<FieldDef>& Table::Fields() const { return d->schema->fields; }
 int Table::FieldCount() const { return int(d->schema->fields.size()); }
+uint64_t Table::ColumnsId() const { return d->schema->id; }
 int Table::FieldIndex(std::string_view name) const { return d->schema->names.Find(name); }
 bool Table::HasField(std::string_view name) const { return d->schema->names.Find(name) >= 0; }
 

@@ -107,6 +107,10 @@ public:
     int FieldIndex(std::string_view name) const;  // ignoring case; -1 when missing
     bool HasField(std::string_view name) const;
     const FieldDef& Field(int index) const;
+    // Identifies the current set of columns: it changes whenever the columns
+    // may have changed (CreateDataSet, a load, Close), so a caller may keep
+    // column positions while it stays the same.
+    uint64_t ColumnsId() const;
     // Empties the table (rows, change log) and keeps the columns.
     void EmptyTable();
 

@@ -45,6 +45,7 @@ private:
 // changed afterwards, so that every table of one shape (the nested tables of
 // all rows of a column) shares it instead of building its own.
 struct Schema {
+    uint64_t id = 0;                 // unique for every schema built
     std::vector<FieldDef> fields;
     NameIndex names;                 // views into `fields`
     std::vector<int> nestedSlot;     // per column: index into Row::nested, -1 when not nested

@@ -107,6 +107,23 @@ TEST(TableStructure, ColumnNamesIgnoreCaseAndDuplicatesAreRefused) {
 
 // ---------------------------------------------------------------- index
 
+TEST(TableStructure, ColumnsIdChangesOnlyWithTheColumns) {
+    Table t({FieldDef::Str("K_IK", 9), FieldDef::Int("N")});
+    const uint64_t first = t.ColumnsId();
+    AddRow(t, {{"K_IK", std::string("101")}, {"N", int64_t(1)}});
+    t.SetIndexFieldNames("N");
+    t.SetFilter("N = 1");
+    t.SetFiltered(true);
+    EXPECT_EQ(t.ColumnsId(), first);   // rows, order and filter keep the columns
+    t.CreateDataSet({FieldDef::Int("N"), FieldDef::Str("K_IK", 9)});
+    const uint64_t second = t.ColumnsId();
+    EXPECT_NE(second, first);           // same names, other positions
+    t.Close();
+    EXPECT_NE(t.ColumnsId(), second);
+    std::unique_ptr<Table> copy = t.Clone();
+    EXPECT_EQ(copy->ColumnsId(), t.ColumnsId());   // a copy has the same columns
+}
+
 TEST(TableIndex, SortIsStableAndEmptyNamesRestoreInsertionOrder) {
     Table t = Links();
     t.SetIndexFieldNames("k_ik;Z_ART");
