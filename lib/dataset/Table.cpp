@@ -1039,15 +1039,87 @@ std::vector<Value> CoerceKeys(const Impl& I, const std::vector<Value>& values) {
     return keys;
 }
 
+using KeyImage = Impl::KeyImage;
+
+// Writes texts one after the other into a key image: a zero byte as 0x00
+// 0xFF, the end of each text as 0x00 0x00. No text's encoding starts another
+// text's, so comparing images byte by byte orders them as the texts, column
+// after column. What does not fit into the 16 bytes is only counted.
+class KeyImageWriter {
+public:
+    void Text(std::string_view s) {
+        for (char ch : s) {
+            Put(static_cast<unsigned char>(ch));
+            if (ch == 0) Put(0xFF);
+        }
+        Put(0);
+        Put(0);
+    }
+    size_t Length() const { return len_; }   // also the bytes that did not fit
+    bool Full() const { return len_ >= 16; }
+    KeyImage Image() const {
+        KeyImage k;
+        for (size_t i = 0; i < 8; ++i) k.hi = (k.hi << 8) | bytes_[i];
+        for (size_t i = 8; i < 16; ++i) k.lo = (k.lo << 8) | bytes_[i];
+        return k;
+    }
+
+private:
+    void Put(unsigned char b) {
+        if (len_ < 16) bytes_[len_] = b;
+        ++len_;
+    }
+    unsigned char bytes_[16] = {};
+    size_t len_ = 0;
+};
+
+// The first `bytes` bytes of an image (at most 16), the rest zero.
+KeyImage Head(const KeyImage& k, size_t bytes) {
+    auto keep = [](size_t n) { return n >= 8 ? ~uint64_t(0) : n == 0 ? 0 : ~uint64_t(0) << (8 * (8 - n)); };
+    return {k.hi & keep(bytes), k.lo & keep(bytes > 8 ? bytes - 8 : 0)};
+}
+
+// The number of leading key columns that are text columns.
+size_t LeadingTextColumns(const Impl& I) {
+    size_t n = 0;
+    while (n < I.keyCols.size() && detail::IsTextType(I.schema->fields[size_t(I.keyCols[n])].type)) ++n;
+    return n;
+}
+
 // The search prefix of the unfiltered order, built when missing.
 const Impl::SearchPrefix& OrderPrefix(const Impl& I) {
     Impl::SearchPrefix& p = I.orderPrefix;
     if (p.valid) return p;
-    p.numbers.clear();
-    p.numbers.reserve(I.order.size());
+    p.images.clear();
+    p.images.reserve(I.order.size());
     p.kind = 0;
     p.usable = !I.keyCols.empty();
-    if (p.usable) {
+    p.textColumns = LeadingTextColumns(I);
+    // Text columns as images of as many columns as fit; a text column that
+    // holds other values too is left out, and with it those after it.
+    for (bool again = p.textColumns > 0; again;) {
+        again = false;
+        p.images.clear();
+        for (const Row* r : I.order) {
+            KeyImageWriter w;
+            for (size_t i = 0; i < p.textColumns && !w.Full(); ++i) {
+                const Value& v = r->values[size_t(I.keyCols[i])];
+                if (const auto* s = std::get_if<std::string>(&v)) {
+                    w.Text(*s);
+                } else if (IsNullValue(v)) {
+                    w.Text({});   // a null text is searched as ""
+                } else {
+                    p.textColumns = i;
+                    again = i > 0;
+                    break;
+                }
+            }
+            if (p.textColumns == 0 || again) break;
+            p.images.push_back(w.Image());
+        }
+    }
+    if (p.textColumns == 0 && p.usable) {
+        p.images.clear();
         const size_t first = size_t(I.keyCols.front());
         for (const Row* r : I.order) {
             const Value& v = r->values[first];
@@ -1055,27 +1127,95 @@ const Impl::SearchPrefix& OrderPrefix(const Impl& I) {
                 if (p.kind != 0) p.usable = false;
                 p.kind = v.index();
             }
-            p.numbers.push_back(SortPrefix(v));
+            p.images.push_back({SortPrefix(v), 0});
         }
     }
+    p.sample.clear();
+    p.sample.reserve(p.images.size() / Impl::SearchPrefix::kSampleStep + 1);
+    for (size_t i = 0; i < p.images.size(); i += Impl::SearchPrefix::kSampleStep) p.sample.push_back(p.images[i]);
     p.valid = true;
     return p;
 }
 
-size_t LowerBound(const Impl& I, const std::vector<Value>& keys, size_t n) {
+// The first position whose image is not `less` than the key (`less` holds
+// for a leading part of the images): searched in the sample first, then
+// among the images between two sampled ones.
+template <typename Less>
+size_t ImageLowerBound(const Impl::SearchPrefix& p, Less less) {
+    constexpr size_t step = Impl::SearchPrefix::kSampleStep;
+    const size_t s = size_t(std::partition_point(p.sample.begin(), p.sample.end(), less) - p.sample.begin());
+    if (s == 0) return 0;   // the first image is not less
+    // images[(s - 1) * step] is less; images[s * step] is not (or is past the end)
+    const size_t lo = (s - 1) * step + 1;
+    const size_t hi = std::min(s * step, p.images.size());
+    return size_t(std::partition_point(p.images.begin() + std::ptrdiff_t(lo), p.images.begin() + std::ptrdiff_t(hi), less) -
+                  p.images.begin());
+}
+
+// The end of the run of positions from `from` on whose images satisfy
+// `in`: first in steps growing from 1, then halving, so that a short run
+// costs few probes near its start.
+template <typename Pred>
+size_t RunEnd(const std::vector<KeyImage>& images, size_t from, Pred in) {
+    const size_t n = images.size();
+    if (from >= n || !in(images[from])) return from;
+    size_t lo = from, hi = n;   // images[lo] is in the run; images[hi] is not (or hi == n)
+    for (size_t step = 1;; step *= 2) {
+        if (lo + step >= n) break;
+        if (!in(images[lo + step])) {
+            hi = lo + step;
+            break;
+        }
+        lo += step;
+    }
+    while (hi - lo > 1) {
+        size_t mid = lo + (hi - lo) / 2;
+        if (in(images[mid])) lo = mid;
+        else hi = mid;
+    }
+    return hi;
+}
+
+// The first visible position whose row's leading key columns are not less
+// than the `n` keys. `equal` tells whether that row equals the keys, when the
+// images decided it without the row (false: not known).
+size_t LowerBound(const Impl& I, const std::vector<Value>& keys, size_t n, bool* equal = nullptr) {
+    if (equal) *equal = false;
     const auto& v = Vis(I);
     size_t lo = 0, hi = v.size();
-    // Rows whose prefix is smaller (larger) than the key's are smaller
-    // (larger) than the key; only rows of an equal prefix need comparing.
+    // Rows whose image is smaller (larger) than the key's are smaller
+    // (larger) than the key; only rows of an equal image need comparing, and
+    // none when the key's image is complete.
     if (n > 0 && !I.filtering) {
         const Impl::SearchPrefix& p = OrderPrefix(I);
-        const Value& k = keys[0];
-        const bool text = detail::IsTextType(I.schema->fields[size_t(I.keyCols[0])].type);
-        if (p.usable && (k.index() == p.kind || (text && IsNullValue(k)))) {
-            const uint64_t kp = SortPrefix(k);
-            lo = size_t(std::lower_bound(p.numbers.begin(), p.numbers.end(), kp) - p.numbers.begin());
-            hi = size_t(std::upper_bound(p.numbers.begin() + std::ptrdiff_t(lo), p.numbers.end(), kp) -
-                        p.numbers.begin());
+        const auto& images = p.images;
+        if (p.textColumns > 0) {
+            const size_t m = std::min(n, p.textColumns);
+            KeyImageWriter w;
+            bool texts = true;
+            for (size_t i = 0; i < m && texts; ++i) {
+                if (const auto* s = std::get_if<std::string>(&keys[i])) w.Text(*s);
+                else if (IsNullValue(keys[i])) w.Text({});
+                else texts = false;
+            }
+            if (texts) {
+                const size_t bytes = std::min<size_t>(w.Length(), 16);
+                const KeyImage key = w.Image();
+                lo = ImageLowerBound(p, [&](const KeyImage& a) { return Head(a, bytes) < key; });
+                if (m == n && w.Length() <= 16) {
+                    if (equal) *equal = lo < images.size() && Head(images[lo], bytes) == key;
+                    return lo;
+                }
+                hi = RunEnd(images, lo, [&](const KeyImage& a) { return Head(a, bytes) == key; });
+            }
+        } else if (p.usable) {
+            const Value& k = keys[0];
+            const bool text = detail::IsTextType(I.schema->fields[size_t(I.keyCols[0])].type);
+            if (k.index() == p.kind || (text && IsNullValue(k))) {
+                const KeyImage key{SortPrefix(k), 0};
+                lo = ImageLowerBound(p, [&](const KeyImage& a) { return a < key; });
+                hi = RunEnd(images, lo, [&](const KeyImage& a) { return a.hi == key.hi; });
+            }
         }
     }
     auto it = std::lower_bound(v.begin() + std::ptrdiff_t(lo), v.begin() + std::ptrdiff_t(hi), 0,
@@ -1168,9 +1308,10 @@ bool Table::FindKey(const std::vector<Value>& values) {
     CheckActive(I);
     std::vector<Value> keys = CoerceKeys(I, values);
     BrowseMode(*this, I);
-    size_t p = LowerBound(I, keys, keys.size());
+    bool equal = false;
+    size_t p = LowerBound(I, keys, keys.size(), &equal);
     const auto& v = Vis(I);
-    if (p >= v.size() || CompareKeys(I, v[p], keys, keys.size()) != 0) return false;
+    if (!equal && (p >= v.size() || CompareKeys(I, v[p], keys, keys.size()) != 0)) return false;
     ScrollGuard g(I);
     I.cur = p;
     I.eof = I.bof = false;

@@ -124,12 +124,27 @@ struct Table::Impl {
     // Orders of earlier indexes, kept while no row is added, changed or
     // removed: switching back to one then costs nothing (a rebuilt order
     // would be the same, the sort being stable). Dropped by every row change.
-    // For searches on the unfiltered order: per position a number from the
-    // first key column (its order agrees with the values'), searched before
-    // the rows themselves, which keeps a search in a small contiguous array.
-    // Built by the first search after the order changed.
+    // For searches on the unfiltered order: per position an image of the
+    // leading key columns (16 bytes, compared as two numbers; their order
+    // agrees with the rows'), searched before the rows themselves, which
+    // keeps a search in a small contiguous array and mostly spares it the
+    // rows. Built by the first search after the order changed.
+    struct KeyImage {
+        uint64_t hi = 0;    // bytes 0..7, the first byte highest
+        uint64_t lo = 0;    // bytes 8..15
+        bool operator==(const KeyImage&) const = default;
+        bool operator<(const KeyImage& o) const { return hi != o.hi ? hi < o.hi : lo < o.lo; }
+    };
     struct SearchPrefix {
-        std::vector<uint64_t> numbers;
+        std::vector<KeyImage> images;
+        // Every kSampleStep-th image, searched first: a small array that stays
+        // in the cache narrows the search in `images` to a few neighbours.
+        static constexpr size_t kSampleStep = 8;
+        std::vector<KeyImage> sample;
+        // > 0: the images encode that many leading text key columns (as
+        // KeyImageWriter in Table.cpp writes them); 0: `hi` is a number from
+        // the first key column only (SortPrefix) and `lo` is 0.
+        size_t textColumns = 0;
         size_t kind = 0;       // the Value alternative of the first key column
         bool valid = false;    // built for the current order
         bool usable = false;   // the column holds values of one kind (and nulls)

@@ -780,3 +780,69 @@ TEST(TableSearch, FindKeyAgreesWithAScanWhenKeysShareLongPrefixes) {
         probeNumbers();
     }
 }
+
+TEST(TableSearch, FindKeyAndFindNearestAgreeWithAScanOnSeveralTextColumns) {
+    // Searches on leading text columns compare an image of the first bytes
+    // of the keys before the rows: texts with zero bytes, nulls and empty
+    // texts, texts longer than the image and keys of one, two or three
+    // columns must still find exactly the row a scan finds. (Only C holds
+    // both nulls and empty texts: in a column followed by further key
+    // columns they would not sort as the search compares them.)
+    Table t({FieldDef::Str("A", 30), FieldDef::Str("B", 30), FieldDef::Str("C", 30), FieldDef::Int("N")});
+    std::mt19937 rng(11);
+    const std::vector<std::string> stems = {"1",   "10",  "100000001", "100000001X", std::string("1\0", 2), "12345678901234567",
+                                            "123456789012345678", "\xff", std::string("\0\0", 2), std::string("\0", 1)};
+    auto text = [&](bool empty) -> Value {
+        if (rng() % 8 == 0) return Value();
+        if (empty && rng() % 8 == 0) return std::string();
+        return stems[rng() % stems.size()];
+    };
+    for (int i = 0; i < 400; ++i) {
+        t.Append();
+        t.SetValue("A", text(false));
+        t.SetValue("B", text(false));
+        t.SetValue("C", text(true));
+        t.SetInteger("N", i);
+        t.Post();
+    }
+    struct Order {
+        const char* names;
+        std::vector<const char*> textColumns;   // the leading text columns of the index
+    };
+    for (const Order& order : {Order{"A;B;C", {"A", "B", "C"}}, Order{"B;A", {"B", "A"}}, Order{"C;N", {"C"}}}) {
+        t.SetIndexFieldNames(order.names);
+        for (int probe = 0; probe < 300; ++probe) {
+            std::vector<std::string> keys;
+            std::vector<Value> values;
+            const size_t n = 1 + rng() % order.textColumns.size();
+            for (size_t i = 0; i < n; ++i) {
+                Value v = text(true);
+                keys.push_back(IsNullValue(v) ? "" : std::get<std::string>(v));
+                values.push_back(v);
+            }
+            // a null text compares as ""
+            auto compare = [&]() {
+                for (size_t i = 0; i < n; ++i) {
+                    int c = t.AsString(order.textColumns[i]).compare(keys[i]);
+                    if (c != 0) return c;
+                }
+                return 0;
+            };
+            Table::Bookmark exact = 0, nearest = 0;
+            for (t.First(); !t.Eof(); t.Next()) {
+                int c = compare();
+                if (c >= 0) {
+                    nearest = t.GetBookmark();
+                    if (c == 0) exact = nearest;
+                    break;
+                }
+            }
+            EXPECT_EQ(t.FindKey(values), exact != 0) << order.names << " " << n;
+            if (exact) {
+                EXPECT_EQ(t.GetBookmark(), exact) << order.names << " " << n;
+            }
+            t.FindNearest(values);
+            EXPECT_EQ(t.Eof() ? 0 : t.GetBookmark(), nearest) << order.names << " " << n;
+        }
+    }
+}
