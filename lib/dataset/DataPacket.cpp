@@ -313,8 +313,7 @@ private:
 
     // One row element just started, with its nested rows.
     RowPtr ReadRow(const Level& L, std::vector<char>& present, int& rowState) {
-        auto r = std::make_unique<Row>();
-        r->values.resize(L.fields.size());
+        RowPtr r = Row::Make(L.fields.size());
         present.assign(L.fields.size(), 0);
         rowState = 0;
         size_t hint = 0;
@@ -328,7 +327,7 @@ private:
             }
             Kind k = L.kinds[size_t(c)];
             if (k == Kind::Nested) continue;
-            if (!ReadValue(k, v, r->values[size_t(c)]))
+            if (!ReadValue(k, v, r->Values()[size_t(c)]))
                 throw Error("Die Datei \"" + name_ + "\" enthält in der Spalte \"" + L.fields[size_t(c)].name +
                             "\" den ungültigen Wert \"" + std::string(v) + "\".");
             present[size_t(c)] = 1;
@@ -379,7 +378,7 @@ private:
                     if (!present[i]) continue;
                     int slot = L.nestedSlot[i];
                     if (slot >= 0) original->nested[size_t(slot)] = std::move(r->nested[size_t(slot)]);
-                    else original->values[i] = std::move(r->values[i]);
+                    else original->Values()[i] = std::move(r->Values()[i]);
                 }
                 original = nullptr;
                 continue;
@@ -624,13 +623,13 @@ void WriteRows(Cursor& out, const Table::Impl& t, std::string_view rowName, int 
     const std::string indentText(size_t(indent) + 2, ' ');
     for (const RowPtr& r : t.rows) {
         size_t room = fixedRoom;
-        for (size_t i = 0; i < n; ++i) room += ValueRoom(r->values[i]);
+        for (size_t i = 0; i < n; ++i) room += ValueRoom(r->Values()[i]);
         char* p = out.Room(room);
         p = PutText(p, std::string_view(indentText).substr(2));
         *p++ = '<';
         p = PutText(p, rowName);
         for (size_t i = 0; i < n; ++i) {
-            const Value& v = r->values[i];
+            const Value& v = r->Values()[i];
             if (kinds[i] == Kind::Nested || IsNullValue(v)) continue;
             *p++ = ' ';
             p = PutText(p, t.schema->fields[i].name);

@@ -309,9 +309,9 @@ std::unique_ptr<FilterExpr> FilterExpr::Parse(std::string_view text, const std::
     return expr;
 }
 
-bool FilterExpr::Matches(const std::vector<Value>& values) const { return Eval(root_, values); }
+bool FilterExpr::Matches(std::span<const Value> values) const { return Eval(root_, values); }
 
-bool FilterExpr::Eval(int index, const std::vector<Value>& values) const {
+bool FilterExpr::Eval(int index, std::span<const Value> values) const {
     const Node& n = nodes_[size_t(index)];
     switch (n.kind) {
     case Kind::And: return Eval(n.a, values) && Eval(n.b, values);

@@ -10,6 +10,7 @@
 //   (A = 1 OR A = 2) AND NOT B IS NULL
 
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -25,7 +26,7 @@ public:
     static std::unique_ptr<FilterExpr> Parse(std::string_view text, const std::vector<FieldDef>& fields,
                                              const NameIndex& names);
 
-    bool Matches(const std::vector<Value>& values) const;
+    bool Matches(std::span<const Value> values) const;
 
     enum class Op { Eq, Ne, Lt, Le, Gt, Ge, IsNull, NotNull };
     enum class Kind { And, Or, Not, Compare };
@@ -40,7 +41,7 @@ public:
     };
 
 private:
-    bool Eval(int node, const std::vector<Value>& values) const;
+    bool Eval(int node, std::span<const Value> values) const;
     std::vector<Node> nodes_;
     int root_ = -1;
     friend class FilterParser;

@@ -259,7 +259,7 @@ struct KeyLess {
     const std::vector<int>& cols;
     bool operator()(const Row* a, const Row* b) const {
         for (int c : cols) {
-            int r = CompareValues(a->values[size_t(c)], b->values[size_t(c)]);
+            int r = CompareValues(a->Values()[size_t(c)], b->Values()[size_t(c)]);
             if (r != 0) return r < 0;
         }
         return a->seq < b->seq;
@@ -298,12 +298,12 @@ size_t PosBySeq(const std::vector<RowPtr>& rows, uint64_t seq) {
 
 bool FilterActive(const Impl& I) { return I.filtered && (I.filterExpr || I.recordFilter); }
 
-bool Passes(const Table& t, const Impl& I, const std::vector<Value>& values) {
+bool Passes(const Table& t, const Impl& I, std::span<const Value> values) {
     if (I.filterExpr && !I.filterExpr->Matches(values)) return false;
     if (I.recordFilter) {
         struct Guard {
             const Impl& I;
-            const std::vector<Value>* saved;
+            const std::span<const Value>* saved;
             ~Guard() { I.evalValues = saved; }
         } guard{I, I.evalValues};
         I.evalValues = &values;
@@ -312,8 +312,11 @@ bool Passes(const Table& t, const Impl& I, const std::vector<Value>& values) {
     return true;
 }
 
+// Someone listens and is not to be spared the events.
+bool Listening(const Impl& I) { return I.updateDepth == 0 && !I.listeners.empty(); }
+
 void Notify(Impl& I, TableEvent ev, Table::Bookmark b) {
-    if (I.updateDepth > 0 || I.listeners.empty()) return;
+    if (!Listening(I)) return;
     auto copy = I.listeners;
     for (auto& [id, l] : copy)
         if (l) l(ev, b);
@@ -364,7 +367,7 @@ void RebuildOrder(Impl& I) {
     size_t kind = 0;
     bool mixed = false;
     for (auto& r : I.rows) {
-        const Value& v = r->values[first];
+        const Value& v = r->Values()[first];
         if (v.index() != 0 && v.index() != kind) {
             if (kind != 0) mixed = true;
             kind = v.index();
@@ -389,7 +392,7 @@ void RebuildView(const Table& t, Impl& I, bool evaluate) {
     if (!I.filtering) return;
     I.view.reserve(I.order.size());
     for (Row* r : I.order) {
-        if (evaluate) r->visible = Passes(t, I, r->values);
+        if (evaluate) r->visible = Passes(t, I, r->Values());
         if (r->visible) I.view.push_back(r);
     }
 }
@@ -416,18 +419,18 @@ int Col(const Impl& I, std::string_view name) {
     return i;
 }
 
-const std::vector<Value>& ReadValues(const Impl& I) {
+std::span<const Value> ReadValues(const Impl& I) {
     if (I.evalValues) return *I.evalValues;
-    if (I.state == Table::State::Insert) return I.pending->values;
+    if (I.state == Table::State::Insert) return I.pending->Values();
     if (I.state == Table::State::Edit) return I.buffer;
     CheckActive(I);
     Row* r = CurRow(I);
     if (!r) throw Error(kNoRow);
-    return r->values;
+    return r->Values();
 }
 
-std::vector<Value>& WriteValues(Impl& I) {
-    if (I.state == Table::State::Insert) return I.pending->values;
+std::span<Value> WriteValues(Impl& I) {
+    if (I.state == Table::State::Insert) return I.pending->Values();
     if (I.state == Table::State::Edit) return I.buffer;
     CheckActive(I);
     throw Error(kNotEditing);
@@ -545,8 +548,8 @@ std::string ValueText(const Value& v) {
 
 // Deep copy of a row; the copy counts as unchanged.
 RowPtr CopyRow(const Row& r) {
-    auto c = std::make_unique<Row>();
-    c->values = r.values;
+    RowPtr c = Row::Make(r.Values().size());
+    std::copy(r.Values().begin(), r.Values().end(), c->Values().begin());
     c->nested.reserve(r.nested.size());
     for (auto& n : r.nested) c->nested.push_back(n->Clone());
     c->id = r.id;
@@ -560,8 +563,7 @@ RowPtr CopyRow(const Row& r) {
 // Impl
 
 RowPtr Table::Impl::NewRow() const {
-    auto r = std::make_unique<Row>();
-    r->values.resize(schema->fields.size());
+    RowPtr r = Row::Make(schema->fields.size());
     r->nested.reserve(size_t(schema->nestedCount));
     for (const auto& sub : schema->nestedSchemas) r->nested.push_back(MakeTable(sub));
     return r;
@@ -618,7 +620,14 @@ void Table::Impl::Install(std::shared_ptr<const detail::Schema> newSchema, std::
     uint64_t seq = 0;
     bool keepIds = !newRows.empty() && newRows.front()->id != 0;
     for (auto& r : newRows) {
-        r->values.resize(newFields.size());
+        if (r->Values().size() != newFields.size()) {
+            RowPtr sized = Row::Make(newFields.size());
+            sized->MoveValuesFrom(r->Values());
+            sized->nested = std::move(r->nested);
+            sized->id = r->id;
+            sized->seq = r->seq;
+            r = std::move(sized);
+        }
         if (r->nested.size() != size_t(newNestedCount)) {
             r->nested.clear();
             for (const auto& sub : newSchema->nestedSchemas) r->nested.push_back(MakeTable(sub));
@@ -843,7 +852,8 @@ struct ScrollGuard {
     explicit ScrollGuard(Impl& i) : I(i), before(CurRow(i)) {}
     ~ScrollGuard() {
         Row* after = CurRow(I);
-        if (after != before) Notify(I, TableEvent::Scrolled, after ? after->id : 0);
+        // (the row itself is read only for a listener)
+        if (after != before && Listening(I)) Notify(I, TableEvent::Scrolled, after ? after->id : 0);
     }
 };
 
@@ -1023,7 +1033,7 @@ namespace {
 int CompareKeys(const Impl& I, const Row* r, const std::vector<Value>& keys, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         int c = I.keyCols[i];
-        int s = detail::CompareSearch(r->values[size_t(c)], keys[i], detail::IsTextType(I.schema->fields[size_t(c)].type));
+        int s = detail::CompareSearch(r->Values()[size_t(c)], keys[i], detail::IsTextType(I.schema->fields[size_t(c)].type));
         if (s != 0) return s;
     }
     return 0;
@@ -1103,7 +1113,7 @@ const Impl::SearchPrefix& OrderPrefix(const Impl& I) {
         for (const Row* r : I.order) {
             KeyImageWriter w;
             for (size_t i = 0; i < p.textColumns && !w.Full(); ++i) {
-                const Value& v = r->values[size_t(I.keyCols[i])];
+                const Value& v = r->Values()[size_t(I.keyCols[i])];
                 if (const auto* s = std::get_if<std::string>(&v)) {
                     w.Text(*s);
                 } else if (IsNullValue(v)) {
@@ -1122,7 +1132,7 @@ const Impl::SearchPrefix& OrderPrefix(const Impl& I) {
         p.images.clear();
         const size_t first = size_t(I.keyCols.front());
         for (const Row* r : I.order) {
-            const Value& v = r->values[first];
+            const Value& v = r->Values()[first];
             if (v.index() != 0 && v.index() != p.kind) {
                 if (p.kind != 0) p.usable = false;
                 p.kind = v.index();
@@ -1137,17 +1147,31 @@ const Impl::SearchPrefix& OrderPrefix(const Impl& I) {
     return p;
 }
 
+// Asks for all cache lines of [first, last) at once, so that the searches
+// that follow wait for memory once instead of once per step.
+template <typename T>
+void Prefetch(const T* first, const T* last) {
+    const char* a = reinterpret_cast<const char*>(first);
+    const char* e = reinterpret_cast<const char*>(last);
+    if (a >= e) return;
+    for (; a < e; a += 64) __builtin_prefetch(a);
+    __builtin_prefetch(e - 1);
+}
+
 // The first position whose image is not `less` than the key (`less` holds
 // for a leading part of the images): searched in the sample first, then
-// among the images between two sampled ones.
+// among the images between two sampled ones. The rows of those positions
+// (`order`) are asked for together with their images.
 template <typename Less>
-size_t ImageLowerBound(const Impl::SearchPrefix& p, Less less) {
+size_t ImageLowerBound(const Impl::SearchPrefix& p, const std::vector<Row*>& order, Less less) {
     constexpr size_t step = Impl::SearchPrefix::kSampleStep;
     const size_t s = size_t(std::partition_point(p.sample.begin(), p.sample.end(), less) - p.sample.begin());
     if (s == 0) return 0;   // the first image is not less
     // images[(s - 1) * step] is less; images[s * step] is not (or is past the end)
     const size_t lo = (s - 1) * step + 1;
     const size_t hi = std::min(s * step, p.images.size());
+    Prefetch(p.images.data() + lo, p.images.data() + hi);
+    Prefetch(order.data() + lo, order.data() + std::min(hi + 1, order.size()));
     return size_t(std::partition_point(p.images.begin() + std::ptrdiff_t(lo), p.images.begin() + std::ptrdiff_t(hi), less) -
                   p.images.begin());
 }
@@ -1201,7 +1225,7 @@ size_t LowerBound(const Impl& I, const std::vector<Value>& keys, size_t n, bool*
             if (texts) {
                 const size_t bytes = std::min<size_t>(w.Length(), 16);
                 const KeyImage key = w.Image();
-                lo = ImageLowerBound(p, [&](const KeyImage& a) { return Head(a, bytes) < key; });
+                lo = ImageLowerBound(p, I.order, [&](const KeyImage& a) { return Head(a, bytes) < key; });
                 if (m == n && w.Length() <= 16) {
                     if (equal) *equal = lo < images.size() && Head(images[lo], bytes) == key;
                     return lo;
@@ -1213,7 +1237,7 @@ size_t LowerBound(const Impl& I, const std::vector<Value>& keys, size_t n, bool*
             const bool text = detail::IsTextType(I.schema->fields[size_t(I.keyCols[0])].type);
             if (k.index() == p.kind || (text && IsNullValue(k))) {
                 const KeyImage key{SortPrefix(k), 0};
-                lo = ImageLowerBound(p, [&](const KeyImage& a) { return a < key; });
+                lo = ImageLowerBound(p, I.order, [&](const KeyImage& a) { return a < key; });
                 hi = RunEnd(images, lo, [&](const KeyImage& a) { return a.hi == key.hi; });
             }
         }
@@ -1231,7 +1255,7 @@ struct Condition {
 };
 
 bool ConditionHolds(const Condition& c, const Row* r, const LocateOptions& opt) {
-    const Value& v = r->values[size_t(c.col)];
+    const Value& v = r->Values()[size_t(c.col)];
     if (!c.text) return CompareValues(v, c.key) == 0;
     static const std::string empty;
     const std::string* a = std::get_if<std::string>(&v);
@@ -1468,7 +1492,7 @@ void Table::Edit() {
     if (I.state == State::Edit || I.state == State::Insert) return;
     Row* r = CurRow(I);
     if (!r) throw Error(kNoRow);
-    I.buffer = r->values;
+    I.buffer.assign(r->Values().begin(), r->Values().end());
     I.editRow = r;
     I.bufferModified = false;
     I.state = State::Edit;
@@ -1479,7 +1503,7 @@ void Table::Post() {
     if (I.state != State::Edit && I.state != State::Insert) return;
     if (BeforePost) BeforePost(*this);
     if (I.state == State::Insert) {
-        bool visible = !I.filtering || Passes(*this, I, I.pending->values);
+        bool visible = !I.filtering || Passes(*this, I, I.pending->Values());
         RowPtr owned = std::move(I.pending);
         Row* r = owned.get();
         r->id = I.nextId++;
@@ -1503,7 +1527,7 @@ void Table::Post() {
         return;
     }
     Row* r = I.editRow;
-    if (I.bufferModified && I.buffer != r->values) {
+    if (I.bufferModified && !std::ranges::equal(I.buffer, r->Values())) {
         bool visible = !I.filtering || Passes(*this, I, I.buffer);
         size_t oldPos = FindPos(Vis(I), r, I.keyCols);
         I.savedOrders.clear();
@@ -1511,11 +1535,12 @@ void Table::Post() {
         EraseFrom(I.order, r, I.keyCols);
         if (I.filtering && r->visible) EraseFrom(I.view, r, I.keyCols);
         if (r->log == LogState::Unchanged) {
-            r->original = std::make_unique<std::vector<Value>>(std::move(r->values));
+            r->original = std::make_unique<std::vector<Value>>(std::make_move_iterator(r->Values().begin()),
+                                                                std::make_move_iterator(r->Values().end()));
             r->log = LogState::Modified;
             ++I.ownChanges;
         }
-        r->values = std::move(I.buffer);
+        r->MoveValuesFrom(I.buffer);
         r->visible = visible;
         InsertInto(I.order, r, I.keyCols);
         if (I.filtering && visible) InsertInto(I.view, r, I.keyCols);
@@ -1593,7 +1618,7 @@ void Table::Delete() {
 void Table::SetValue(std::string_view name, Value v) {
     Impl& I = *d;
     int c = Col(I, name);
-    std::vector<Value>& values = WriteValues(I);
+    std::span<Value> values = WriteValues(I);
     values[size_t(c)] = ConvertForSet(I.schema->fields[size_t(c)], v);
     I.bufferModified = true;
 }
@@ -1650,7 +1675,7 @@ void Table::CancelUpdates() {
     I.deleted.clear();
     std::stable_sort(kept.begin(), kept.end(), [](const RowPtr& a, const RowPtr& b) { return a->seq < b->seq; });
     for (auto& r : kept) {
-        if (r->log == LogState::Modified && r->original) r->values = std::move(*r->original);
+        if (r->log == LogState::Modified && r->original) r->MoveValuesFrom(*r->original);
         r->original.reset();
         r->log = LogState::Unchanged;
         for (auto& t : r->nested) t->CancelUpdates();

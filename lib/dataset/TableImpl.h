@@ -3,10 +3,13 @@
 // Internal layout of a Table, shared by the table engine's own sources
 // (Table.cpp, DataPacket.cpp, FilterExpr.cpp). Not for use outside lib/dataset.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -60,15 +63,47 @@ struct Schema {
 
 enum class LogState : uint8_t { Unchanged, Inserted, Modified };
 
+// A row: its bookkeeping and, in the same allocation right behind it, one
+// value per column (nested columns stay null). A value is reached from the
+// row's address without reading the row first, and a row with its values is
+// one piece of memory. Rows are made by Make and deleted as usual (RowPtr).
 struct Row {
-    std::vector<Value> values;                     // one per column (nested columns stay null)
     std::vector<std::unique_ptr<Table>> nested;    // one per nested column, in column order
+    std::unique_ptr<std::vector<Value>> original;  // Modified: the values at the last merge
     uint64_t id = 0;                               // the bookmark
     uint64_t seq = 0;                              // position in the order of loading and insertion
     LogState log = LogState::Unchanged;
     bool visible = true;                           // passes the filter (while filtering)
-    std::unique_ptr<std::vector<Value>> original;  // Modified: the values at the last merge
+
+    // A row of `count` null values.
+    static std::unique_ptr<Row> Make(size_t count) { return std::unique_ptr<Row>(new (Width{count}) Row(count)); }
+    std::span<Value> Values() { return {Data(), count_}; }
+    std::span<const Value> Values() const { return {Data(), count_}; }
+    // Takes over the values of a row of the same width.
+    void MoveValuesFrom(std::span<Value> from) {
+        std::move(from.begin(), from.begin() + std::ptrdiff_t(std::min<size_t>(from.size(), count_)), Data());
+    }
+
+    ~Row() { std::destroy_n(Data(), count_); }
+    Row(const Row&) = delete;
+    Row& operator=(const Row&) = delete;
+    static void operator delete(void* p) { ::operator delete(p); }
+
+private:
+    struct Width {
+        size_t count;
+    };
+    explicit Row(size_t count) : count_(uint32_t(count)) {
+        std::uninitialized_value_construct_n(reinterpret_cast<Value*>(this + 1), count);
+    }
+    static void* operator new(size_t size, Width w) { return ::operator new(size + w.count * sizeof(Value)); }
+    static void operator delete(void* p, Width) { ::operator delete(p); }
+    Value* Data() { return std::launder(reinterpret_cast<Value*>(this + 1)); }
+    const Value* Data() const { return std::launder(reinterpret_cast<const Value*>(this + 1)); }
+
+    uint32_t count_;
 };
+static_assert(sizeof(Row) % alignof(Value) == 0, "the values follow the row without a gap");
 
 using RowPtr = std::unique_ptr<Row>;
 
@@ -180,7 +215,7 @@ struct Table::Impl {
     int updateDepth = 0;
 
     // Values read by field access while the record filter runs.
-    mutable const std::vector<Value>* evalValues = nullptr;
+    mutable const std::span<const Value>* evalValues = nullptr;
 
     static Impl& Of(Table& t) { return *t.d; }
     static const Impl& Of(const Table& t) { return *t.d; }
