@@ -313,7 +313,7 @@ private:
 
     // One row element just started, with its nested rows.
     RowPtr ReadRow(const Level& L, std::vector<char>& present, int& rowState) {
-        RowPtr r = Row::Make(L.fields.size());
+        RowPtr r = Row::Make(L.fields.size(), &arena_);
         present.assign(L.fields.size(), 0);
         rowState = 0;
         size_t hint = 0;
@@ -391,6 +391,7 @@ private:
 
     XmlScanner& x_;
     const std::string& name_;
+    RowArena arena_;   // the rows of this file, one after another
     std::string scratch_;
 };
 

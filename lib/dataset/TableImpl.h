@@ -4,6 +4,7 @@
 // (Table.cpp, DataPacket.cpp, FilterExpr.cpp). Not for use outside lib/dataset.
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -63,10 +64,77 @@ struct Schema {
 
 enum class LogState : uint8_t { Unchanged, Inserted, Modified };
 
+// Rows read from one file are placed one after another in blocks instead of
+// one heap allocation each, so that the rows of a loaded table lie in memory
+// in the order of the file, however scattered the heap's free space was
+// before. A block is given back when its last row is deleted and the arena
+// that filled it is gone. Rows may be deleted on any thread.
+class RowArena {
+public:
+    struct Block {
+        std::atomic<uint32_t> refs;   // rows in the block, plus one while the arena fills it
+    };
+
+    RowArena() = default;
+    ~RowArena() { Release(); }
+    RowArena(const RowArena&) = delete;
+    RowArena& operator=(const RowArena&) = delete;
+
+    // Room for `bytes` in the current block, counted for `block`; null when
+    // the piece is too big for a block (it then goes on the heap).
+    void* Allocate(size_t bytes, Block*& block) {
+        bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
+        if (bytes > kMaxPiece) return nullptr;
+        if (!cur_ || size_t(end_ - next_) < bytes) NewBlock(bytes);
+        void* p = next_;
+        next_ += bytes;
+        cur_->refs.fetch_add(1, std::memory_order_relaxed);
+        block = cur_;
+        return p;
+    }
+
+    // One reference less; the last one frees the block.
+    static void Drop(Block* b) {
+        if (b->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            b->~Block();
+            ::operator delete(static_cast<void*>(b));
+        }
+    }
+
+private:
+    static constexpr size_t kAlign = 16;
+    static constexpr size_t kHeader = 16;
+    static constexpr size_t kFirstBlock = 16 * 1024;
+    static constexpr size_t kMaxBlock = 1024 * 1024;
+    static constexpr size_t kMaxPiece = 64 * 1024;
+    static_assert(sizeof(Block) <= kHeader);
+
+    void NewBlock(size_t bytes) {
+        Release();
+        const size_t size = std::max(blockSize_, bytes + kHeader);
+        blockSize_ = std::min(blockSize_ * 2, kMaxBlock);
+        char* mem = static_cast<char*>(::operator new(size));
+        cur_ = ::new (mem) Block{};
+        cur_->refs.store(1, std::memory_order_relaxed);
+        next_ = mem + kHeader;
+        end_ = mem + size;
+    }
+    void Release() {
+        if (cur_) Drop(cur_);
+        cur_ = nullptr;
+    }
+
+    Block* cur_ = nullptr;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    size_t blockSize_ = kFirstBlock;
+};
+
 // A row: its bookkeeping and, in the same allocation right behind it, one
 // value per column (nested columns stay null). A value is reached from the
 // row's address without reading the row first, and a row with its values is
-// one piece of memory. Rows are made by Make and deleted as usual (RowPtr).
+// one piece of memory, on the heap or in a RowArena's block. Rows are made by
+// Make and deleted as usual (RowPtr).
 struct Row {
     std::vector<std::unique_ptr<Table>> nested;    // one per nested column, in column order
     std::unique_ptr<std::vector<Value>> original;  // Modified: the values at the last merge
@@ -75,8 +143,19 @@ struct Row {
     LogState log = LogState::Unchanged;
     bool visible = true;                           // passes the filter (while filtering)
 
-    // A row of `count` null values.
-    static std::unique_ptr<Row> Make(size_t count) { return std::unique_ptr<Row>(new (Width{count}) Row(count)); }
+private:
+    uint32_t count_;                               // values behind the row
+    RowArena::Block* block_;                       // null: the row is on the heap
+
+public:
+    // A row of `count` null values, placed in `arena` when one is given.
+    static std::unique_ptr<Row> Make(size_t count, RowArena* arena = nullptr) {
+        const size_t bytes = sizeof(Row) + count * sizeof(Value);
+        RowArena::Block* block = nullptr;
+        void* p = arena ? arena->Allocate(bytes, block) : nullptr;
+        if (!p) p = ::operator new(bytes);
+        return std::unique_ptr<Row>(::new (p) Row(count, block));   // constructing a row cannot throw
+    }
     std::span<Value> Values() { return {Data(), count_}; }
     std::span<const Value> Values() const { return {Data(), count_}; }
     // Takes over the values of a row of the same width.
@@ -87,23 +166,23 @@ struct Row {
     ~Row() { std::destroy_n(Data(), count_); }
     Row(const Row&) = delete;
     Row& operator=(const Row&) = delete;
-    static void operator delete(void* p) { ::operator delete(p); }
+    static void operator delete(Row* r, std::destroying_delete_t) {
+        RowArena::Block* block = r->block_;
+        r->~Row();
+        if (block) RowArena::Drop(block);
+        else ::operator delete(static_cast<void*>(r));
+    }
 
 private:
-    struct Width {
-        size_t count;
-    };
-    explicit Row(size_t count) : count_(uint32_t(count)) {
+    Row(size_t count, RowArena::Block* block) noexcept : count_(uint32_t(count)), block_(block) {
         std::uninitialized_value_construct_n(reinterpret_cast<Value*>(this + 1), count);
     }
-    static void* operator new(size_t size, Width w) { return ::operator new(size + w.count * sizeof(Value)); }
-    static void operator delete(void* p, Width) { ::operator delete(p); }
     Value* Data() { return std::launder(reinterpret_cast<Value*>(this + 1)); }
     const Value* Data() const { return std::launder(reinterpret_cast<const Value*>(this + 1)); }
-
-    uint32_t count_;
 };
+static_assert(sizeof(Row) == 64, "a row's bookkeeping fills one cache line");
 static_assert(sizeof(Row) % alignof(Value) == 0, "the values follow the row without a gap");
+static_assert(alignof(Row) <= 16 && alignof(Value) <= 16, "arena pieces are aligned to 16 bytes");
 
 using RowPtr = std::unique_ptr<Row>;
 

@@ -448,3 +448,64 @@ TEST(DataPacketRead, RealCostBearerFileLoadsAndSavesUnchanged) {
     t.SetIndexFieldNames("");
     ExpectSameContent(t, u);
 }
+
+// Rows read from a file share memory blocks; each row must still live and
+// die on its own: deleted one by one, brought back by cancelling, copied,
+// emptied, and rows too wide for a block.
+TEST(DataPacketRead, LoadedRowsLiveAndDieOneByOne) {
+    std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?><DATAPACKET Version="2.0"><METADATA><FIELDS>)"
+                      R"(<FIELD attrname="K" fieldtype="i4"/><FIELD attrname="S" fieldtype="string" WIDTH="60"/>)"
+                      R"(<FIELD attrname="N" fieldtype="nested"><FIELDS><FIELD attrname="P" fieldtype="string" WIDTH="40"/>)"
+                      R"(</FIELDS><PARAMS/></FIELD></FIELDS><PARAMS/></METADATA><ROWDATA>)";
+    const int rows = 3000;   // several blocks
+    for (int i = 0; i < rows; ++i) {
+        xml += "<ROW K=\"" + std::to_string(i) + "\" S=\"ein Text, der länger als ein kurzer ist " + std::to_string(i) +
+               "\"><N><ROWN P=\"Position " + std::to_string(i) + " mit langem Namen\"/></N></ROW>";
+    }
+    xml += "</ROWDATA></DATAPACKET>";
+
+    auto t = std::make_unique<Table>();
+    t->LoadFromXml(xml, "viele.xml");
+    ASSERT_EQ(t->RecordCount(), rows);
+    t->MergeChangeLog();
+    t->First();
+    for (int i = 0; !t->Eof(); ++i) {
+        if (i % 3 == 0) {
+            t->Delete();
+        } else {
+            if (i % 3 == 1) {
+                t->Edit();
+                t->SetValue("S", std::string("geändert ") + std::to_string(i));
+                t->Post();
+            }
+            t->Next();
+        }
+    }
+    EXPECT_EQ(t->RecordCount(), rows - rows / 3);
+    auto copy = t->Clone();
+    t->CancelUpdates();
+    EXPECT_EQ(t->RecordCount(), rows);
+    t->SetIndexFieldNames("K");
+    ASSERT_TRUE(t->FindKey({int64_t(2999)}));
+    EXPECT_EQ(t->AsString("S"), "ein Text, der länger als ein kurzer ist 2999");
+    t->Nested("N").First();
+    EXPECT_EQ(t->Nested("N").AsString("P"), "Position 2999 mit langem Namen");
+    t.reset();   // the copy still holds its rows
+    copy->SetIndexFieldNames("K");
+    ASSERT_TRUE(copy->FindKey({int64_t(4)}));
+    EXPECT_EQ(copy->AsString("S"), "geändert 4");
+    copy->EmptyTable();
+    EXPECT_EQ(copy->RecordCount(), 0);
+
+    // A row wider than a block.
+    std::string wide = R"(<?xml version="1.0" encoding="UTF-8"?><DATAPACKET Version="2.0"><METADATA><FIELDS>)";
+    for (int c = 0; c < 2500; ++c) wide += "<FIELD attrname=\"C" + std::to_string(c) + "\" fieldtype=\"i4\"/>";
+    wide += "</FIELDS><PARAMS/></METADATA><ROWDATA><ROW C0=\"1\" C2499=\"2\"/><ROW C2499=\"3\"/></ROWDATA></DATAPACKET>";
+    Table w;
+    w.LoadFromXml(wide, "breit.xml");
+    w.Last();
+    EXPECT_EQ(w.AsInteger("C2499"), 3);
+    w.Delete();
+    w.First();
+    EXPECT_EQ(w.AsInteger("C0"), 1);
+}
