@@ -1039,13 +1039,15 @@ int CompareKeys(const Impl& I, const Row* r, const std::vector<Value>& keys, siz
     return 0;
 }
 
-std::vector<Value> CoerceKeys(const Impl& I, const std::vector<Value>& values) {
+// The search values in the types of the index columns, in the table's
+// scratch vector (valid until the next search).
+const std::vector<Value>& CoerceKeys(const Impl& I, const std::vector<Value>& values) {
     if (I.keyCols.empty()) throw Error("Die Tabelle hat keinen Index.");
     if (values.size() > I.keyCols.size()) throw Error("Mehr Suchwerte als Indexfelder.");
-    std::vector<Value> keys;
-    keys.reserve(values.size());
+    std::vector<Value>& keys = I.searchKeys;
+    keys.resize(values.size());
     for (size_t i = 0; i < values.size(); ++i)
-        keys.push_back(detail::CoerceToColumn(I.schema->fields[size_t(I.keyCols[i])], values[i]));
+        keys[i] = detail::CoerceToColumn(I.schema->fields[size_t(I.keyCols[i])], values[i]);
     return keys;
 }
 
@@ -1330,7 +1332,7 @@ bool Table::Locate(const std::string& names, const std::vector<Value>& values, L
 bool Table::FindKey(const std::vector<Value>& values) {
     Impl& I = *d;
     CheckActive(I);
-    std::vector<Value> keys = CoerceKeys(I, values);
+    const std::vector<Value>& keys = CoerceKeys(I, values);
     BrowseMode(*this, I);
     bool equal = false;
     size_t p = LowerBound(I, keys, keys.size(), &equal);
@@ -1345,7 +1347,7 @@ bool Table::FindKey(const std::vector<Value>& values) {
 void Table::FindNearest(const std::vector<Value>& values) {
     Impl& I = *d;
     CheckActive(I);
-    std::vector<Value> keys = CoerceKeys(I, values);
+    const std::vector<Value>& keys = CoerceKeys(I, values);
     BrowseMode(*this, I);
     ScrollGuard g(I);
     size_t p = LowerBound(I, keys, keys.size());

@@ -296,6 +296,9 @@ struct Table::Impl {
     // Values read by field access while the record filter runs.
     mutable const std::span<const Value>* evalValues = nullptr;
 
+    // The values of the search under way (FindKey, FindNearest).
+    mutable std::vector<Value> searchKeys;
+
     static Impl& Of(Table& t) { return *t.d; }
     static const Impl& Of(const Table& t) { return *t.d; }
 
