@@ -154,9 +154,11 @@ size_t Chars(std::string_view s) {
     return s.size();
 }
 
-std::string Cut(std::string_view s, size_t capacity) {
-    // No more bytes than the capacity: no more characters either.
-    return s.size() <= capacity || Chars(s) <= capacity ? std::string(s) : Utf8Left(s, capacity);
+// `s` cut to the capacity into `out`, reusing its memory. No more bytes
+// than the capacity: no more characters either.
+void CutInto(std::string& out, std::string_view s, size_t capacity) {
+    if (s.size() <= capacity || Chars(s) <= capacity) out.assign(s);
+    else out = Utf8Left(s, capacity);
 }
 
 bool Visited(const std::vector<std::string>& seen, const std::string& ik) {
@@ -633,23 +635,24 @@ void TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, cons
     } restore{memo_, outer};
 
     info.Clear();
-    info.IK = Cut(ik, TKTInfo::IKCapacity);
-    info.KTIK = Cut(GetKostentraegerIK(ik), TKTInfo::IKCapacity);
-    info.DatenIKLog = Cut(GetDatenIKLog(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
-    info.PapierIK = Cut(GetPapierIK(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
-    info.DatenIKPhys = Cut(GetDatenIKPhys(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
-    info.Email = Cut(GetEmailAddr(info.DatenIKPhys, false, system_.DAKOTA_ANN_CHECK, date), TKTInfo::EmailCapacity);
-    auto text = [&](const std::string& which, const char* kind) {
-        std::string t = GetIKPretty(which, false);
+    CutInto(info.IK, ik, TKTInfo::IKCapacity);
+    CutInto(info.KTIK, GetKostentraegerIK(ik), TKTInfo::IKCapacity);
+    CutInto(info.DatenIKLog, GetDatenIKLog(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
+    CutInto(info.PapierIK, GetPapierIK(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
+    CutInto(info.DatenIKPhys, GetDatenIKPhys(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
+    CutInto(info.Email, GetEmailAddr(info.DatenIKPhys, false, system_.DAKOTA_ANN_CHECK, date), TKTInfo::EmailCapacity);
+    std::string t;
+    auto text = [&](std::string& out, const std::string& which, const char* kind) {
+        t = GetIKPretty(which, false);
         t += '.';
         t += GetAnschrift(which, kind);
-        return Cut(t, TKTInfo::TextCapacity);
+        CutInto(out, t, TKTInfo::TextCapacity);
     };
-    info.IKText = text(info.IK, "1");
-    info.KTText = text(info.KTIK, "1");
-    info.DatenLogText = text(info.DatenIKLog, "1");
-    info.DatenPhysText = text(info.DatenIKPhys, "1");
-    info.PapierText = text(info.PapierIK, "3");
+    text(info.IKText, info.IK, "1");
+    text(info.KTText, info.KTIK, "1");
+    text(info.DatenLogText, info.DatenIKLog, "1");
+    text(info.DatenPhysText, info.DatenIKPhys, "1");
+    text(info.PapierText, info.PapierIK, "3");
 }
 
 TKTInfo TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, const std::string& bezirk,

@@ -55,7 +55,12 @@ struct TKTInfo {
     std::string DatenPhysText;  // the same for DatenIKPhys
     std::string PapierText;     // the same for PapierIK, address kind "3" preferred
 
-    void Clear() { *this = TKTInfo(); }
+    // Empties every field; the strings keep their memory for the next answer.
+    void Clear() {
+        for (std::string* s : {&IK, &KTIK, &DatenIKLog, &DatenIKPhys, &Email, &PapierIK, &IKText, &KTText,
+                               &DatenLogText, &DatenPhysText, &PapierText})
+            s->clear();
+    }
     bool operator==(const TKTInfo&) const = default;
 };
 
