@@ -568,36 +568,42 @@ std::string TSGBKTStore::GetAnschrift(const std::string& ik, const std::string& 
 
 std::string TSGBKTStore::GetAnschriftUncached(const std::string& ik, const std::string& kind) {
     // Kind "3" falls back to "2" and then "1", kind "2" to "1".
-    std::vector<std::string> kinds{kind};
-    if (kind == "3") kinds = {"3", "2", "1"};
-    else if (kind == "2") kinds = {"2", "1"};
+    std::array<std::string_view, 3> kinds{kind, {}, {}};
+    size_t kindCount = 1;
+    if (kind == "3") {
+        kinds = {"3", "2", "1"};
+        kindCount = 3;
+    } else if (kind == "2") {
+        kinds = {"2", "1", {}};
+        kindCount = 2;
+    }
     Columns& c = *cols_;
     bool found = false;
-    const std::vector<int> index = anschrift_.Active() ? IndexOf(anschrift_, c.anschriftIndex) : std::vector<int>{};
+    static const std::vector<int> kNoIndex;
+    const std::vector<int>& index = anschrift_.Active() ? IndexOf(anschrift_, c.anschriftIndex) : kNoIndex;
     if (!index.empty() && index[0] >= 0 && index[0] == Resolve(anschrift_, c.aIK)) {
         // The index starts with K_IK: one search for the IK's rows, then the
         // first row of each kind among them, as a search per kind would find.
-        if (anschrift_.FindKey({Value(ik)})) {
-            std::vector<int> first(kinds.size(), 0);
+        std::vector<Value>& key = c.anschriftIndex.lead;
+        key.assign(1, Value(ik));
+        if (anschrift_.FindKey(key)) {
+            std::array<int, 3> first{};
             std::string scratch;
             for (; !anschrift_.Eof() && CellText(anschrift_, c.aIK, scratch) == ik; anschrift_.Next()) {
                 std::string_view art = CellText(anschrift_, c.aArt, scratch);
-                for (size_t k = 0; k < kinds.size(); ++k)
+                for (size_t k = 0; k < kindCount; ++k)
                     if (first[k] == 0 && art == kinds[k]) first[k] = anschrift_.RecNo();
             }
-            for (int recNo : first) {
-                if (recNo == 0) continue;
-                anschrift_.SetRecNo(recNo);
+            for (size_t k = 0; k < kindCount; ++k) {
+                if (first[k] == 0) continue;
+                anschrift_.SetRecNo(first[k]);
                 found = true;
                 break;
             }
         }
     } else {
-        for (const std::string& k : kinds)
-            if (Seek(anschrift_, c.anschriftIndex, std::array<Key, 2>{{{&c.aIK, ik}, {&c.aArt, k}}})) {
-                found = true;
-                break;
-            }
+        for (size_t k = 0; k < kindCount && !found; ++k)
+            found = Seek(anschrift_, c.anschriftIndex, std::array<Key, 2>{{{&c.aIK, ik}, {&c.aArt, kinds[k]}}});
     }
     if (!found) return "*** keine Anschrift ***";
     std::string s;
