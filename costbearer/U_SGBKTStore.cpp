@@ -158,7 +158,12 @@ size_t Chars(std::string_view s) {
 // than the capacity: no more characters either.
 void CutInto(std::string& out, std::string_view s, size_t capacity) {
     if (s.size() <= capacity || Chars(s) <= capacity) out.assign(s);
-    else out = Utf8Left(s, capacity);
+    else out.assign(s.substr(0, Utf8LeftBytes(s, capacity)));
+}
+
+// The same in place.
+void Cut(std::string& s, size_t capacity) {
+    if (s.size() > capacity && Chars(s) > capacity) s.resize(Utf8LeftBytes(s, capacity));
 }
 
 bool Visited(const std::vector<std::string>& seen, const std::string& ik) {
@@ -198,6 +203,7 @@ struct TSGBKTStore::Memo {
 
 struct TSGBKTStore::Columns {
     BaseRow scratch;
+    std::string address;   // an address asked for outside GetKTInfo
     IndexColumns baseIndex, zuordnIndex, anschriftIndex, transferIndex;
     // KT_BASE
     CachedColumn bIK{"K_IK"}, bKurzBez{"KT_KURZBEZ"}, bIsKT{"ISKT"}, bDatenIK{"DATEN_IK"},
@@ -352,12 +358,21 @@ void TSGBKTStore::ValidateIK(const std::string& ik, const std::string& context) 
     if (!Base(ik).found) throw Error("TSGBKTStore IK nicht validiert " + ik + " " + context);
 }
 
+namespace {
+constexpr std::string_view kKeineAngaben = "*** keine Angaben ***";
+}  // namespace
+
 std::string TSGBKTStore::GetIKPretty(const std::string& ik, bool raiseOnError) {
     if (raiseOnError && Chars(ik) != 9) throw Error("TSGBKTStore GetIKPretty IK nicht Laenge 9 ");
     const BaseRow& r = Base(ik);
     if (r.found) return r.kurzBez;
     if (raiseOnError) throw Error("TSGBKTStore IK nicht vorhanden IK=" + ik);
-    return "*** keine Angaben ***";
+    return std::string(kKeineAngaben);
+}
+
+std::string_view TSGBKTStore::PrettyRef(const std::string& ik) {
+    const BaseRow& r = Base(ik);
+    return r.found ? std::string_view(r.kurzBez) : kKeineAngaben;
 }
 
 std::string TSGBKTStore::GetKurzBez(const std::string& ik) {
@@ -558,12 +573,14 @@ std::string TSGBKTStore::GetEmailAddr(const std::string& ik, bool raiseOnError, 
 }
 
 std::string TSGBKTStore::GetAnschrift(const std::string& ik, const std::string& kind) {
-    if (memo_)
-        for (const Memo::Address& a : memo_->addresses)
-            if (a.ik == ik && a.kind == kind) return a.text;
-    std::string text = GetAnschriftUncached(ik, kind);
-    if (memo_) memo_->addresses.push_back({ik, kind, text});
-    return text;
+    return AnschriftRef(ik, kind);
+}
+
+const std::string& TSGBKTStore::AnschriftRef(const std::string& ik, const std::string& kind) {
+    if (!memo_) return cols_->address = GetAnschriftUncached(ik, kind);
+    for (const Memo::Address& a : memo_->addresses)
+        if (a.ik == ik && a.kind == kind) return a.text;
+    return memo_->addresses.emplace_back(Memo::Address{ik, kind, GetAnschriftUncached(ik, kind)}).text;
 }
 
 std::string TSGBKTStore::GetAnschriftUncached(const std::string& ik, const std::string& kind) {
@@ -606,12 +623,16 @@ std::string TSGBKTStore::GetAnschriftUncached(const std::string& ik, const std::
             found = Seek(anschrift_, c.anschriftIndex, std::array<Key, 2>{{{&c.aIK, ik}, {&c.aArt, kinds[k]}}});
     }
     if (!found) return "*** keine Anschrift ***";
-    std::string s;
-    std::string out(CellText(anschrift_, c.aPlz, s));
+    std::string s1, s2, s3;
+    const std::string_view plz = CellText(anschrift_, c.aPlz, s1), ort = CellText(anschrift_, c.aOrt, s2),
+                           strasse = CellText(anschrift_, c.aStrasse, s3);
+    std::string out;
+    out.reserve(plz.size() + ort.size() + strasse.size() + 2);
+    out += plz;
     out += ' ';
-    out += CellText(anschrift_, c.aOrt, s);
+    out += ort;
     out += ' ';
-    out += CellText(anschrift_, c.aStrasse, s);
+    out += strasse;
     return out;
 }
 
@@ -647,18 +668,18 @@ void TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, cons
     CutInto(info.PapierIK, GetPapierIK(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
     CutInto(info.DatenIKPhys, GetDatenIKPhys(info.KTIK, land, bezirk, date), TKTInfo::IKCapacity);
     CutInto(info.Email, GetEmailAddr(info.DatenIKPhys, false, system_.DAKOTA_ANN_CHECK, date), TKTInfo::EmailCapacity);
-    std::string t;
-    auto text = [&](std::string& out, const std::string& which, const char* kind) {
-        t = GetIKPretty(which, false);
-        t += '.';
-        t += GetAnschrift(which, kind);
-        CutInto(out, t, TKTInfo::TextCapacity);
+    auto text = [&](std::string& out, const std::string& which, const std::string& kind) {
+        out.assign(PrettyRef(which));
+        out += '.';
+        out += AnschriftRef(which, kind);
+        Cut(out, TKTInfo::TextCapacity);
     };
-    text(info.IKText, info.IK, "1");
-    text(info.KTText, info.KTIK, "1");
-    text(info.DatenLogText, info.DatenIKLog, "1");
-    text(info.DatenPhysText, info.DatenIKPhys, "1");
-    text(info.PapierText, info.PapierIK, "3");
+    const std::string one = "1", three = "3";
+    text(info.IKText, info.IK, one);
+    text(info.KTText, info.KTIK, one);
+    text(info.DatenLogText, info.DatenIKLog, one);
+    text(info.DatenPhysText, info.DatenIKPhys, one);
+    text(info.PapierText, info.PapierIK, three);
 }
 
 TKTInfo TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, const std::string& bezirk,

@@ -183,6 +183,10 @@ private:
                                   const std::string& bezirk, TDateTime day, LinkFilter filter);
     bool LocateBase(const std::string& ik);
     std::string GetAnschriftUncached(const std::string& ik, const std::string& kind);
+    // GetAnschrift's and GetIKPretty's answers without copying them: valid
+    // until the next lookup.
+    const std::string& AnschriftRef(const std::string& ik, const std::string& kind);
+    std::string_view PrettyRef(const std::string& ik);
     // The KT_BASE columns the lookups read, from the row of ik.
     const BaseRow& Base(const std::string& ik);
 

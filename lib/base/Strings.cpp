@@ -157,14 +157,16 @@ size_t Utf8Length(std::string_view s) {
     return n;
 }
 
-std::string Utf8Left(std::string_view s, size_t n) {
+size_t Utf8LeftBytes(std::string_view s, size_t n) {
     size_t i = 0, k = 0;
     while (i < s.size() && k < n) {
         NextCodePoint(s, i);
         ++k;
     }
-    return std::string(s.substr(0, i));
+    return i;
 }
+
+std::string Utf8Left(std::string_view s, size_t n) { return std::string(s.substr(0, Utf8LeftBytes(s, n))); }
 
 std::string Utf8Copy(std::string_view s, size_t start, size_t count) {
     if (start < 1) start = 1;

@@ -28,6 +28,8 @@ bool Contains(std::string_view s, std::string_view part);
 size_t Utf8Length(std::string_view s);
 // The first n characters (all of s when it is shorter).
 std::string Utf8Left(std::string_view s, size_t n);
+// The length in bytes of the first n characters.
+size_t Utf8LeftBytes(std::string_view s, size_t n);
 // Characters from position start (1-based) on, at most count of them.
 std::string Utf8Copy(std::string_view s, size_t start, size_t count = std::string::npos);
 std::string Utf8Right(std::string_view s, size_t n);

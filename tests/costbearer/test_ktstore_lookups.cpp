@@ -290,6 +290,32 @@ TEST_F(KtStoreTest, KTInfoCutsToCapacityAndNeverRaisesForEmail) {
     EXPECT_EQ(info.Email, "*** keine Email ***");
 }
 
+TEST_F(KtStoreTest, KTInfoCutsLongTextsAtACharacterNotInsideOne) {
+    Table& ans = store.KTAnschrift();
+    ASSERT_TRUE(ans.Locate("K_IK;ANS_ART", {Value(K1), Value(std::string("1"))}));
+    const std::string ort(40, 'O');
+    std::string strasse;
+    for (int i = 0; i < 40; ++i) strasse += "ü";
+    ans.Edit();
+    ans.SetString("ANS_ORT", ort);
+    ans.SetString("ANS_STRASSE", strasse);
+    ans.Post();
+    // "Rheinische OKK." and "50667 " are 21 characters, then 40 and a blank:
+    // 38 of the 40 "ü" make the 100 characters.
+    std::string expected = "Rheinische OKK.50667 " + ort + " ";
+    for (int i = 0; i < 38; ++i) expected += "ü";
+    TKTInfo info = store.GetKTInfo(K1, "05", "38", Day(2024, 3, 1));
+    EXPECT_EQ(info.KTText, expected);
+    EXPECT_EQ(store.GetAnschrift(K1, "1"), "50667 " + ort + " " + strasse);   // the address itself is whole
+    // A record used before keeps nothing of its earlier, longer texts.
+    ASSERT_TRUE(ans.Locate("K_IK;ANS_ART", {Value(K1), Value(std::string("1"))}));
+    ans.Edit();
+    ans.SetString("ANS_STRASSE", "Domstraße 21");
+    ans.Post();
+    store.GetKTInfo(K1, "05", "38", Day(2024, 3, 1), info);
+    EXPECT_EQ(info.KTText, "Rheinische OKK.50667 " + ort + " Domstraße 21");
+}
+
 TEST_F(KtStoreTest, KTInfoKeepsWhatWasFilledBeforeAFailure) {
     TKTInfo info;
     info.PapierIK = "stale";
