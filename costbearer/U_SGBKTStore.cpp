@@ -182,10 +182,12 @@ struct TSGBKTStore::BaseRow {
 // sort order, which only GetDatenPhysDirect changes; a link scan's answer
 // belongs to the order it was found in (counted by `zuordnSorts`).
 struct TSGBKTStore::Memo {
-    // Capacity reserved once; entries are only added while there is room, so
-    // a reference to one stays valid for the whole call.
+    // A fixed number of entries, of which the first `baseUsed` hold answers
+    // of this call: a reference to one stays valid for the whole call, and
+    // the entries' strings keep their memory from call to call.
     static constexpr size_t kBaseEntries = 16;
-    std::vector<std::pair<std::string, BaseRow>> base;
+    std::vector<std::pair<std::string, BaseRow>> base = std::vector<std::pair<std::string, BaseRow>>(kBaseEntries);
+    size_t baseUsed = 0;
     struct Scan {
         std::string ik, art, land, bezirk;
         int sorts;
@@ -198,7 +200,8 @@ struct TSGBKTStore::Memo {
     struct Address {
         std::string ik, kind, text;
     };
-    std::vector<Address> addresses;
+    std::vector<Address> addresses;   // the first `addressesUsed` hold answers of this call
+    size_t addressesUsed = 0;
 };
 
 struct TSGBKTStore::Columns {
@@ -335,22 +338,31 @@ bool TSGBKTStore::LocateBase(const std::string& ik) {
 }
 
 const TSGBKTStore::BaseRow& TSGBKTStore::Base(const std::string& ik) {
-    if (memo_)
-        for (const auto& [key, row] : memo_->base)
-            if (key == ik) return row;
-    const bool keep = memo_ && memo_->base.size() < Memo::kBaseEntries;
-    BaseRow& r = keep ? memo_->base.emplace_back(ik, BaseRow{}).second : cols_->scratch;
-    r = BaseRow{};
-    if (LocateBase(ik)) {
-        Columns& c = *cols_;
-        r.found = true;
-        r.kurzBez = CellString(base_, c.bKurzBez);
-        r.isKT = CellString(base_, c.bIsKT);
-        r.datenIK = CellString(base_, c.bDatenIK);
-        r.datenPhysIK = CellString(base_, c.bDatenPhysIK);
-        r.papierIK = CellString(base_, c.bPapierIK);
+    BaseRow* r = &cols_->scratch;
+    if (memo_) {
+        for (size_t i = 0; i < memo_->baseUsed; ++i)
+            if (memo_->base[i].first == ik) return memo_->base[i].second;
+        if (memo_->baseUsed < memo_->base.size()) {
+            auto& entry = memo_->base[memo_->baseUsed++];
+            entry.first = ik;
+            r = &entry.second;
+        }
     }
-    return r;
+    // Emptied first: a failing search leaves an empty answer, as no row would.
+    Columns& c = *cols_;
+    const std::pair<CachedColumn*, std::string*> cells[] = {{&c.bKurzBez, &r->kurzBez},
+                                                            {&c.bIsKT, &r->isKT},
+                                                            {&c.bDatenIK, &r->datenIK},
+                                                            {&c.bDatenPhysIK, &r->datenPhysIK},
+                                                            {&c.bPapierIK, &r->papierIK}};
+    r->found = false;
+    for (auto [column, text] : cells) text->clear();
+    if (LocateBase(ik)) {
+        r->found = true;
+        std::string scratch;
+        for (auto [column, text] : cells) text->assign(CellText(base_, *column, scratch));
+    }
+    return *r;
 }
 
 void TSGBKTStore::ValidateIK(const std::string& ik, const std::string& context) {
@@ -577,13 +589,24 @@ std::string TSGBKTStore::GetAnschrift(const std::string& ik, const std::string& 
 }
 
 const std::string& TSGBKTStore::AnschriftRef(const std::string& ik, const std::string& kind) {
-    if (!memo_) return cols_->address = GetAnschriftUncached(ik, kind);
-    for (const Memo::Address& a : memo_->addresses)
+    if (!memo_) {
+        AnschriftInto(ik, kind, cols_->address);
+        return cols_->address;
+    }
+    for (size_t i = 0; i < memo_->addressesUsed; ++i) {
+        const Memo::Address& a = memo_->addresses[i];
         if (a.ik == ik && a.kind == kind) return a.text;
-    return memo_->addresses.emplace_back(Memo::Address{ik, kind, GetAnschriftUncached(ik, kind)}).text;
+    }
+    if (memo_->addressesUsed == memo_->addresses.size()) memo_->addresses.emplace_back();
+    Memo::Address& a = memo_->addresses[memo_->addressesUsed];
+    AnschriftInto(ik, kind, a.text);
+    a.ik = ik;
+    a.kind = kind;
+    ++memo_->addressesUsed;
+    return a.text;
 }
 
-std::string TSGBKTStore::GetAnschriftUncached(const std::string& ik, const std::string& kind) {
+void TSGBKTStore::AnschriftInto(const std::string& ik, const std::string& kind, std::string& out) {
     // Kind "3" falls back to "2" and then "1", kind "2" to "1".
     std::array<std::string_view, 3> kinds{kind, {}, {}};
     size_t kindCount = 1;
@@ -622,18 +645,20 @@ std::string TSGBKTStore::GetAnschriftUncached(const std::string& ik, const std::
         for (size_t k = 0; k < kindCount && !found; ++k)
             found = Seek(anschrift_, c.anschriftIndex, std::array<Key, 2>{{{&c.aIK, ik}, {&c.aArt, kinds[k]}}});
     }
-    if (!found) return "*** keine Anschrift ***";
+    if (!found) {
+        out = "*** keine Anschrift ***";
+        return;
+    }
     std::string s1, s2, s3;
     const std::string_view plz = CellText(anschrift_, c.aPlz, s1), ort = CellText(anschrift_, c.aOrt, s2),
                            strasse = CellText(anschrift_, c.aStrasse, s3);
-    std::string out;
+    out.clear();
     out.reserve(plz.size() + ort.size() + strasse.size() + 2);
     out += plz;
     out += ' ';
     out += ort;
     out += ' ';
     out += strasse;
-    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -645,14 +670,11 @@ void TSGBKTStore::GetKTInfo(const std::string& ik, const std::string& land, cons
     // it is emptied at the start of each (outermost) call.
     Memo* const outer = memo_;
     if (!memo_) {
-        if (!memoStore_) {
-            memoStore_ = std::make_unique<Memo>();
-            memoStore_->base.reserve(Memo::kBaseEntries);
-        }
+        if (!memoStore_) memoStore_ = std::make_unique<Memo>();
         memo_ = memoStore_.get();
-        memo_->base.clear();
+        memo_->baseUsed = 0;
         memo_->scans.clear();
-        memo_->addresses.clear();
+        memo_->addressesUsed = 0;
         memo_->zuordnSorts = 0;
     }
     struct Restore {

@@ -182,7 +182,7 @@ private:
     std::string ScanLinksUncached(const std::string& ik, const char* art, const std::string& land,
                                   const std::string& bezirk, TDateTime day, LinkFilter filter);
     bool LocateBase(const std::string& ik);
-    std::string GetAnschriftUncached(const std::string& ik, const std::string& kind);
+    void AnschriftInto(const std::string& ik, const std::string& kind, std::string& out);
     // GetAnschrift's and GetIKPretty's answers without copying them: valid
     // until the next lookup.
     const std::string& AnschriftRef(const std::string& ik, const std::string& kind);
