@@ -1039,17 +1039,29 @@ int CompareKeys(const Impl& I, const Row* r, const std::vector<Value>& keys, siz
     return 0;
 }
 
-// The search values in the types of the index columns, in the table's
-// scratch vector (valid until the next search).
-const std::vector<Value>& CoerceKeys(const Impl& I, const std::vector<Value>& values) {
-    if (I.keyCols.empty()) throw Error("Die Tabelle hat keinen Index.");
-    if (values.size() > I.keyCols.size()) throw Error("Mehr Suchwerte als Indexfelder.");
-    std::vector<Value>& keys = I.searchKeys;
-    keys.resize(values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        keys[i] = detail::CoerceToColumn(I.schema->fields[size_t(I.keyCols[i])], values[i]);
-    return keys;
-}
+// The search values in the types of the index columns, held in a buffer
+// the table lends to one search at a time and gets back at its end. A search
+// started meanwhile (by a listener, while the edit buffer is posted) finds
+// no buffer to borrow and uses one of its own.
+class SearchKeys {
+public:
+    SearchKeys(const Impl& i, const std::vector<Value>& values) : I(i) {
+        if (I.keyCols.empty()) throw Error("Die Tabelle hat keinen Index.");
+        if (values.size() > I.keyCols.size()) throw Error("Mehr Suchwerte als Indexfelder.");
+        keys_.swap(I.searchKeys);
+        keys_.resize(values.size());
+        for (size_t i = 0; i < values.size(); ++i)
+            keys_[i] = detail::CoerceToColumn(I.schema->fields[size_t(I.keyCols[i])], values[i]);
+    }
+    ~SearchKeys() { keys_.swap(I.searchKeys); }
+    SearchKeys(const SearchKeys&) = delete;
+    SearchKeys& operator=(const SearchKeys&) = delete;
+    const std::vector<Value>& Keys() const { return keys_; }
+
+private:
+    const Impl& I;
+    std::vector<Value> keys_;
+};
 
 using KeyImage = Impl::KeyImage;
 
@@ -1332,7 +1344,8 @@ bool Table::Locate(const std::string& names, const std::vector<Value>& values, L
 bool Table::FindKey(const std::vector<Value>& values) {
     Impl& I = *d;
     CheckActive(I);
-    const std::vector<Value>& keys = CoerceKeys(I, values);
+    const SearchKeys search(I, values);
+    const std::vector<Value>& keys = search.Keys();
     BrowseMode(*this, I);
     bool equal = false;
     size_t p = LowerBound(I, keys, keys.size(), &equal);
@@ -1347,7 +1360,8 @@ bool Table::FindKey(const std::vector<Value>& values) {
 void Table::FindNearest(const std::vector<Value>& values) {
     Impl& I = *d;
     CheckActive(I);
-    const std::vector<Value>& keys = CoerceKeys(I, values);
+    const SearchKeys search(I, values);
+    const std::vector<Value>& keys = search.Keys();
     BrowseMode(*this, I);
     ScrollGuard g(I);
     size_t p = LowerBound(I, keys, keys.size());

@@ -270,6 +270,30 @@ TEST(TableSearch, FindKeyConvertsKeysToTheColumnType) {
     EXPECT_EQ(t.AsInteger("ID"), 7);
 }
 
+// A search posts a pending edit first; a listener that searches the same
+// table meanwhile must not change what the first search looks for.
+TEST(TableSearch, ASearchStartedWhileTheEditIsPostedKeepsTheOuterKeys) {
+    Table t({FieldDef::Int("ID"), FieldDef::Str("NAME", 10)});
+    for (int i = 1; i <= 5; ++i) AddRow(t, {{"ID", int64_t(i)}, {"NAME", std::string("n") + std::to_string(i)}});
+    t.SetIndexFieldNames("ID");
+    bool inner = false;
+    t.Subscribe([&](TableEvent ev, Table::Bookmark) {
+        if (ev != TableEvent::RowChanged || inner) return;
+        inner = true;
+        EXPECT_TRUE(t.FindKey({int64_t(1)}));
+    });
+    ASSERT_TRUE(t.FindKey({int64_t(3)}));
+    t.Edit();
+    t.SetValue("NAME", std::string("neu"));
+    ASSERT_TRUE(t.FindKey({int64_t(5)}));   // posts, the listener searches for 1
+    EXPECT_TRUE(inner);
+    EXPECT_EQ(t.AsInteger("ID"), 5);
+    t.FindNearest({int64_t(4)});
+    EXPECT_EQ(t.AsInteger("ID"), 4);
+    ASSERT_TRUE(t.FindKey({int64_t(3)}));
+    EXPECT_EQ(t.AsString("NAME"), "neu");
+}
+
 TEST(TableSearch, LocateExactCaseInsensitiveAndPrefix) {
     Table t({FieldDef::Str("K_IK", 9), FieldDef::Str("DFU_PROTOKOLL", 3), FieldDef::Str("NAME", 30), FieldDef::Int("NR")});
     AddRow(t, {{"K_IK", std::string("2")}, {"DFU_PROTOKOLL", std::string("070")}, {"NAME", std::string("Zeta")}, {"NR", int64_t(1)}});
