@@ -154,16 +154,16 @@ size_t Chars(std::string_view s) {
     return s.size();
 }
 
-// `s` cut to the capacity into `out`, reusing its memory. No more bytes
-// than the capacity: no more characters either.
-void CutInto(std::string& out, std::string_view s, size_t capacity) {
-    if (s.size() <= capacity || Chars(s) <= capacity) out.assign(s);
-    else out.assign(s.substr(0, Utf8LeftBytes(s, capacity)));
-}
-
-// The same in place.
+// `s` cut to the capacity in place. No more bytes than the capacity: no
+// more characters either.
 void Cut(std::string& s, size_t capacity) {
     if (s.size() > capacity && Chars(s) > capacity) s.resize(Utf8LeftBytes(s, capacity));
+}
+
+// `s` cut to the capacity into `out`, reusing its memory.
+void CutInto(std::string& out, std::string_view s, size_t capacity) {
+    out.assign(s);
+    Cut(out, capacity);
 }
 
 bool Visited(const std::vector<std::string>& seen, const std::string& ik) {
