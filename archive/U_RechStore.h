@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,15 @@ namespace brenvo {
 // No archived copy is ever overwritten by another invoice: a file name that
 // another row already uses (ignoring case) is archived as name_2.xml (...);
 // R_FILENAME holds the name in the archive directory.
+//
+// An invoice a billing job takes is staged: its row exists at once, its file
+// stays in the import directory, and a second name of the file waits in the
+// staging directory (archive directory + StagingDirName) under its import
+// name. The run's commit moves it into the archive directory under
+// R_FILENAME and only then deletes it from the import directory. Removing
+// the row of a staged invoice copies nothing back: the file is still in the
+// import directory (or is put back there from the staging directory when it
+// went missing meanwhile).
 //
 // Notifications through the callback (sender = this store):
 //   "insert" / "bearbeitet"  R_ID, file name   after billing archived an invoice
@@ -61,14 +71,35 @@ public:
     // number (compared exactly).
     void CheckNotArchived(const std::string& number);
 
-    // Records an invoice the billing job takes: duplicate check, copy of
-    // import directory + fileName into the archive directory (see above for
-    // a name already in use; verified: the
-    // copy must exist with the source's size, otherwise it fails with
-    // "TRechStore Datei %s konnte nicht nach %s kopiert werden" and adds
-    // nothing), the row (amount RBetragBrutto), then "insert" and "bearbeitet".
-    // `invoice` is the invoice header table of the document (current row).
+    // An invoice a billing job took and that waits for the run's commit.
+    struct StagedInvoice {
+        std::string Number;        // R_NUMMER
+        std::string ImportName;    // its name in the import directory and in the staging directory
+        std::string ArchiveName;   // R_FILENAME: its name in the archive directory after the commit
+    };
+
+    // Records an invoice the billing job takes: duplicate check, a second
+    // name of import directory + fileName in the staging directory (a copy
+    // across file systems; verified: it must exist with the source's size,
+    // otherwise it fails with "TRechStore Datei %s konnte nicht nach %s
+    // kopiert werden" and adds nothing), the row (amount RBetragBrutto, the
+    // file name it will have in the archive directory, see above for a name
+    // in use), then "insert" and "bearbeitet". `invoice` is the invoice header
+    // table of the document (current row).
     void AddBilled(const Table& invoice, const std::string& fileName, const std::string& handle);
+    // The invoices staged and not yet committed, in the order they were taken.
+    const std::vector<StagedInvoice>& Staged() const { return staged_; }
+    // The run committed them: they are part of the archive directory now.
+    void ClearStaged() { staged_.clear(); }
+    std::string StagingDir() const;
+    // The commit's step for one staged invoice: its file moves from the
+    // staging directory into the archive directory under archiveName (an
+    // older file of that name, which no row names, gives way); when the
+    // staged name is gone and the archive lacks the file, the import
+    // directory's file is taken. Fails with Error when the file is nowhere.
+    // Done again after it succeeded, it changes nothing.
+    static void PublishStaged(const std::string& importDir, const std::string& archiveDir,
+                              const std::string& importName, const std::string& archiveName);
     // The row only (no copy, no notification), for rows rebuilt from files.
     void AddRebuilt(const Table& invoice, const std::string& fileName, const std::string& handle);
     // Archives a file by hand (net amount, no order): duplicate check, copy
@@ -108,6 +139,13 @@ public:
     bool LinkHandle(const std::string& number, const std::string& handle);
     // Removes the current row (the removal rule applies).
     void DeleteCurrent();
+    // Runs fn on the row with the number, whatever filter a view has set;
+    // false when no row has it.
+    bool ReadRow(const std::string& number, const std::function<void(const Table&)>& fn);
+    // Adds a row unless one holds the number already (true when added):
+    // fill sets its columns. The last id rises to its R_ID. For rows a
+    // stopped run had recorded and the table file lacks.
+    bool RestoreRow(const std::string& number, const std::function<void(Table&)>& fill);
     // Gives an archived invoice back: removes the row with the number, which
     // by the removal rule announces "offen" and copies the archived file back
     // into the import directory. True when the row was removed and the file
@@ -115,7 +153,8 @@ public:
     // (nothing changes then). Works whatever filter a view has set. Fails,
     // keeping the row, when the archived copy is missing; fails when the copy
     // did not arrive (the row is gone then, the archived copy stays).
-    // returnedName receives the file's name in the import directory.
+    // returnedName receives the file's name in the import directory. A staged
+    // invoice is only forgotten: its file never left the import directory.
     bool ReturnInvoice(const std::string& number, std::string* returnedName = nullptr);
 
 private:
@@ -133,6 +172,8 @@ private:
     int64_t lastId_ = 0;
     TArchiveCallback callback_;
     std::string lastReturned_;   // where the removal rule put the last file back
+    std::vector<StagedInvoice> staged_;
+    bool stagingReady_ = false;  // the staging directory was made
 };
 
 } // namespace brenvo

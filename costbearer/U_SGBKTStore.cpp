@@ -284,6 +284,18 @@ int64_t TSGBKTStore::NextDtaRef(const std::string& ik, int64_t defaultValue) {
     return n;
 }
 
+bool TSGBKTStore::RaiseDtaRef(const std::string& ik, int64_t value) {
+    if (!base_.Active() || !base_.HasField("DTAREF") || !LocateBase(ik)) return false;
+    std::optional<int64_t> stored = ParseInt(base_.AsString("DTAREF"));
+    if (stored && *stored >= value) return true;
+    base_.Edit();
+    base_.SetString("DTAREF", IntToStr(value));
+    base_.Post();
+    base_.MergeChangeLog();
+    modified_ = true;
+    return true;
+}
+
 void TSGBKTStore::SaveKTBase(bool force) {
     if (!(force || modified_) || !base_.Active()) return;
     base_.MergeChangeLog();

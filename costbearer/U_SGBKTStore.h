@@ -120,6 +120,10 @@ public:
     // Default when KT_BASE has no DTAREF column, -1 when the IK has no row,
     // else the stored number + 1 (1001 after an empty or non-numeric value).
     int64_t NextDtaRef(const std::string& ik, int64_t defaultValue);
+    // Makes the recipient's counter at least `value` (a reference an order
+    // was written with), so that it is never drawn again; false when KT_BASE
+    // has no DTAREF column or no row for the IK.
+    bool RaiseDtaRef(const std::string& ik, int64_t value);
     // Saves KT_BASE to its file when force is set or a counter advanced.
     void SaveKTBase(bool force);
     // KT_BASE holds a counter that is not saved yet.

@@ -317,6 +317,8 @@ void TMainController::SaveSettings() {
 
 void TMainController::SaveTransferNumber() {
     if (!settingsLoaded_) throw Error("Einstellungen nicht geladen: " + paths_.StammdatenFile(SettingsFileName));
+    // The file holds it already (the run's commit saved it).
+    if (SettingValue("MAXTRANSFER") == IntToStr(einrichtung_.MAXTRANSFER)) return;
     PutSetting("MAXTRANSFER", IntToStr(einrichtung_.MAXTRANSFER));
     settings_.MergeChangeLog();
     settings_.SaveToFile(paths_.StammdatenFile(SettingsFileName));
@@ -514,11 +516,12 @@ void TMainController::PrepareDirectories() {
     TDataPaths& p = paths_;
     const std::string& root = p.Root;
     for (std::string* dir : {&p.Stammdaten, &p.Eingabe, &p.Import, &p.Temp, &p.Export, &p.ArchivR, &p.ArchivA, &p.Logs,
-                             &p.Downloads, &p.Datensicherung, &p.TempDownload})
+                             &p.Downloads, &p.Datensicherung, &p.TempDownload, &p.Journal})
         if (!IsAbsolutePath(*dir)) *dir = PathJoin(root, *dir);
     if (!IsAbsolutePath(importDir_)) importDir_ = p.Import;
     if (!IsAbsolutePath(backupDir_)) backupDir_ = p.Datensicherung;
-    for (const std::string* dir : {&p.Import, &p.Temp, &p.Export, &p.ArchivR, &p.ArchivA, &p.Logs, &p.Downloads})
+    for (const std::string* dir :
+         {&p.Import, &p.Temp, &p.Export, &p.ArchivR, &p.ArchivA, &p.Logs, &p.Downloads, &p.Journal})
         if (!ForceDirectories(*dir)) throw Error("Verzeichnis kann nicht angelegt werden: " + *dir);
 }
 
@@ -573,6 +576,7 @@ void TMainController::CreateInvoiceArchive() {
 void TMainController::CreateOrderArchive() {
     if (!auf_) auf_ = std::make_unique<TAuftragSTore>();
     auf_->InitStore(importDir_, paths_.ArchivA, values_.DAKOTA_EXPDIR, values_.DAKOTA_DATADIR, paths_.Export);
+    auf_->SetChangeJournal(OrderChangesPath());
     auf_->SetCallback([this](const void* s, const std::string& a, int64_t v, const std::string& t) {
         OutboxCallback(s, a, v, t);
     });
@@ -601,12 +605,16 @@ bool TMainController::Startup() {
     SetBusy(true);
     try {
         Step("Lade Prüfe Verzeichnisse...");
+        // Nothing of the data directory is read or written before its lock
+        // is held: another program may be working on it.
+        if (!lock_) lock_ = DataDirLock::Acquire(paths_.Root);
         PrepareDirectories();
         Step("Lade Einstellungen...");
         LoadSettings();
         LoadCostBearers();
         CreateInvoiceArchive();
         CreateOrderArchive();
+        RecoverAtStartup();
         Step("Import Verzeichnis lesen...");
         ReadInbox();
         Step("Import Verzeichnis lesen...fertig");
@@ -640,8 +648,17 @@ void TMainController::SaveTables() {
         PumpMessages();
         view_.Pause(100);
     };
-    if (rech_ && rechLoaded_) save("Rechnungen speichern ... ", [this] { rech_->Save(); });
-    if (auf_ && aufLoaded_) save("Aufträge speichern ... ", [this] { auf_->Save(); });
+    // Rows of a run that is not committed yet never reach the files: a
+    // program stopped now must find the archives as they were before the run.
+    const bool archives = !runOpen_;
+    if (archives && rech_ && rechLoaded_)
+        save("Rechnungen speichern ... ", [this] {
+            if (rech_->GetTable().HasChanges()) rech_->Save();
+        });
+    if (archives && auf_ && aufLoaded_)
+        save("Aufträge speichern ... ", [this] {
+            if (auf_->GetTable().HasChanges()) auf_->Save();
+        });
     if (kt_) save("KT-Daten speichern ... ", [this] { kt_->SaveKTBase(false); });
 }
 

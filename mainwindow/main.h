@@ -23,6 +23,7 @@
 #include "archive/U_RechStore.h"
 #include "billing/u_SGBJob.h"
 #include "costbearer/U_SGBKTStore.h"
+#include "lib/base/DataDirLock.h"
 #include "lib/base/DateTime.h"
 #include "lib/base/MessageQueue.h"
 #include "lib/base/Settings.h"
@@ -40,6 +41,7 @@ namespace brenvo {
 
 class InvoiceDocument;
 class TLongActionGuard;
+struct RunJournal;
 
 // The data directory: the root and its working directories. Before start-up
 // step 1 the directories hold their bare names, afterwards full paths.
@@ -56,6 +58,7 @@ struct TDataPaths {
     std::string Downloads = "Downloads";
     std::string Datensicherung = "Datensicherung";   // the default backup directory; SIK_DIR replaces it
     std::string TempDownload = "TempDownload";
+    std::string Journal = "Journal";   // the records that make a stopped program's work whole again
 
     // "Stammdaten" + separator + name.
     std::string StammdatenFile(std::string_view name) const;
@@ -253,10 +256,22 @@ public:
     bool ClosingAllowed() const { return closingAllowed_; }
     bool ShuttingDown() const { return shuttingDown_; }
     // "Daten speichern ...": the two archives and the cost-bearer base table.
+    // An archive without unsaved changes is not written again; while a run's
+    // result is not committed yet, the archives are not written at all (the
+    // run's commit writes them).
     void SaveTables();
     // Lets go of the cost-bearer store and both archives without saving them
     // (after an update unpacked new files over them).
     void ReleaseTables();
+
+    // ------------------------------------------------------------ crash safety (RunCommit.cpp)
+    // The record of a run's result (RunJournal) and the list of the orders a
+    // run is writing, both in "Journal"; the order archive's change journal.
+    std::string RunJournalPath() const;
+    std::string RunNotesPath() const;
+    std::string OrderChangesPath() const;
+    // The run's jobs have taken or written something not yet committed.
+    bool RunUncommitted() const { return runOpen_; }
 
     // ------------------------------------------------------------ processing run
     // "&Start".
@@ -442,6 +457,26 @@ private:
     void CancelJob(TSGBJob& job, TRunResult& result);
     void MarkAsError(InboxEntry& entry);
     void ClosingSteps(TRunResult& result);
+
+    // Crash safety of the run (RunCommit.cpp).
+    struct PendingOrder {
+        std::string Handle;
+        std::string DtaRecipient;
+        int64_t DtaRef = 0;
+    };
+    void NoteOrdersBeingWritten(TSGBJob& job);
+    void KeepJobResult(TSGBJob& job);
+    void CommitRun(TRunResult& result);
+    void AbandonRun(TRunResult& result);
+    void FinishRun(const RunJournal& journal, bool recovering);
+    bool FinishUnfinishedRun();
+    void ReturnStagedInvoices();
+    void DiscardUnfinishedOrders();
+    void RecoverAtStartup();
+    void CloseRunNotes();
+    std::vector<PendingOrder> pendingOrders_;
+    bool runOpen_ = false;
+    std::unique_ptr<DataDirLock> lock_;
     void PostShutdown();
     void HandleShutdownMessage();
     int KindFlag() const { return system_.SYST_ART == 1 ? 1 : 0; }
