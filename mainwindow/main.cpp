@@ -607,7 +607,14 @@ bool TMainController::Startup() {
         Step("Lade Prüfe Verzeichnisse...");
         // Nothing of the data directory is read or written before its lock
         // is held: another program may be working on it.
-        if (!lock_) lock_ = DataDirLock::Acquire(paths_.Root);
+        if (!lock_) {
+            try {
+                lock_ = DataDirLock::Acquire(paths_.Root);
+            } catch (const Error&) {
+                lockRefused_ = true;
+                throw;
+            }
+        }
         PrepareDirectories();
         Step("Lade Einstellungen...");
         LoadSettings();
@@ -699,6 +706,13 @@ bool TMainController::Shutdown() {
     if (longActions_ > 0) {
         closePending_ = true;
         return false;
+    }
+    // Another program works on the data directory: nothing of it is ours to
+    // write, not even the log.
+    if (lockRefused_) {
+        closingAllowed_ = true;
+        view_.CloseWindow();
+        return true;
     }
     shuttingDown_ = true;
     SetBusy(true);

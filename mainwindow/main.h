@@ -477,6 +477,7 @@ private:
     std::vector<PendingOrder> pendingOrders_;
     bool runOpen_ = false;
     std::unique_ptr<DataDirLock> lock_;
+    bool lockRefused_ = false;   // another program holds the data directory
     void PostShutdown();
     void HandleShutdownMessage();
     int KindFlag() const { return system_.SYST_ART == 1 ? 1 : 0; }

@@ -139,6 +139,10 @@ inline void ExpectCloseWaitsFor(TMainController& c, RecordingView& v, const std:
 
 class ControllerTest : public ::testing::Test {
 protected:
+    ControllerTest() = default;
+    // The data directory below another base directory than the system's
+    // temporary one.
+    explicit ControllerTest(const std::filesystem::path& base) : dir(base) {}
     void SetUp() override {
         std::filesystem::copy(DemoDir(), dir.path(), std::filesystem::copy_options::recursive);
     }
