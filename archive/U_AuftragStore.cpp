@@ -301,11 +301,11 @@ void TAuftragSTore::PublishStaged(const std::string& tempDir, const std::string&
     }
 }
 
-bool TAuftragSTore::ReadRow(const std::string& handle, const std::function<void(const Table&)>& fn) {
+void TAuftragSTore::ReadRows(const std::vector<std::string>& keys,
+                      const std::function<void(const std::string&, const Table&)>& fn) {
     UnfilteredScope all(table_, index_);
-    if (!index_.GotoFirst(kByHandle, handle)) return false;
-    fn(table_);
-    return true;
+    for (const std::string& key : keys)
+        if (index_.GotoFirst(kByHandle, key)) fn(key, table_);
 }
 
 bool TAuftragSTore::RestoreRow(const std::string& handle, const std::function<void(Table&)>& fill) {

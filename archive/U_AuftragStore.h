@@ -104,9 +104,10 @@ public:
     std::string GetArchivePathById(int64_t id);
     // Removes the current row (the removal rule applies); journalled.
     void DeleteCurrent();
-    // Runs fn on the row with the handle, whatever filter a view has set;
-    // false when no row has it.
-    bool ReadRow(const std::string& handle, const std::function<void(const Table&)>& fn);
+    // Runs fn on the row of each handle that has one, whatever filter a view
+    // has set (it is switched off once for all of them).
+    void ReadRows(const std::vector<std::string>& handles,
+                  const std::function<void(const std::string& handle, const Table&)>& fn);
     // Adds a row unless one holds the handle already (true when added): fill
     // sets its columns. The last id rises to its A_ID. For rows a stopped run
     // had recorded and the table file lacks.

@@ -65,9 +65,8 @@ void TRechStore::InstallRemovalRule() {
     table_.BeforeDelete = [this](Table& t) {
         const int64_t id = t.AsInteger("R_ID");
         const std::string number = t.AsString("R_NUMMER");
-        auto staged = std::find_if(staged_.begin(), staged_.end(),
-                                   [&number](const StagedInvoice& s) { return s.Number == number; });
-        if (staged != staged_.end()) {
+        if (auto found = staged_.find(number); found != staged_.end()) {
+            const StagedInvoice* staged = &found->second.second;
             // Not committed: the file is in the import directory. Should it
             // have gone missing there, the staged name brings it back.
             const std::string stagedPath = PathJoin(StagingDir(), staged->ImportName);
@@ -77,7 +76,7 @@ void TRechStore::InstallRemovalRule() {
             else if (!MoveFile(stagedPath, inbox, false) && CopyFileTo(stagedPath, inbox, true))
                 DeleteFile(stagedPath);
             lastReturned_ = staged->ImportName;
-            staged_.erase(staged);
+            staged_.erase(found);
             Notify("offen", id, lastReturned_);
             return;
         }
@@ -174,12 +173,22 @@ void TRechStore::AddBilled(const Table& invoice, const std::string& fileName, co
         DeleteFile(staged);
         throw;
     }
-    staged_.push_back({number, fileName, archiveName});
+    staged_[number] = {++stagedCount_, {number, fileName, archiveName}};
     Notify("insert", lastId_, fileName);
     Notify("bearbeitet", lastId_, fileName);
 }
 
 std::string TRechStore::StagingDir() const { return StagingDirOf(archiveDir_); }
+
+std::vector<TRechStore::StagedInvoice> TRechStore::Staged() const {
+    std::vector<std::pair<uint64_t, StagedInvoice>> taken(staged_.size());
+    std::transform(staged_.begin(), staged_.end(), taken.begin(), [](const auto& entry) { return entry.second; });
+    std::sort(taken.begin(), taken.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<StagedInvoice> out;
+    out.reserve(taken.size());
+    for (auto& t : taken) out.push_back(std::move(t.second));
+    return out;
+}
 
 void TRechStore::PublishStaged(const std::string& importDir, const std::string& archiveDir,
                                const std::string& importName, const std::string& archiveName) {
@@ -273,11 +282,11 @@ bool TRechStore::LinkHandle(const std::string& number, const std::string& handle
 
 void TRechStore::DeleteCurrent() { table_.Delete(); }
 
-bool TRechStore::ReadRow(const std::string& number, const std::function<void(const Table&)>& fn) {
+void TRechStore::ReadRows(const std::vector<std::string>& keys,
+                      const std::function<void(const std::string&, const Table&)>& fn) {
     UnfilteredScope all(table_, index_);
-    if (!index_.GotoFirst(kByNumber, number)) return false;
-    fn(table_);
-    return true;
+    for (const std::string& key : keys)
+        if (index_.GotoFirst(kByNumber, key)) fn(key, table_);
 }
 
 bool TRechStore::RestoreRow(const std::string& number, const std::function<void(Table&)>& fill) {
@@ -297,8 +306,8 @@ bool TRechStore::RestoreRow(const std::string& number, const std::function<void(
 bool TRechStore::ReturnInvoice(const std::string& number, std::string* returnedName) {
     UnfilteredScope all(table_, index_);
     if (!index_.GotoFirst(kByNumber, number)) return false;
-    auto staged = std::find_if(staged_.begin(), staged_.end(), [&number](const StagedInvoice& s) { return s.Number == number; });
-    if (staged != staged_.end()) {
+    if (auto found = staged_.find(number); found != staged_.end()) {
+        const StagedInvoice* staged = &found->second.second;
         const std::string stagedPath = PathJoin(StagingDir(), staged->ImportName);
         if (!FileExists(PathJoin(importDir_, staged->ImportName)) && !FileExists(stagedPath))
             throw Error(Format("TRechStore Rechnung %s kann nicht zurückgegeben werden, Datei %s fehlt",

@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/ArchiveCallback.h"
@@ -88,7 +90,8 @@ public:
     // table of the document (current row).
     void AddBilled(const Table& invoice, const std::string& fileName, const std::string& handle);
     // The invoices staged and not yet committed, in the order they were taken.
-    const std::vector<StagedInvoice>& Staged() const { return staged_; }
+    std::vector<StagedInvoice> Staged() const;
+    bool HasStaged() const { return !staged_.empty(); }
     // The run committed them: they are part of the archive directory now.
     void ClearStaged() { staged_.clear(); }
     std::string StagingDir() const;
@@ -139,9 +142,10 @@ public:
     bool LinkHandle(const std::string& number, const std::string& handle);
     // Removes the current row (the removal rule applies).
     void DeleteCurrent();
-    // Runs fn on the row with the number, whatever filter a view has set;
-    // false when no row has it.
-    bool ReadRow(const std::string& number, const std::function<void(const Table&)>& fn);
+    // Runs fn on the row of each number that has one, whatever filter a view
+    // has set (it is switched off once for all of them).
+    void ReadRows(const std::vector<std::string>& numbers,
+                  const std::function<void(const std::string& number, const Table&)>& fn);
     // Adds a row unless one holds the number already (true when added):
     // fill sets its columns. The last id rises to its R_ID. For rows a
     // stopped run had recorded and the table file lacks.
@@ -172,7 +176,9 @@ private:
     int64_t lastId_ = 0;
     TArchiveCallback callback_;
     std::string lastReturned_;   // where the removal rule put the last file back
-    std::vector<StagedInvoice> staged_;
+    // By number: the order of taking and the invoice.
+    std::unordered_map<std::string, std::pair<uint64_t, StagedInvoice>> staged_;
+    uint64_t stagedCount_ = 0;
     bool stagingReady_ = false;  // the staging directory was made
 };
 

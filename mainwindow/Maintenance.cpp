@@ -112,6 +112,11 @@ bool TMainController::RunMaintenance(const std::string& action, bool processingT
     return EndOperation(failure, true);
 }
 
+void TMainController::SaveArchives() {
+    rech_->Save();
+    auf_->Save();
+}
+
 // ============================================================ "Daten bereinigen"
 
 void TMainController::actDatenBereinigenExecute() {
@@ -124,6 +129,9 @@ bool TMainController::PurgeOldData() {
     const bool ok = RunMaintenance("Daten bereinigen", true, [this] {
         auf_->PurgeOlderThan(PurgeDays);
         rech_->PurgeOlderThan(PurgeDays);
+        // The files are back in the inbox: their rows must not come back
+        // with a program that ends without saving.
+        SaveArchives();
     });
     view_.StatusPanelText(3, "");
     return ok;
@@ -160,6 +168,7 @@ bool TMainController::ImportArchiveData() {
         const int failed = RebuildInvoiceRows();
         ShowProgress(5, 10, false, "Lese Verzeichnis Auftrags-Archiv " + auf_->ArchiveDir());
         LinkRebuiltOrders();
+        SaveArchives();
         if (failed > 0)
             throw Error(Format("%d Rechnungs-Dateien konnten nicht übernommen werden (siehe Protokoll).", {failed}));
     });

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <unordered_map>
 
 #include "archive/Staging.h"
 #include "lib/base/Error.h"
@@ -70,7 +71,7 @@ void TMainController::CloseRunNotes() {
 
 // The end of the run's jobs: the record first, then the steps it names.
 void TMainController::CommitRun(TRunResult& result) {
-    if (rech_->Staged().empty() && pendingOrders_.empty()) {
+    if (!rech_->HasStaged() && pendingOrders_.empty()) {
         runOpen_ = false;
         CloseRunNotes();
         return;
@@ -81,16 +82,23 @@ void TMainController::CommitRun(TRunResult& result) {
     journal.TempDir = paths_.Temp;
     journal.OrderArchiveDir = paths_.ArchivA;
     journal.MaxTransfer = einrichtung_.MAXTRANSFER;
+    // Each entry's row, by its key (a handle, an invoice number).
+    std::vector<std::string> keys;
+    std::unordered_map<std::string, size_t> entry;
     for (const PendingOrder& p : pendingOrders_) {
-        RunJournal::Order o{p.Handle, p.DtaRecipient, p.DtaRef, {}};
-        auf_->ReadRow(p.Handle, [&o](const Table& t) { o.Row = RowOf(t); });
-        journal.Orders.push_back(std::move(o));
+        entry[p.Handle] = journal.Orders.size();
+        journal.Orders.push_back({p.Handle, p.DtaRecipient, p.DtaRef, {}});
+        keys.push_back(p.Handle);
     }
+    auf_->ReadRows(keys, [&](const std::string& key, const Table& t) { journal.Orders[entry[key]].Row = RowOf(t); });
+    keys.clear();
+    entry.clear();
     for (const TRechStore::StagedInvoice& s : rech_->Staged()) {
-        RunJournal::Invoice inv{s.ImportName, s.ArchiveName, {}};
-        rech_->ReadRow(s.Number, [&inv](const Table& t) { inv.Row = RowOf(t); });
-        journal.Invoices.push_back(std::move(inv));
+        entry[s.Number] = journal.Invoices.size();
+        journal.Invoices.push_back({s.ImportName, s.ArchiveName, {}});
+        keys.push_back(s.Number);
     }
+    rech_->ReadRows(keys, [&](const std::string& key, const Table& t) { journal.Invoices[entry[key]].Row = RowOf(t); });
     try {
         AtomicWriteFile(RunJournalPath(), journal.ToText());
     } catch (const std::exception& e) {
@@ -167,8 +175,7 @@ void TMainController::FinishRun(const RunJournal& j, bool recovering) {
     }
     SaveTransferNumber();
     kt_->SaveKTBase(false);
-    rech_->Save();
-    auf_->Save();
+    SaveArchives();
 
     for (const RunJournal::Invoice& inv : j.Invoices) {
         const std::string inbox = PathJoin(j.ImportDir, inv.ImportName);

@@ -567,6 +567,8 @@ private:
     bool RefusedWithoutArchives(const std::string& action);
 
     // --- data maintenance, backup and update (Maintenance.cpp)
+    // Both archives to their files at once (without the steps of "Daten speichern ...").
+    void SaveArchives();
     bool OperationPossible() const;
     bool Confirmed(const std::string& question);
     bool RunMaintenance(const std::string& action, bool processingTab, const std::function<void()>& body);

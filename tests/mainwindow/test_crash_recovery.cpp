@@ -303,7 +303,8 @@ TEST_F(CrashTest, OrderActionsStoppedAtEveryStep) {
                    [&](TMainController& c, int stoppedAt) {
                        TAuftragSTore& orders = *c.AuftragStore();
                        bool sent = false;
-                       orders.ReadRow(sentHandle, [&sent](const Table& t) { sent = !t.IsNull("A_VERSANDT"); });
+                       orders.ReadRows({sentHandle},
+                                       [&sent](const std::string&, const Table& t) { sent = !t.IsNull("A_VERSANDT"); });
                        if (stoppedAt > marked) {
                            EXPECT_TRUE(sent) << "the mark sent is lost";
                        }
