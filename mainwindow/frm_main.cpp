@@ -463,18 +463,10 @@ void TfrmMain::Trigger(MainAction id) {
 }
 
 void TfrmMain::FilterSharedContextMenu(ContextControl control, bool outboxHasSelection) {
-    TMenuEntry filtered = contextTree_;
-    FilterContextMenu(filtered, control, outboxHasSelection);
-    if (!ContextCategory(control, outboxHasSelection)) return;
-    // The filtered copy has the tree's shape: walk both together.
-    size_t next = 0;
-    std::function<void(const TMenuEntry&)> apply = [&](const TMenuEntry& parent) {
-        for (const TMenuEntry& e : parent.Entries) {
-            contextEntries_[next++].second->setVisible(e.Visible);
-            if (e.IsSubmenu()) apply(e);
-        }
-    };
-    apply(filtered);
+    // Filtering changes only the entries' visibility, never the tree's
+    // shape, so the menu entries stay paired with their tree nodes.
+    FilterContextMenu(contextTree_, control, outboxHasSelection);
+    for (auto& [node, entry] : contextEntries_) entry->setVisible(node->Visible);
 }
 
 void TfrmMain::ShowContextMenu(ContextControl control, const QPoint& globalPos, bool outboxHasSelection) {

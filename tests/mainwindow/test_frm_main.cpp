@@ -135,6 +135,16 @@ TEST_F(MainWindowTest, RunFromStartAndCloseRequestDuringItWaits) {
     EXPECT_EQ(Files("Logs").size(), 1u);
 }
 
+// The import watcher's thread reports through the controller's queue,
+// which the window's event loop runs; the inbox is read again when idle.
+TEST_F(MainWindowTest, InboxFollowsItsDirectoryWhileIdle) {
+    Start();
+    ASSERT_EQ(List("lvEingangskorb")->model()->rowCount(), 6);
+    ASSERT_TRUE(C().ImportWatcher().WaitUntilWatching(std::chrono::seconds(10)));
+    std::filesystem::copy_file(dir.file("import/2024-1101.xml"), dir.file("import/2024-1199.xml"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return List("lvEingangskorb")->model()->rowCount() == 7; }, 10000));
+}
+
 TEST_F(MainWindowTest, CloseRequestDuringStartUpWaitsForItsEnd) {
     Main().show();
     Main().close();   // before the posted start-up ran
@@ -223,6 +233,13 @@ TEST_F(MainWindowTest, SharedContextMenuFiltersByControl) {
     Main().FilterSharedContextMenu(ContextControl::Outbox, false);
     EXPECT_TRUE(visible().empty());
     for (QAction* a : Main().SharedContextMenu()->actions()) EXPECT_FALSE(a->isVisible()) << a->text().toStdString();
+    Main().FilterSharedContextMenu(ContextControl::InvoiceGrid);
+    EXPECT_EQ(visible(), (std::vector<std::string>{"Rechnung ansehen", "Rechnung korrigieren", "Rechnung löschen",
+                                                   "Fehler-Markierung entfernen", "Gehe zu Auftrag", "Neu laden"}));
+    Main().FilterSharedContextMenu(ContextControl::OrderGrid);
+    const auto orders = visible();
+    EXPECT_EQ(orders.size(), 13u);
+    for (QMenu* sub : Main().SharedContextMenu()->findChildren<QMenu*>()) EXPECT_TRUE(sub->menuAction()->isVisible());
     // Hiding an entry of the menu leaves its action (and key) working elsewhere.
     EXPECT_TRUE(Action(MainAction::NeuLaden)->isVisible());
 }
