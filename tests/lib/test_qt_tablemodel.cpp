@@ -146,10 +146,19 @@ public:
 } // namespace
 
 TEST(TableModel, ALargeTableIsReadOnlyWhereItIsShown) {
-    Table t = Archive();
-    t.BeginUpdate();
-    for (int i = 0; i < 100000; ++i) Add(t, i, "R" + std::to_string(1000000 + i), i);
-    t.EndUpdate();
+    // The rows written as a data packet and read as a table file is read.
+    std::string xml = Archive().SaveToXml();
+    std::string rows = "<ROWDATA>";
+    for (int i = 0; i < 100000; ++i)
+        rows += "<ROW R_ID=\"" + std::to_string(i) + "\" R_NUMMER=\"R" + std::to_string(1000000 + i) +
+                "\" R_DATUM=\"20241104T00:00:00000\" R_BETRAG=\"" + std::to_string(i) + "\"/>";
+    rows += "</ROWDATA>";
+    const size_t at = xml.find("<ROWDATA/>");   // an empty table's rows
+    ASSERT_NE(at, std::string::npos);
+    xml.replace(at, 10, rows);
+    Table t;
+    t.LoadFromXml(xml, "Rechnungen.xml");
+    ASSERT_EQ(t.RecordCount(), 100000);
     CountingModel m(&t, Columns());
     QTableView view;
     view.resize(900, 550);
