@@ -690,6 +690,10 @@ void TfrmMain::BasketItemRemoved(BasketKind basket, size_t index) { Model(basket
 
 void TfrmMain::SettingsFormChanged() { emit SettingsFormReloaded(); }
 
+void TfrmMain::TransferNumberChanged() { emit TransferNumberReloaded(); }
+
+void TfrmMain::SetWindowCaption(const std::string& caption) { setWindowTitle(ToQ(caption)); }
+
 void TfrmMain::OpenBusyDialog(const std::string& title, const std::string& text) { BusyDialog().Open(title, text); }
 
 void TfrmMain::CloseBusyDialog() { BusyDialog().Close(); }

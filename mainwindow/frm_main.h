@@ -113,15 +113,19 @@ public:
     void BasketItemChanged(BasketKind basket, size_t index) override;
     void BasketItemRemoved(BasketKind basket, size_t index) override;
     void SettingsFormChanged() override;
+    void TransferNumberChanged() override;
     void OpenBusyDialog(const std::string& title, const std::string& text) override;
     void CloseBusyDialog() override;
     void ProcessEvents() override;
     void Pause(int milliseconds) override;
     void CloseWindow() override;
+    void SetWindowCaption(const std::string& caption) override;
 
 signals:
     // The controller filled the settings form anew ("Einstellungen" tab).
     void SettingsFormReloaded();
+    // Only the form's MAXTRANSFER changed ("Aktuelle Transfernummer").
+    void TransferNumberReloaded();
     // Start-up has run.
     void StartupDone(bool succeeded);
 
