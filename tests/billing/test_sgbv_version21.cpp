@@ -149,40 +149,24 @@ TEST_F(Version21Test, TextsCountWithoutTheirEscapesAndEndAfterTheLastValue) {
 
 TEST_F(Version21Test, InvoicesThatBreakARuleAreRefusedNamingInvoiceCaseAndField) {
     using Edit = std::function<void(Table&)>;
-    auto onCase = [](std::function<void(Table&)> f) {
-        return [f](Table& h) {
-            Table& c = h.Nested("AbrFall");
-            c.First();
-            c.Edit();
-            f(c);
-            c.Post();
+    // An edit of the first record of a level: the header, or the nested
+    // tables named from it.
+    auto at = [](std::vector<const char*> path, std::function<void(Table&)> f) -> Edit {
+        return [path, f](Table& h) {
+            Table* t = &h;
+            for (const char* nested : path) {
+                t = &t->Nested(nested);
+                t->First();
+            }
+            t->Edit();
+            f(*t);
+            t->Post();
         };
     };
-    auto onTrip = [](std::function<void(Table&)> f) {
-        return [f](Table& h) {
-            Table& t = h.Nested("AbrFall").Nested("Leistung");
-            t.First();
-            t.Edit();
-            f(t);
-            t.Post();
-        };
-    };
-    auto onPosition = [](std::function<void(Table&)> f) {
-        return [f](Table& h) {
-            Table& p = h.Nested("AbrFall").Nested("Leistung").Nested("EF");
-            p.First();
-            p.Edit();
-            f(p);
-            p.Post();
-        };
-    };
-    auto onHeader = [](std::function<void(Table&)> f) {
-        return [f](Table& h) {
-            h.Edit();
-            f(h);
-            h.Post();
-        };
-    };
+    const auto onHeader = [&](std::function<void(Table&)> f) { return at({}, f); };
+    const auto onCase = [&](std::function<void(Table&)> f) { return at({"AbrFall"}, f); };
+    const auto onTrip = [&](std::function<void(Table&)> f) { return at({"AbrFall", "Leistung"}, f); };
+    const auto onPosition = [&](std::function<void(Table&)> f) { return at({"AbrFall", "Leistung", "EF"}, f); };
     const std::string invoice = "TSGBV Rechnung=2014-0815 ";
     const std::string trip = invoice + "Fall=1001 Fahrt=06.10.2014 ";
     struct Case {
