@@ -220,6 +220,10 @@ public:
     static bool ValidateValue(const std::string& value, bool numeric, bool mayBeEmpty, size_t maxLen);
     // Message version 21 ("SLGA:21:0:0", "SLLA:21:0:0").
     bool Version21() const { return v21_; }
+    // "TSGBV Rechnung=... Fall=... Fahrt=... Position=n": the place a refusal
+    // names; case, trip and position when given (n from 1).
+    static std::string Where(const TRechnung& r, const TAbrechFall* c = nullptr, const TLeistung* l = nullptr,
+                             size_t position = 0);
 
     // ---- read by the billing job and the tests
     const std::string& Version() const { return version_; }
@@ -263,10 +267,6 @@ private:
     void CheckCase(const TAbrechFall& c);
     void CheckInvoice(const TRechnung& r);
 
-    // "TSGBV Rechnung=... Fall=... Fahrt=... Position=n": where a check of
-    // version 21 failed; case, trip and position when given (n from 1).
-    static std::string Where(const TRechnung& r, const TAbrechFall* c = nullptr, const TLeistung* l = nullptr,
-                             size_t position = 0);
     // The rules of message version 21 (U_sgbv21.cpp): each record as it is
     // added, then the sums and repetitions of a whole invoice.
     void CheckRechnung21(const TRechnung& r) const;

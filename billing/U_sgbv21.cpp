@@ -51,11 +51,15 @@ bool IsInvoiceNumber(const std::string& s) {
     return !lastWasMark;
 }
 
+// The refusals of one record; the place is put into words only when one
+// is made.
 class Refusal {
 public:
-    explicit Refusal(std::string where) : where_(std::move(where)) {}
+    explicit Refusal(const TRechnung& r, const TAbrechFall* c = nullptr, const TLeistung* l = nullptr,
+                     size_t position = 0)
+        : r_(r), c_(c), l_(l), position_(position) {}
     [[noreturn]] void operator()(const char* field, const std::string& what) const {
-        throw Error(where_ + " Feld " + field + ": " + what);
+        throw Error(TSgbv::Where(r_, c_, l_, position_) + " Feld " + field + ": " + what);
     }
     // A text that is written: no longer than max, only characters of the
     // billing file's character set (ISO 8859-1 without control characters).
@@ -74,7 +78,10 @@ public:
     }
 
 private:
-    std::string where_;
+    const TRechnung& r_;
+    const TAbrechFall* c_;
+    const TLeistung* l_;
+    size_t position_;
 };
 
 } // namespace
@@ -90,7 +97,7 @@ std::string TSgbv::Where(const TRechnung& r, const TAbrechFall* c, const TLeistu
 // ======================================================== records
 
 void TSgbv::CheckRechnung21(const TRechnung& r) const {
-    const Refusal refuse(Where(r));
+    const Refusal refuse(r);
     if (!IsInvoiceNumber(r.SaRechNr))
         refuse("SaRechNr", "Die Rechnungsnummer \"" + r.SaRechNr +
                                "\" darf nur Buchstaben, Ziffern und einzelne Gliederungszeichen - oder / enthalten, "
@@ -118,7 +125,7 @@ void TSgbv::CheckRechnung21(const TRechnung& r) const {
 }
 
 void TSgbv::CheckAbrFall21(const TAbrechFall& c, const TRechnung& r) const {
-    const Refusal refuse(Where(r, &c));
+    const Refusal refuse(r, &c);
     if (c.Geb.IsNull()) refuse("Geb", "Das Geburtsdatum fehlt.");
     refuse.Text("VersNum", c.VersNum, 12);
     refuse.Text("Status", c.Status, 5);
@@ -158,7 +165,7 @@ void TSgbv::CheckAbrFall21(const TAbrechFall& c, const TRechnung& r) const {
 }
 
 void TSgbv::CheckLeistung21(const TLeistung& l, const TAbrechFall& c) const {
-    const Refusal refuse(Where(*c.Rechnung, &c, &l));
+    const Refusal refuse(*c.Rechnung, &c, &l);
     if (c.Leistungen.size() >= 999) refuse("Datum", "Ein Fall hat höchstens 999 Fahrten.");
     if (l.Datum.IsNull()) refuse("Datum", "Das Datum der Fahrt fehlt.");
     const std::pair<const char*, const std::string*> texts[] = {
@@ -187,7 +194,7 @@ void TSgbv::CheckLeistung21(const TLeistung& l, const TAbrechFall& c) const {
 }
 
 void TSgbv::CheckPosition21(const TTarifPosition& p, const TLeistung& l) const {
-    const Refusal refuse(Where(*l.Rechnung, l.Fall, &l, l.Positionen.size() + 1));
+    const Refusal refuse(*l.Rechnung, l.Fall, &l, l.Positionen.size() + 1);
     if (p.Abrechnungscode < "41" || p.Abrechnungscode > "49")
         refuse("Tarif", "Der Abrechnungscode \"" + p.Abrechnungscode +
                             "\" gehört nicht zu Krankentransportleistungen (41 bis 49).");
@@ -206,7 +213,7 @@ void TSgbv::CheckPosition21(const TTarifPosition& p, const TLeistung& l) const {
 // ======================================================== sums and repetitions
 
 void TSgbv::CheckTripSums21(const TLeistung& l) const {
-    const Refusal refuse(Where(*l.Rechnung, l.Fall, &l));
+    const Refusal refuse(*l.Rechnung, l.Fall, &l);
     if (l.ZuZaBetrag < 0) refuse("ZuZaBetrag", "Die Zuzahlung darf nicht negativ sein.");
     if (l.ZuZaBetrag > l.PosSum)
         refuse("ZuZaBetrag", "Die Zuzahlung " + FormatAmount(l.ZuZaBetrag) + " ist höher als der Preis der Fahrt " +
@@ -223,7 +230,7 @@ void TSgbv::CheckInvoice21(const TRechnung& r) const {
         for (const std::string& ik : providers) {
             auto [it, fresh] = seen.emplace(std::make_pair(ik, c->VONum), c);
             if (!fresh)
-                Refusal(Where(r, c))("VONum", "Die Belegnummer " + c->VONum + " hat schon ein anderer Fall der Rechnung.");
+                Refusal(r, c)("VONum", "Die Belegnummer " + c->VONum + " hat schon ein anderer Fall der Rechnung.");
         }
     }
     // VAT added to net prices makes a tax invoice: it needs the tax number
@@ -232,9 +239,9 @@ void TSgbv::CheckInvoice21(const TRechnung& r) const {
         for (const TTarifPosition* p : l->Positionen) {
             if (p->MwStSatz <= 0) continue;
             if (Blank(r.Steuernummer))
-                Refusal(Where(r))("Steuernummer", "Positionen mit zugeschlagener Mehrwertsteuer verlangen die Steuernummer.");
+                Refusal{r}("Steuernummer", "Positionen mit zugeschlagener Mehrwertsteuer verlangen die Steuernummer.");
             if (r.UStBefreit == "J")
-                Refusal(Where(r))("UStBefreit",
+                Refusal{r}("UStBefreit",
                                   "Eine von der Umsatzsteuer befreite Rechnung kann keine Mehrwertsteuer zuschlagen.");
         }
 }
