@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
     SetUpApplication(app);
 
     // A fresh copy of the demo installation, with one invoice being entered.
-    const std::filesystem::path work = std::filesystem::temp_directory_path() / ("brenvo-screenshots-" + std::to_string(QCoreApplication::applicationPid()));
+    // A fixed name, so that the pictures (the status bar shows the data
+    // directory) come out the same on every run.
+    const std::filesystem::path work = std::filesystem::temp_directory_path() / "brenvo-demo";
     std::filesystem::remove_all(work);
     std::filesystem::copy(demo, work, std::filesystem::copy_options::recursive);
     std::filesystem::create_directories(work / "eingabe");
