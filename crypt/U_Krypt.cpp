@@ -514,9 +514,9 @@ TOpenedMessage DecryptAndVerify(std::string_view der, const TProviderKey& recipi
     out.Content = MemoryBytes(content.get());
     STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(sd.get());
     if (sk_CMS_SignerInfo_num(infos) > 0) out.SigningTime = SigningTime(sk_CMS_SignerInfo_value(infos, 0));
-    CertStackPtr signers(CMS_get0_signers(sd.get()));
+    // The signers' certificates are borrowed from the message.
+    BareStackPtr signers(CMS_get0_signers(sd.get()));
     if (signers && sk_X509_num(signers.get()) > 0) {
-        // CMS_get0_signers borrows its certificates: let the stack go without them.
         X509* signer = sk_X509_value(signers.get(), 0);
         out.Signer = Describe(signer);
         CertStackPtr carried(CMS_get1_certs(sd.get()));
@@ -525,7 +525,6 @@ TOpenedMessage DecryptAndVerify(std::string_view der, const TProviderKey& recipi
         std::string why;
         std::vector<X509Ptr> path = VerifyPath(signer, roots, between, time(nullptr), &why);
         if (!path.empty()) out.Root = Describe(path.back().get());
-        sk_X509_free(signers.release());
     }
     return out;
 }
