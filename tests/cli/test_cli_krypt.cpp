@@ -69,11 +69,6 @@ TEST_F(KryptCliTest, ZertifikateListsTheOfficesCertificatesTheAuthoritiesAndTheO
         Data("Stammdaten/taxi.p12") + ":\n" + Line("510512345", pki_.provider, "gültig", "Taxi Rheinufer GmbH");
     EXPECT_EQ(r.out, expected);
 
-    SetSettings({{"KRYPT_PASSWORT", "falsch"}});
-    r = Cli({"zertifikate"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "brenvo-cli: Das Kennwort (KRYPT_PASSWORT) passt nicht zur Schlüsseldatei " +
-                         Data("Stammdaten/taxi.p12") + ".\n");
     SetSettings({{"KRYPT_SCHLUESSELLISTE", ""}});
     r = Cli({"zertifikate"});
     EXPECT_EQ(r.code, 1);

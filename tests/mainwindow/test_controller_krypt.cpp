@@ -106,14 +106,11 @@ TEST_F(KryptRunTest, EveryOrderIsSignedAndEncryptedForItsOfficeAndItsRecordSaysS
         EXPECT_EQ(ReadFileBytes(mail.DataFile), enc);
     }
 
-    // Without the setting the ".ENC" file is the billing file, as before.
-    SetSettings({{"KRYPT_AKTIV", "F"}});
-    c->LoadSettings();
-    WriteInvoice("R-3", kRheinOKK, EncodeDate(2024, 11, 22));
-    c->actProzessStartExecute();
-    const Order plain = Orders().back();
-    EXPECT_EQ(ReadFileBytes(Path("ArchivA/" + plain.handle + ".ENC")), ReadFileBytes(Path("ArchivA/" + plain.handle)));
-    EXPECT_EQ(ReadFileBytes(Path("ArchivA/" + plain.handle + ".AUF")).substr(206, 4), "0000");
+    // Should its encrypted file go missing, the order is not mailed at all:
+    // never its plain billing file in its place.
+    DeleteFile(Path("ArchivA/" + orders[0].handle + ".ENC"));
+    TEmailData mail;
+    EXPECT_FALSE(c->PrepareOrderEmail(orders[0].id, mail));
 }
 
 TEST_F(KryptRunTest, JobThatCannotBeSealedFailsAndGivesItsInvoicesBackWithNothingWritten) {
