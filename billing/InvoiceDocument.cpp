@@ -522,6 +522,13 @@ void InvoiceDocument::LoadFromXml(std::string_view bytes, const std::string& fil
     fileName_ = file;
 }
 
+void InvoiceDocument::RequireSingleInvoice() const {
+    const int n = rechnung_->RecordCount();
+    if (n > 1)
+        throw Error(Format("Datei %s enthält %d Rechnungen; eine Datei darf nur eine Rechnung enthalten.",
+                           {fileName_, n}));
+}
+
 std::string InvoiceDocument::SaveToXml() const {
     std::unique_ptr<Table> copy = rechnung_->Clone();
     pugi::xml_document xml;

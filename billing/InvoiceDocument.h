@@ -67,6 +67,12 @@ public:
     void LoadFromXml(std::string_view bytes, const std::string& nameForMessages);
     static InvoiceDocument FromFile(const std::string& path);
 
+    // One invoice is one file: a document read from a file that holds
+    // several Rechnung records (which other programs may write, and a viewer
+    // may still show) must not be billed. Throws "Datei %s enthält %d
+    // Rechnungen; eine Datei darf nur eine Rechnung enthalten." then.
+    void RequireSingleInvoice() const;
+
     // Writes every record of every level (filters of the tables do not hide
     // rows here; unposted edits are not written) atomically as UTF-8.
     void SaveToFile(const std::string& path) const;

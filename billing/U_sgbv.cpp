@@ -940,10 +940,11 @@ void TSgbv::Generate() {
 void TSgbv::WriteFiles() {
     if (filePath_.empty()) throw Error("TSGBV WriteFiles Handle nicht gesetzt.");
     // All three texts are made before anything is written, so that a failing
-    // slip lookup leaves no half set of files behind.
+    // slip lookup leaves no half set of files behind. The slip comes first:
+    // what it had to change goes into the log.
+    std::string slip = Utf8ToCp1252(GetBegleitzettel());
     std::string segments = Utf8ToCp1252(SegmentsText());
     std::string log = Utf8ToCp1252(LogText());
-    std::string slip = Utf8ToCp1252(GetBegleitzettel());
     AtomicWriteFile(filePath_, segments);
     AtomicWriteFile(filePath_ + ".LOG", log);
     AtomicWriteFile(filePath_ + ".BGL", slip);
@@ -951,20 +952,30 @@ void TSgbv::WriteFiles() {
 
 std::string TSgbv::GetBegleitzettel() {
     EnsureOrder();
-    std::string name = kt_.GetIKPretty(recipientIK_, false);
-    std::string address;
+    // A name or address of the directory may hold a character windows-1252
+    // cannot (a typographic hyphen, say). The slip is only read: such a
+    // character stands there as "?", and the log names the IK once.
+    std::vector<std::string> replacedFor;
+    auto fromDirectory = [&replacedFor](const std::string& ik, const std::string& text) {
+        bool replaced = false;
+        std::string shown = Cp1252Representable(text, &replaced);
+        if (replaced && std::find(replacedFor.begin(), replacedFor.end(), ik) == replacedFor.end())
+            replacedFor.push_back(ik);
+        return shown;
+    };
+    auto kurzBez = [&](const std::string& ik) { return fromDirectory(ik, kt_.GetKurzBez(ik)); };
+
+    std::string addressIK = recipientIK_;
+    std::string name = fromDirectory(recipientIK_, kt_.GetIKPretty(recipientIK_, false));
     if (!invoiceOrder_.empty()) {
         TKTInfo info = kt_.GetKTInfo(invoiceOrder_.front()->IKKT, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK,
                                      Today());
         if (!info.PapierIK.empty()) {
-            name = kt_.GetIKPretty(info.PapierIK, false);
-            address = kt_.GetAnschrift(info.PapierIK, "3");
-        } else {
-            address = kt_.GetAnschrift(recipientIK_, "3");
+            name = fromDirectory(info.PapierIK, kt_.GetIKPretty(info.PapierIK, false));
+            addressIK = info.PapierIK;
         }
-    } else {
-        address = kt_.GetAnschrift(recipientIK_, "3");
     }
+    const std::string address = fromDirectory(addressIK, kt_.GetAnschrift(addressIK, "3"));
     // Postcode, town and street, split at blanks: the first word, the second
     // word and the rest.
     auto splitAt = [](const std::string& s, std::string& before, std::string& after) {
@@ -986,7 +997,7 @@ std::string TSgbv::GetBegleitzettel() {
     for (int i = 0; i < 6; ++i) t += lb;
     t += "Begleitzettel" + lb + "-------------" + lb + lb;
     if (!transferName_.empty()) t += Format("Transfer           %s", {transferName_}) + lb + lb;
-    t += "Empfänger          " + recipientIK_ + " " + kt_.GetKurzBez(recipientIK_) + lb + lb;
+    t += "Empfänger          " + recipientIK_ + " " + kurzBez(recipientIK_) + lb + lb;
 
     auto addressBlock = [&]() {
         t += kLabelBlank + address_[0] + lb;
@@ -1014,11 +1025,11 @@ std::string TSgbv::GetBegleitzettel() {
             }
         }
         if (!prev || r->IKKT != prev->IKKT)
-            t += "     Kostenträger  " + r->IKKT + " " + kt_.GetKurzBez(r->IKKT) + lb;
+            t += "     Kostenträger  " + r->IKKT + " " + kurzBez(r->IKKT) + lb;
         t += "     Rechnung      " + r->SaRechNr + lb;
         t += "     Rechnungdatum " + FormatDateTimeDE(r->RechDatum) + lb;
         t += "     Forderung     " + PadLeft(FormatAmount(r->RBetragNetto), 5) + " Eur" + lb;
-        t += "     Krankenkasse  " + r->IKPAT + " " + kt_.GetKurzBez(r->IKPAT) + lb;
+        t += "     Krankenkasse  " + r->IKPAT + " " + kurzBez(r->IKPAT) + lb;
         int k = 0;
         for (const TAbrechFall* c : casesOf[r->Seq])
             t += "     Beleg/Verord. " + Format("%2.2d ", {++k}) + Format("%10.10s", {c->VONum}) + " " +
@@ -1027,6 +1038,10 @@ std::string TSgbv::GetBegleitzettel() {
         t += "     Anzahl Belege    " + IntToStr(int64_t(casesOf[r->Seq].size())) + lb;
         prev = r;
     }
+    for (const std::string& ik : replacedFor)
+        Log(Format("Begleitzettel: Angaben zu IK %s enthalten Zeichen, die Windows-1252 nicht darstellen kann; "
+                   "auf dem Begleitzettel stehen sie als \"?\".",
+                   {ik}));
     return t;
 }
 

@@ -110,6 +110,18 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
     });
 }
 
+std::string Cp1252Representable(std::string_view utf8, bool* replaced) {
+    if (IsAscii(utf8)) return std::string(utf8);
+    bool any = false;
+    const std::string bytes = ToCp1252().Convert(utf8, [&](std::string_view in, size_t pos, std::string& out) -> size_t {
+        out += '?';
+        any = true;
+        return std::max<size_t>(1, Utf8Left(in.substr(pos), 1).size());
+    });
+    if (replaced && any) *replaced = true;
+    return Cp1252ToUtf8(bytes);
+}
+
 bool IsCp1252Text(std::string_view utf8, std::string* offending) {
     if (IsAscii(utf8)) return true;
     bool ok = true;

@@ -10,6 +10,10 @@ namespace brenvo {
 // Conversion of a character that windows-1252 cannot hold fails with an Error
 // that names the character; nothing is ever substituted silently.
 std::string Utf8ToCp1252(std::string_view utf8);
+// Only for texts meant for reading (the accompanying slip): every character
+// windows-1252 cannot hold becomes "?", and `replaced` (when given) is set.
+// The result is still UTF-8.
+std::string Cp1252Representable(std::string_view utf8, bool* replaced = nullptr);
 std::string Cp1252ToUtf8(std::string_view bytes);
 // True when every character of the text exists in windows-1252; otherwise
 // false, and `offending` (when given) receives the first character that does not.

@@ -367,6 +367,12 @@ TEST_F(ControllerTest, ShutDownSavesWritesTheLogAndCloses) {
     EXPECT_EQ(lines.size(), view.log.size() - 1);
 }
 
+TEST_F(ControllerTest, CloseRequestDuringStartUpWaitsForItsEnd) {
+    TMainController c(view, dir.path());
+    ExpectCloseWaitsFor(c, view, [&] { EXPECT_TRUE(c.Startup()); }, "Startup beendet.");
+    EXPECT_TRUE(view.Logged("Init Rechnungen speichern ... "));
+}
+
 TEST_F(ControllerTest, FailingShutDownStepShowsItAndTheNextCloseIsGranted) {
     auto c = Started();
     std::filesystem::remove_all(Path("Stammdaten"));
