@@ -58,7 +58,7 @@ TMailTls MailTlsFromSetting(const std::string& text) {
 std::string TDataPaths::StammdatenFile(std::string_view name) const { return PathJoin(Stammdaten, name); }
 
 const std::vector<std::string>& TSettingsForm::VersionList() {
-    static const std::vector<std::string> list = {"06", "07", "08", "09"};
+    static const std::vector<std::string> list = {"06", "07", "08", "09", "21"};
     return list;
 }
 
@@ -235,8 +235,10 @@ void TMainController::LoadSettings() {
     SyncDakotaInfo();
 
     // Version: the list entry when there is one; the record keeps the first
-    // two characters of whatever is stored.
-    const std::string version = get("VERSION");
+    // two characters of whatever is stored. Without a setting (a new
+    // installation) it is the current version.
+    std::string version = get("VERSION");
+    if (Trim(version).empty()) version = TMainController::CurrentVersion;
     const auto& versions = TSettingsForm::VersionList();
     form_.VERSION = std::find(versions.begin(), versions.end(), version) != versions.end() ? version : "";
     system_.VERSION = Utf8Left(version, 2);
@@ -571,6 +573,18 @@ void TMainController::PrepareDirectories() {
         if (!ForceDirectories(*dir)) throw Error("Verzeichnis kann nicht angelegt werden: " + *dir);
 }
 
+// Versions 06 to 09 are still written, but no data acceptance office takes
+// them any more.
+void TMainController::WarnOfOldVersion() {
+    const auto& versions = TSettingsForm::VersionList();
+    if (system_.VERSION == CurrentVersion ||
+        std::find(versions.begin(), versions.end(), system_.VERSION) == versions.end())
+        return;
+    LogLine("Init WARNUNG: Version " + system_.VERSION +
+            " der Abrechnungsdaten nehmen die Datenannahmestellen nicht mehr an; gültig ist Version " +
+            CurrentVersion + " (Einstellungen, \"Version\").");
+}
+
 void TMainController::LoadCostBearers() {
     kt_ = std::make_unique<TSGBKTStore>(system_);
     Step("Lade Stammdaten Kostenträger Base...");
@@ -653,6 +667,7 @@ bool TMainController::Startup() {
         PrepareDirectories();
         Step("Lade Einstellungen...");
         LoadSettings();
+        WarnOfOldVersion();
         LoadCostBearers();
         CreateInvoiceArchive();
         CreateOrderArchive();

@@ -112,11 +112,12 @@ struct TSettingsForm {
     // "Datensicherung"
     std::string SIK_DIR;
     bool SIK_AUTO = false;
-    // "Version": one of VersionList, or "" when none is chosen
+    // "Version": one of VersionList, or "" when the stored value is none of
+    // them; a missing or empty setting is the current version
     std::string VERSION;
     TDateTime VERSION_DATUM;
 
-    static const std::vector<std::string>& VersionList();   // "06", "07", "08", "09"
+    static const std::vector<std::string>& VersionList();   // "06", "07", "08", "09", "21"
     static const std::vector<std::string>& VerfahrenList();  // "Test", "Erprobung", "Echt"
     static const std::vector<std::string>& ArtList();        // "Einzelleistungserbringer", "Abrechnungszentrum"
     static const std::vector<std::string>& EmailTlsList();   // "STARTTLS", "SMTPS", "keine"
@@ -148,6 +149,9 @@ public:
     static constexpr const char* OrderArchiveFileName = "Auftraege.xml";
     static constexpr const char* InvoiceTemplateFileName = "eingabe_vorlage.xml";
     static constexpr const char* DefaultVersionDate = "29.09.2014";
+    // The message version the data acceptance offices take today, and the
+    // setting of an installation that has not chosen one.
+    static constexpr const char* CurrentVersion = "21";
 
     // rootDir: the data directory (the window program passes the program
     // file's directory). queue: the window thread's message queue; null
@@ -424,6 +428,7 @@ private:
     void Step(const std::string& text);
     void BasketAction(TBasketList& list, const std::string& action, int64_t value, const std::string& text);
     void PrepareDirectories();
+    void WarnOfOldVersion();
     void LoadCostBearers();
     void FillFederalStates();
     void ApplyImportDirectory(const std::string& dir);
