@@ -2,9 +2,13 @@
 # name does not start with frm_ (windows), qr_ (reports) or qt_ (Qt helpers)
 # includes no Qt header and no header of those files.
 #   cmake -DROOT=<source dir> -P qt_free_sources.cmake
-set(dirs lib costbearer billing archive mail dakota entry mainwindow reports cli tools)
+file(GLOB dirs LIST_DIRECTORIES true RELATIVE "${ROOT}" "${ROOT}/*")
+list(FILTER dirs EXCLUDE REGEX "^(\\..*|build.*|tests|docs|demo|scripts)$")
 set(bad "")
 foreach(dir IN LISTS dirs)
+  if(NOT IS_DIRECTORY "${ROOT}/${dir}")
+    continue()
+  endif()
   file(GLOB_RECURSE files "${ROOT}/${dir}/*.h" "${ROOT}/${dir}/*.cpp")
   foreach(f IN LISTS files)
     get_filename_component(name "${f}" NAME)
