@@ -49,6 +49,18 @@ const std::vector<std::string>& InvoiceRequiredFields(InvoiceLevel level);
 // the current row (or edit buffer) of t; "" when every required field is set.
 std::string MissingRequiredField(const Table& t, InvoiceLevel level);
 
+// The fields that billing in message version 21 reads beyond what the older
+// versions read, as the entry and trip windows show them: level, field,
+// caption and the rule for the value (what is allowed, when it is needed).
+// Fields not listed keep their meaning.
+struct InvoiceFieldNote {
+    InvoiceLevel level;
+    const char* name;
+    const char* caption;
+    const char* rule;
+};
+const std::vector<InvoiceFieldNote>& Version21FieldNotes();
+
 class InvoiceDocument {
 public:
     // An empty document (no invoice record) of the current layout.

@@ -99,6 +99,10 @@ void TSGBJob::AddInvoiceFile(InvoiceDocument& doc, const std::string& path, cons
 }
 
 void TSGBJob::WriteAll() {
+    // A recipient that cannot be sealed for fails the job before any of its
+    // files is written.
+    if (sealer_)
+        for (const auto& order : orders_) sealer_->CheckRecipient(order->EmpfEignerIK());
     const std::string staging = StagingDirOf(orderArchiveDir_);
     if (!engines_.empty() && !ForceDirectories(staging))
         throw Error("TSGBJob Verzeichnis kann nicht angelegt werden: " + staging);
@@ -109,7 +113,7 @@ void TSGBJob::WriteAll() {
         engine.Generate();
         engine.SetTransferName(order.TransferName());
         engine.WriteFiles();
-        order.SetFile(engine.FilePath(), engine.LogicalFileName());
+        order.SetFile(engine.FilePath(), engine.LogicalFileName(), sealer_);
         order.WriteAuftrag();
 
         // Toward the order archive; the ".ENC" copy goes along because it is

@@ -90,8 +90,13 @@ public:
     // of the order's files (H, H.AUF, H.LOG, H.AUF.LOG, H.BGL, and H.ENC, the
     // copy that is mailed) into the order archive's staging directory; the
     // run's commit moves them into the order archive directory, never
-    // replacing a file there.
+    // replacing a file there. With a sealer, every order's recipient is
+    // checked before the first file is written, and H.ENC is the sealed
+    // billing file.
     void WriteAll();
+    // The program's own encryption for the orders (null: ".ENC" is a copy).
+    // The sealer must outlive the job.
+    void SetSealer(IOrderSealer* sealer) { sealer_ = sealer; }
     // Removes every order of the job from the order archive. Goes through all
     // of them; the first failure is rethrown at the end.
     void CancelOrders();
@@ -129,6 +134,7 @@ private:
     TAuftragSTore& auf_;
     TEinrichtung& einr_;
     bool checkDakota_;
+    IOrderSealer* sealer_ = nullptr;
 
     bool initialised_ = false;
     std::string version_;

@@ -107,14 +107,20 @@ struct TSettingsForm {
     std::string DAKOTA_DATADIR, DAKOTA_INSTDIR, DAKOTA_EXPDIR, DAKOTA_PROTFILE, DAKOTA_ANN_FILE;
     bool DAKOTA_PROC_AUTO = false, DAKOTA_PROT_AUTO = false, DAKOTA_PROT_READAUTO = false,
          DAKOTA_ANN_CHECK = false;
+    // "Verschlüsselung": signing and encryption without DAKOTA
+    bool KRYPT_AKTIV = false;                   // "Abrechnungsdateien selbst verschlüsseln"
+    std::string KRYPT_PKCS12;                   // "Eigener Schlüssel (PKCS#12)"
+    std::string KRYPT_PASSWORT;                 // "Kennwort", input masked
+    std::string KRYPT_SCHLUESSELLISTE;          // "Schlüsselliste der Annahmestellen"
     // "Datensicherung"
     std::string SIK_DIR;
     bool SIK_AUTO = false;
-    // "Version": one of VersionList, or "" when none is chosen
+    // "Version": one of VersionList, or "" when the stored value is none of
+    // them; a missing or empty setting is the current version
     std::string VERSION;
     TDateTime VERSION_DATUM;
 
-    static const std::vector<std::string>& VersionList();   // "06", "07", "08", "09"
+    static const std::vector<std::string>& VersionList();   // "06", "07", "08", "09", "21"
     static const std::vector<std::string>& VerfahrenList();  // "Test", "Erprobung", "Echt"
     static const std::vector<std::string>& ArtList();        // "Einzelleistungserbringer", "Abrechnungszentrum"
     static const std::vector<std::string>& EmailTlsList();   // "STARTTLS", "SMTPS", "keine"
@@ -146,6 +152,9 @@ public:
     static constexpr const char* OrderArchiveFileName = "Auftraege.xml";
     static constexpr const char* InvoiceTemplateFileName = "eingabe_vorlage.xml";
     static constexpr const char* DefaultVersionDate = "29.09.2014";
+    // The message version the data acceptance offices take today, and the
+    // setting of an installation that has not chosen one.
+    static constexpr const char* CurrentVersion = "21";
 
     // rootDir: the data directory (the window program passes the program
     // file's directory). queue: the window thread's message queue; null
@@ -185,7 +194,9 @@ public:
     // ------------------------------------------------------------ settings
     void LoadSettings();
     // Refuses (Error, nothing written) a form whose EMAIL_TLS is not one of
-    // its choices or whose EMAIL_CAFILE holds no readable certificate.
+    // its choices, whose EMAIL_CAFILE holds no readable certificate, or that
+    // switches KRYPT_AKTIV on together with DAKOTA_AKTIV or with a key file,
+    // password or key list that cannot be used.
     void SaveSettings();
     void CheckSettingsForm() const;
     void SaveTransferNumber();
@@ -432,6 +443,7 @@ private:
     void Step(const std::string& text);
     void BasketAction(TBasketList& list, const std::string& action, int64_t value, const std::string& text);
     void PrepareDirectories();
+    void WarnOfOldVersion();
     void LoadCostBearers();
     void FillFederalStates();
     void ApplyImportDirectory(const std::string& dir);
@@ -439,16 +451,20 @@ private:
     void CreateOrderArchive();
     void StartImportWatcher();
     void StartupCheckDakota();
+    void StartupCheckCertificates();
     void ShutdownStopDakota();
     void ShutdownBackup();
     void RunDakotaFollowUp();
 
     // Settings table access.
     std::string SettingValue(const std::string& key) const;
+    // A file named by a setting: "" when blank, a relative one below the data directory.
+    std::string SettingPath(const std::string& value) const;
     void PutSetting(const std::string& key, const std::string& value);
 
     // The run.
     void RunPhases(TRunResult& result);
+    void LogSealedOrders(TSGBJob& job);
     void CheckPhase(std::vector<InboxEntry>& entries, TRunResult& result, TDateTime& latest);
     void CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest);
     std::unique_ptr<TSGBJob> OpenJob(int billingMonth);
@@ -502,6 +518,8 @@ private:
     std::unique_ptr<TAuftragSTore> auf_;
     bool rechLoaded_ = false, aufLoaded_ = false;
     std::unique_ptr<TSGBJob> job_;
+    // The run's own encryption of the orders (KRYPT_AKTIV), made at its start.
+    std::unique_ptr<IOrderSealer> sealer_;
 
     std::vector<std::string> log_;
     TBasketList inbox_, input_, outbox_;

@@ -133,6 +133,22 @@ bool IsCp1252Text(std::string_view utf8, std::string* offending) {
     return ok;
 }
 
+bool IsLatin1Text(std::string_view utf8, std::string* offending) {
+    for (size_t i = 0; i < utf8.size();) {
+        const auto b0 = static_cast<unsigned char>(utf8[i]);
+        // One byte 0x20 to 0x7E; two bytes C2 A0 to C3 BF are U+00A0 to U+00FF.
+        const bool ok = b0 < 0x80 ? b0 >= 0x20 && b0 < 0x7F
+                                  : i + 1 < utf8.size() &&
+                                        (b0 == 0xC3 || (b0 == 0xC2 && static_cast<unsigned char>(utf8[i + 1]) >= 0xA0));
+        if (!ok) {
+            if (offending) *offending = Utf8Left(utf8.substr(i), 1);
+            return false;
+        }
+        i += b0 < 0x80 ? 1 : 2;
+    }
+    return true;
+}
+
 std::string ToUtf8(std::string_view bytes, std::string_view encoding) {
     std::string enc = UpperCase(Trim(encoding));
     if (enc.empty() || enc == "UTF-8" || enc == "UTF8") {
