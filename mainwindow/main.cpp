@@ -826,7 +826,12 @@ bool TMainController::Shutdown() {
     }
     closingAllowed_ = true;
     shuttingDown_ = false;
-    if (ok) view_.CloseWindow();
+    if (ok) {
+        // Everything is written: the next program may start on the directory
+        // while this one is still ending.
+        lock_.reset();
+        view_.CloseWindow();
+    }
     return ok;
 }
 

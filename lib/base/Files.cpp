@@ -251,8 +251,14 @@ bool LinkFile(const std::string& from, const std::string& to) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-    if (!FileExists(from) && !DirectoryExists(from)) return false;
-    if (FileExists(to) || DirectoryExists(to)) return false;
+    if (!FileExists(from) && !DirectoryExists(from)) {
+        errno = ENOENT;
+        return false;
+    }
+    if (FileExists(to) || DirectoryExists(to)) {
+        errno = EEXIST;
+        return false;
+    }
     if (!FileOpPermitted(FileOp::Rename, to) || ::rename(from.c_str(), to.c_str()) != 0) return false;
     SyncDirectoryOf(to);
     return true;
