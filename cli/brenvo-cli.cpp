@@ -4,6 +4,7 @@
 //   brenvo-cli [-d DATENVERZEICHNIS] versenden
 //   brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...
 //   brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]
+//   brenvo-cli [-d DATENVERZEICHNIS] kt-import [--alle] DATEI...
 //   brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import
 //   brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm
 //   brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis|dakota-status|annahmestellen
@@ -32,6 +33,7 @@ namespace brenvo {
 int CmdVersenden(const std::string& dir);   // cmd_versenden.cpp
 bool IsMaintenanceCommand(const std::string& command);                   // cmd_maintenance.cpp
 int CmdMaintenance(const std::string& command, const std::string& dir);  // cmd_maintenance.cpp
+int CmdKtImport(const std::string& dir, const std::vector<std::string>& files, bool allLinks);   // cmd_maintenance.cpp
 bool IsDakotaCommand(const std::string& command);                        // cmd_dakota.cpp
 int CmdDakota(const std::string& command, const std::string& dir);       // cmd_dakota.cpp
 }
@@ -48,6 +50,7 @@ const char* const kCalls[] = {
     "brenvo-cli [-d DATENVERZEICHNIS] versenden",
     "brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...",
     "brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]",
+    "brenvo-cli [-d DATENVERZEICHNIS] kt-import [--alle] DATEI...",
     "brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import",
     "brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm",
     "brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis",
@@ -85,6 +88,15 @@ const char* const kHelpBody =
     "  kt-info      Zeigt, wie eine IK im Kostenträgerverzeichnis aufgelöst wird. Ohne --land\n"
     "               und --bezirk gelten Bundesland und Bezirk der Einrichtung aus den\n"
     "               Einstellungen, ohne --datum der heutige Tag.\n"
+    "  kt-import    wie \"Kostenträgerdateien einlesen\", ohne Rückfrage: liest die\n"
+    "               Kostenträgerdateien der Krankenkassen (z. B. AO05Q426.ke0, eine je\n"
+    "               Kassenart; von mehreren derselben Kassenart gilt die zuletzt in Kraft\n"
+    "               getretene) und ersetzt damit das Kostenträgerverzeichnis in Stammdaten.\n"
+    "               Ohne --alle werden nur die Verknüpfungen zu Daten- und Papierannahmestellen\n"
+    "               für Krankentransport und Taxi (Abrechnungscodes 00, 40, 46, 99) übernommen.\n"
+    "               Ist eine Datei fehlerhaft, bleibt das Verzeichnis unverändert. Die\n"
+    "               DTAREF-Zähler und die mit \"Annahmestellen lesen\" angelegten Zeilen bleiben\n"
+    "               erhalten, von Hand geänderte Angaben werden ersetzt.\n"
     "  sicherung    Programmstart, Datensicherung wie mit \"Datensicherung erstellen\" im\n"
     "               Programmfenster (die Dateien aus Stammdaten, ArchivR, ArchivA, dem\n"
     "               Importverzeichnis, export und eingabe als ZIP-Datei im Verzeichnis\n"
@@ -102,8 +114,8 @@ const char* const kHelpBody =
     "  update-programm\n"
     "               wie \"Update [Programm]\": Datensicherung, Download und Installation des\n"
     "               Programm-Updates (ersetzte Dateien bleiben als .OLD erhalten).\n"
-    "  Die Befehle sicherung bis update-programm laufen wie verarbeiten mit Programmstart\n"
-    "  und Programmende; das Protokoll erscheint auf der Standardausgabe.\n"
+    "  Die Befehle kt-import und sicherung bis update-programm laufen wie verarbeiten mit\n"
+    "  Programmstart und Programmende; das Protokoll erscheint auf der Standardausgabe.\n"
     "  dakota-export\n"
     "               wie \"Daten zu Dakota exportieren\": legt die noch nicht versandten Aufträge\n"
     "               in das Übergabeverzeichnis von Dakota (DAKOTA_DATADIR).\n"
@@ -133,7 +145,7 @@ const char* const kHelpBody =
     "\n"
     "Rückgabewerte:\n"
     "  0  verarbeiten: Lauf beendet, keine Rechnung als fehlerhaft markiert;\n"
-    "     pruefen: alle Rechnungen fehlerfrei; kt-info: IK aufgelöst\n"
+    "     pruefen: alle Rechnungen fehlerfrei; kt-info: IK aufgelöst; kt-import: ersetzt\n"
     "     versenden: alle Aufträge des Ausgangskorbs versandt\n"
     "     sicherung, bereinigen, archiv-bereinigen, daten-import: ohne Fehler ausgeführt;\n"
     "     update-daten, update-programm: Update installiert\n"
@@ -141,7 +153,8 @@ const char* const kHelpBody =
     "     dakota-verarbeiten: Dakota beendet mit Code 0 bis 3 und Protokoll gelesen;\n"
     "     dakota-status: Dakota installiert und bereit\n"
     "  1  verarbeiten: Rechnungen als fehlerhaft markiert oder Lauf mit Fehler abgebrochen;\n"
-    "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar\n"
+    "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar;\n"
+    "     kt-import: Datei fehlerhaft oder nicht verwendbar, nichts ersetzt\n"
     "     versenden: mindestens ein Auftrag nicht versandt\n"
     "     sicherung, bereinigen, archiv-bereinigen, daten-import: mit Fehler abgebrochen;\n"
     "     update-daten, update-programm: kein Update installiert\n"
@@ -159,6 +172,7 @@ struct Arguments {
     std::string command;
     std::vector<std::string> operands;
     std::optional<std::string> datum, land, bezirk;
+    bool alle = false;   // kt-import --alle
 };
 
 int Verarbeiten(const std::string& dir) {
@@ -242,7 +256,7 @@ int main(int argc, char** argv) {
     if (i >= args.size()) return Usage("Kein Befehl angegeben");
     a.command = args[i++];
     if (a.command != "verarbeiten" && a.command != "versenden" && a.command != "pruefen" && a.command != "kt-info" &&
-        !IsMaintenanceCommand(a.command) && !IsDakotaCommand(a.command))
+        a.command != "kt-import" && !IsMaintenanceCommand(a.command) && !IsDakotaCommand(a.command))
         return Usage("Unbekannter Befehl: " + a.command);
 
     // Operands and the options of kt-info.
@@ -251,6 +265,10 @@ int main(int argc, char** argv) {
         const std::string& arg = args[i];
         if (!onlyOperands && arg == "--") {
             onlyOperands = true;
+            continue;
+        }
+        if (!onlyOperands && a.command == "kt-import" && arg == "--alle") {
+            a.alle = true;
             continue;
         }
         if (!onlyOperands && StartsWith(arg, "-") && arg.size() > 1) {
@@ -267,11 +285,12 @@ int main(int argc, char** argv) {
         }
         a.operands.push_back(arg);
     }
-    const bool takesOperands = a.command == "pruefen" || a.command == "kt-info";
+    const bool takesOperands = a.command == "pruefen" || a.command == "kt-info" || a.command == "kt-import";
     if (!takesOperands && !a.operands.empty())
         return Usage(a.command + " erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "pruefen" && a.operands.empty()) return Usage("pruefen erwartet mindestens eine Datei");
     if (a.command == "kt-info" && a.operands.size() != 1) return Usage("kt-info erwartet genau eine IK");
+    if (a.command == "kt-import" && a.operands.empty()) return Usage("kt-import erwartet mindestens eine Datei");
 
     std::string dir = a.dataDir.empty() ? ProgramDirectory() : a.dataDir;
     if (!DirectoryExists(dir)) {
@@ -285,6 +304,7 @@ int main(int argc, char** argv) {
         if (IsMaintenanceCommand(a.command)) return CmdMaintenance(a.command, dir);
         if (IsDakotaCommand(a.command)) return CmdDakota(a.command, dir);
         if (a.command == "pruefen") return Pruefen(dir, a.operands);
+        if (a.command == "kt-import") return CmdKtImport(dir, a.operands, a.alle);
         return KtInfo(dir, a);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "brenvo-cli: %s\n", e.what());
