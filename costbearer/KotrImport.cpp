@@ -298,6 +298,7 @@ const std::vector<std::string>& KotrImport::TransportCodes() {
 void KotrImport::ReadFile(const std::string& path) { AddFile(ReadKotrFile(path)); }
 
 void KotrImport::AddFile(KotrFile file) {
+    if (d_->built) throw Error("Die Kostenträgerdateien wurden schon übernommen.");
     d_->Log(Format("%s gelesen: %s, gültig ab %s, %d Nachrichten",
                    {file.DisplayName, KindName(file.Name.Kassenart), FormatDDMMYYYY(file.Name.ValidFrom),
                     int(file.Messages.size())}));
@@ -1029,7 +1030,7 @@ CostBearerTables KotrImport::Tables() const {
         Put(x, "Z_DATENLIEFERART", r.lieferart);
         Put(x, "Z_VALIDFROM", r.from);
         Put(x, "Z_VALIDTO", r.to);
-        Put(x, "Z_LEGRUPPE", "5");
+        Put(x, "Z_LEGRUPPE", r.group.empty() ? "5" : r.group);
         Put(x, "ISDATEN", r.art == "02" || r.art == "03" ? "T" : "F");
         Put(x, "ISPAPIER", r.art == "09" ? "T" : "F");
         x.Post();
