@@ -25,6 +25,11 @@ void TKelmarMailer::SetupMailer(const std::string& host, int port, const std::st
         client_->SetLogin("", "");
 }
 
+void TKelmarMailer::SetSecurity(TMailTls tls, const std::string& caFile) {
+    tls_ = tls;
+    client_->SetSecurity(tls, caFile);
+}
+
 void TKelmarMailer::SetStepTimeout(int milliseconds) { client_->SetStepTimeout(milliseconds); }
 
 void TKelmarMailer::ReportStatus(const std::string& text) {
@@ -105,8 +110,12 @@ TKelmarMailer& TMailerHolder::GetMailer(const std::string& host, int port, const
 }
 
 TKelmarMailer& TMailerHolder::GetMailer(const TSystem& settings, TMailStatusCallback status) {
-    return GetMailer(settings.EMAIL_SERVER, MailPortFromSetting(settings.EMAIL_PORT), settings.EMAIL_USER,
-                     std::move(status), kMailConnectTimeoutMs, settings.EMAIL_PWD);
+    const bool created = !mailer_;
+    TKelmarMailer& mailer = GetMailer(settings.EMAIL_SERVER, MailPortFromSetting(settings.EMAIL_PORT),
+                                      settings.EMAIL_USER, std::move(status), kMailConnectTimeoutMs,
+                                      settings.EMAIL_PWD);
+    if (created) mailer.SetSecurity(settings.EMAIL_TLS, settings.EMAIL_CAFILE);
+    return mailer;
 }
 
 void TMailerHolder::ReleaseMailer() {

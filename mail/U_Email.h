@@ -38,6 +38,10 @@ public:
     // logs in with "LOGIN", with an empty one it does not log in at all.
     void SetupMailer(const std::string& host, int port, const std::string& password,
                      const std::string& user, int connectTimeoutMs);
+    // How the connection is secured (EMAIL_TLS) and the file of certificates
+    // trusted besides the system's (EMAIL_CAFILE, "" for none). The server's
+    // certificate is always checked, its chain and its name.
+    void SetSecurity(TMailTls tls, const std::string& caFile);
 
     std::string Connect();
     std::string Disconnect();
@@ -55,11 +59,13 @@ public:
     const std::string& Host() const { return host_; }
     int Port() const { return port_; }
     int ConnectTimeout() const { return connectTimeoutMs_; }
+    TMailTls Tls() const { return tls_; }
 
 private:
     std::unique_ptr<SmtpSession> client_;
     std::string host_;
     int port_ = 0;
+    TMailTls tls_ = TMailTls::StartTls;
     int connectTimeoutMs_ = kMailConnectTimeoutMs;
     int sentCount_ = 0;
     int batchTotal_ = 0;
@@ -82,7 +88,8 @@ public:
                              TMailStatusCallback status, int connectTimeoutMs,
                              const std::string& password);
     // With the settings: EMAIL_SERVER, EMAIL_PORT (0 when not a number),
-    // EMAIL_USER, EMAIL_PWD and the connect time limit of 1000 ms.
+    // EMAIL_USER, EMAIL_PWD, EMAIL_TLS, EMAIL_CAFILE and the connect time
+    // limit of 1000 ms.
     TKelmarMailer& GetMailer(const TSystem& settings, TMailStatusCallback status);
     // Disconnects and frees the mailer; nothing happens when there is none.
     void ReleaseMailer();
@@ -93,6 +100,10 @@ private:
     std::unique_ptr<TSmtpEmail> mailer_;
     int stepTimeoutMs_;
 };
+
+// Refuses (Error) a file of trusted certificates (EMAIL_CAFILE) that does
+// not exist, cannot be read or holds no certificate.
+void CheckMailCaFile(const std::string& path);
 
 // EMAIL_PORT as a number; 0 when the text is not a number.
 int MailPortFromSetting(std::string_view text);

@@ -1,17 +1,22 @@
 #include "mail/U_SmtpMail.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
-#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <poll.h>
-#include <sys/socket.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <optional>
 
 #include "lib/base/Error.h"
+#include "lib/base/Files.h"
 #include "mail/MailMessage.h"
 
 namespace brenvo {
@@ -42,22 +47,6 @@ public:
     using Error::Error;
 };
 
-// The SMTP address literal of the local end of a socket: "[192.0.2.1]".
-std::string LocalAddressLiteral(curl_socket_t sock) {
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    char buf[INET6_ADDRSTRLEN] = {};
-    if (getsockname(sock, reinterpret_cast<sockaddr*>(&ss), &len) == 0) {
-        if (ss.ss_family == AF_INET &&
-            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&ss)->sin_addr, buf, sizeof buf))
-            return std::string("[") + buf + "]";
-        if (ss.ss_family == AF_INET6 &&
-            inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&ss)->sin6_addr, buf, sizeof buf))
-            return std::string("[IPv6:") + buf + "]";
-    }
-    return "[127.0.0.1]";
-}
-
 // Message data as it travels after DATA: CR LF line ends (lone CR or LF
 // become CR LF), a dot doubled at the start of a line, a line end at the
 // end, followed by the terminating ".".
@@ -82,6 +71,65 @@ std::string DataForTransfer(const std::string& data) {
     return out;
 }
 
+struct CurlMultiDeleter {
+    void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+};
+
+struct X509Deleter {
+    void operator()(X509* x) const { X509_free(x); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Deleter>;
+
+// The certificates of a file of trusted certificates: PEM, one after another
+// (a single DER certificate is taken too).
+std::vector<X509Ptr> ReadTrustedCertificates(const std::string& path) {
+    const std::string what = "Die Datei der vertrauenswürdigen Zertifikate (EMAIL_CAFILE) ";
+    if (!FileExists(path)) throw Error(what + "gibt es nicht: " + path);
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(path);
+    } catch (const Error&) {
+        throw Error(what + "kann nicht gelesen werden: " + path);
+    }
+    std::vector<X509Ptr> certs;
+    if (bytes.find("-----BEGIN") != std::string::npos) {
+        std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(bytes.data(), int(bytes.size())), BIO_free);
+        while (bio) {
+            X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+            if (!x) break;
+            certs.emplace_back(x);
+        }
+    } else {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        if (X509* x = d2i_X509(nullptr, &p, long(bytes.size()))) certs.emplace_back(x);
+    }
+    ERR_clear_error();
+    if (certs.empty()) throw Error(what + "enthält kein Zertifikat: " + path);
+    return certs;
+}
+
+// Why OpenSSL did not accept the server's certificate, in the user's words.
+std::string CertificateProblem(long verifyResult) {
+    switch (verifyResult) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        return "es stammt von einer Zertifizierungsstelle, der weder das System noch EMAIL_CAFILE vertraut";
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        return "es ist selbst signiert und steht weder im Zertifikatsspeicher des Systems noch in EMAIL_CAFILE";
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        return "seine Zertifikatskette endet bei einer Stammzertifizierungsstelle, der weder das System noch "
+               "EMAIL_CAFILE vertraut";
+    case X509_V_ERR_CERT_HAS_EXPIRED: return "es ist abgelaufen";
+    case X509_V_ERR_CERT_NOT_YET_VALID: return "es ist noch nicht gültig";
+    case X509_V_ERR_CERT_REVOKED: return "es ist gesperrt";
+    case X509_V_ERR_INVALID_PURPOSE: return "es ist nicht für einen Server ausgestellt";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return "es gilt für einen anderen Servernamen";
+    default: return std::string("die Prüfung ist gescheitert (") + X509_verify_cert_error_string(verifyResult) + ")";
+    }
+}
+
 bool IsServerNameUsable(const std::string& host) {
     for (unsigned char c : host)
         if (c <= 0x20 || c >= 0x7F || c == '/' || c == '@' || c == '?' || c == '#' || c == '\\')
@@ -96,15 +144,34 @@ struct SmtpSession::Impl {
     int port = 0;
     std::string user, password;
     int stepTimeoutMs = kMailStepTimeoutMs;
+    TMailTls tls = TMailTls::StartTls;
+    std::string caFile;
 
+    // The handle stays in its multi handle for the whole session: libcurl
+    // keeps a connect-only connection only as long as that.
+    std::unique_ptr<CURLM, CurlMultiDeleter> multi;
     std::unique_ptr<CURL, CurlDeleter> curl;
     curl_socket_t sock = CURL_SOCKET_BAD;
     std::string inbuf;
 
+    // While libcurl opens the session: the certificates of caFile, the time
+    // of the last byte that went either way, what came in, and the server's
+    // last reply.
+    std::vector<X509Ptr> trusted;
+    Clock::time_point lastActivity;
+    bool traffic = false;
+    size_t bytesIn = 0;
+    std::string lastReply;
+
+    ~Impl() { Drop(); }
+
     bool Connected() const { return curl != nullptr; }
 
     void Drop() {
+        if (multi && curl) curl_multi_remove_handle(multi.get(), curl.get());
         curl.reset();
+        multi.reset();
+        trusted.clear();
         sock = CURL_SOCKET_BAD;
         inbuf.clear();
     }
@@ -160,12 +227,15 @@ struct SmtpSession::Impl {
                 return line;
             }
             if (inbuf.size() > kMaxReplySize) Fail("Ungültige Antwort des Servers.");
-            if (!Wait(POLLIN, deadline))
-                Fail("Zeitüberschreitung: keine Antwort des Servers (" + std::to_string(stepTimeoutMs) + " ms).");
+            // Read first, wait only when nothing is there: TLS may hold
+            // decrypted bytes that the socket no longer shows.
             char buf[4096];
             size_t n = 0;
             CURLcode rc = curl_easy_recv(curl.get(), buf, sizeof buf, &n);
-            if (rc == CURLE_AGAIN) continue;
+            if (rc == CURLE_AGAIN) {
+                if (!Wait(POLLIN, deadline)) Fail(NoAnswerText());
+                continue;
+            }
             if (rc != CURLE_OK) Fail(std::string("Fehler beim Lesen vom Server: ") + curl_easy_strerror(rc));
             if (n == 0) {
                 Drop();
@@ -219,72 +289,216 @@ struct SmtpSession::Impl {
         throw Error(message);
     }
 
+    // The time-limit failure of a step after the connection was made.
+    std::string NoAnswerText(bool opening = false) const {
+        std::string text = "Zeitüberschreitung: keine Antwort des Servers (" + std::to_string(stepTimeoutMs) + " ms).";
+        // A server that says nothing at all after the connection may be
+        // waiting for TLS to begin: the usual mistake with port 465.
+        if (opening && tls != TMailTls::Smtps && bytesIn == 0)
+            text += " Erwartet der Server TLS von Beginn an (meist Port 465), passt die Einstellung \"SMTPS\".";
+        return text;
+    }
+
+    static int OnCurlDebug(CURL*, curl_infotype type, char* data, size_t size, void* userp) {
+        Impl& self = *static_cast<Impl*>(userp);
+        if (type != CURLINFO_TEXT) self.traffic = true;
+        switch (type) {
+        case CURLINFO_HEADER_OUT:   // a command: what follows is its reply
+            self.lastReply.clear();
+            self.lastActivity = Clock::now();
+            break;
+        case CURLINFO_HEADER_IN: {   // one line of a reply
+            std::string line(data, size);
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+            if (!self.lastReply.empty()) self.lastReply += ' ';
+            if (self.lastReply.size() < 1000) self.lastReply += line.substr(0, 200);
+            self.bytesIn += size;
+            self.lastActivity = Clock::now();
+            break;
+        }
+        case CURLINFO_DATA_IN:
+        case CURLINFO_SSL_DATA_IN:
+            self.bytesIn += size;
+            self.lastActivity = Clock::now();
+            break;
+        case CURLINFO_DATA_OUT:
+        case CURLINFO_SSL_DATA_OUT: self.lastActivity = Clock::now(); break;
+        default: break;   // libcurl's own notes
+        }
+        return 0;
+    }
+
+    static CURLcode OnSslContext(CURL*, void* sslctx, void* userp) {
+        const Impl& self = *static_cast<const Impl*>(userp);
+        // libcurl has filled the store with the system's certificates; the
+        // file's are added to them.
+        X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslctx));
+        for (const X509Ptr& x : self.trusted) X509_STORE_add_cert(store, x.get());
+        ERR_clear_error();   // a certificate that is there already is no fault
+        return CURLE_OK;
+    }
+
+    // Why libcurl could not open the session, in German.
+    std::string OpenFailure(CURLcode rc, const std::string& detail, bool connected, int connectTimeoutMs) const {
+        const std::string reply = lastReply.empty() ? detail : lastReply;
+        switch (rc) {
+        case CURLE_COULDNT_RESOLVE_HOST: return "Der Servername ist unbekannt. (" + detail + ")";
+        case CURLE_COULDNT_CONNECT: return "Der Server nimmt keine Verbindung an. (" + detail + ")";
+        case CURLE_OPERATION_TIMEDOUT:
+            return connected ? NoAnswerText(true)
+                             : "Zeitüberschreitung beim Verbindungsaufbau (" + std::to_string(connectTimeoutMs) +
+                                   " ms).";
+        case CURLE_WEIRD_SERVER_REPLY: return "Der Server verweigert die Verbindung: " + reply;
+        case CURLE_LOGIN_DENIED: return "Anmeldung abgelehnt: " + reply;
+        case CURLE_USE_SSL_FAILED:
+            return "Der Server " + host +
+                   " bietet keine verschlüsselte Verbindung (STARTTLS) an; Benutzername und Kennwort werden nicht "
+                   "unverschlüsselt gesendet. (" + reply + ")";
+        case CURLE_PEER_FAILED_VERIFICATION: {
+            // A chain OpenSSL refused ends the handshake with its reason.
+            // After a good handshake libcurl checks the name, before it
+            // records the chain's result (left at 1 then).
+            long verify = X509_V_OK;
+            curl_easy_getinfo(curl.get(), CURLINFO_SSL_VERIFYRESULT, &verify);
+            if (verify == X509_V_OK || verify == 1)
+                return "Das Zertifikat des Servers gilt nicht für den Namen " + host + ". (" + detail + ")";
+            return "Das Zertifikat des Servers " + host + " wird nicht anerkannt: " + CertificateProblem(verify) + ".";
+        }
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CERTPROBLEM: {
+            std::string text = "Die verschlüsselte Verbindung zu " + host + " kommt nicht zustande. (" + detail + ")";
+            if (tls == TMailTls::Smtps)
+                text += " Beginnt der Server unverschlüsselt (meist Port 587 oder 25), passt die Einstellung "
+                        "\"STARTTLS\".";
+            return text;
+        }
+        default: return "Verbindungsfehler. (" + detail + ")";
+        }
+    }
+
     void Open(int connectTimeoutMs) {
         if (host.empty()) throw Error("Kein Mailserver angegeben.");
         if (!IsServerNameUsable(host)) throw Error("Ungültiger Servername \"" + host + "\".");
         if (port < 1 || port > 65535) throw Error("Ungültige Portnummer " + std::to_string(port) + ".");
+        std::vector<X509Ptr> extra;
+        if (!caFile.empty()) extra = ReadTrustedCertificates(caFile);
 
         CurlGlobalInit();
+        multi.reset(curl_multi_init());
         curl.reset(curl_easy_init());
-        if (!curl) throw Error("Die Verbindung kann nicht angelegt werden.");
+        if (!multi || !curl) Fail("Die Verbindung kann nicht angelegt werden.");
+        trusted = std::move(extra);
+        lastActivity = Clock::now();
+        traffic = false;
+        bytesIn = 0;
+        lastReply.clear();
         CURL* c = curl.get();
-        // CONNECT_ONLY with an http URL makes libcurl stop after the TCP
-        // connection; it sends nothing. Proxies from the environment are not used.
-        std::string url = "http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
-                          ":" + std::to_string(port) + "/";
+        // CONNECT_ONLY with an SMTP address: libcurl connects, greets, secures
+        // the connection and logs in, then stops; the transactions are ours.
+        // Proxies from the environment are not used.
+        const std::string url = std::string(tls == TMailTls::Smtps ? "smtps://" : "smtp://") +
+                                (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+                                std::to_string(port) + "/";
+        long useSsl = CURLUSESSL_NONE;
+        if (tls == TMailTls::Smtps) useSsl = CURLUSESSL_ALL;
+        if (tls == TMailTls::StartTls) useSsl = user.empty() ? CURLUSESSL_TRY : CURLUSESSL_ALL;
         char errbuf[CURL_ERROR_SIZE] = {};
         curl_easy_setopt(c, CURLOPT_URL, url.c_str());
         curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
-        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(connectTimeoutMs > 0 ? connectTimeoutMs : 1));
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+        curl_easy_setopt(c, CURLOPT_USE_SSL, useSsl);
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(c, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+        if (!trusted.empty()) {
+            curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, this);
+            if (curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, &Impl::OnSslContext) != CURLE_OK)
+                Fail("EMAIL_CAFILE wird von dieser libcurl nicht unterstützt (TLS-Bibliothek ohne OpenSSL).");
+        }
+        if (!user.empty()) {
+            curl_easy_setopt(c, CURLOPT_USERNAME, user.c_str());
+            curl_easy_setopt(c, CURLOPT_PASSWORD, password.c_str());
+            curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+        }
+        // Our own watch keeps the time limits (below); libcurl's limit only
+        // catches a session that trickles on for very long.
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(std::max(connectTimeoutMs, 1)) + 20L * stepTimeoutMs);
+        curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(stepTimeoutMs / 1000 + 2));
         curl_easy_setopt(c, CURLOPT_PROXY, "");
         curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(c, CURLOPT_TCP_NODELAY, 1L);
         curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
-        CURLcode rc = curl_easy_perform(c);
-        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
-        if (rc != CURLE_OK) {
-            std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(rc);
-            std::string what;
-            switch (rc) {
-            case CURLE_COULDNT_RESOLVE_HOST: what = "Der Servername ist unbekannt."; break;
-            case CURLE_COULDNT_CONNECT: what = "Der Server nimmt keine Verbindung an."; break;
-            case CURLE_OPERATION_TIMEDOUT:
-                what = "Zeitüberschreitung beim Verbindungsaufbau (" + std::to_string(connectTimeoutMs) + " ms).";
-                break;
-            default: what = "Verbindungsfehler."; break;
+        curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &Impl::OnCurlDebug);
+        curl_easy_setopt(c, CURLOPT_DEBUGDATA, this);
+        curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);   // feeds OnCurlDebug only; nothing is printed
+
+        // The connection within the connect time limit, then each step
+        // (every byte either way, the handshake's included) within the step
+        // time limit.
+        const auto start = Clock::now();
+        std::optional<Clock::time_point> connectedAt;
+        CURLcode rc = CURLE_OK;
+        curl_multi_add_handle(multi.get(), c);
+        for (;;) {
+            int running = 0;
+            CURLMcode mc = curl_multi_perform(multi.get(), &running);
+            if (mc != CURLM_OK) Fail(std::string("Verbindungsfehler. (") + curl_multi_strerror(mc) + ")");
+            bool done = running == 0;
+            int queued = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued))
+                if (msg->msg == CURLMSG_DONE) {
+                    rc = msg->data.result;
+                    done = true;
+                }
+            if (!connectedAt) {
+                // Connected once libcurl says so, or once bytes flow (with
+                // SMTPS libcurl counts the connection as made only after the
+                // handshake).
+                curl_off_t t = 0;
+                if (traffic || (curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &t) == CURLE_OK && t > 0))
+                    connectedAt = Clock::now();
             }
-            Fail(what + " (" + detail + ")");
+            if (done) break;
+            const auto now = Clock::now();
+            const auto deadline = connectedAt
+                                      ? std::max(*connectedAt, lastActivity) + std::chrono::milliseconds(stepTimeoutMs)
+                                      : start + std::chrono::milliseconds(std::max(connectTimeoutMs, 1));
+            if (now >= deadline) {
+                if (connectedAt) Fail(NoAnswerText(true));
+                Fail("Zeitüberschreitung beim Verbindungsaufbau (" + std::to_string(connectTimeoutMs) + " ms).");
+            }
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+            curl_multi_poll(multi.get(), nullptr, 0, int(std::min<long long>(wait, 1000)), nullptr);
+        }
+        curl_easy_setopt(c, CURLOPT_VERBOSE, 0L);
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
+        trusted.clear();
+        if (rc != CURLE_OK) {
+            const std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(rc);
+            Fail(OpenFailure(rc, detail, connectedAt.has_value(), connectTimeoutMs));
         }
         curl_socket_t s = CURL_SOCKET_BAD;
         if (curl_easy_getinfo(c, CURLINFO_ACTIVESOCKET, &s) != CURLE_OK || s == CURL_SOCKET_BAD)
             Fail("Die Verbindung zum Server ist nicht verfügbar.");
         sock = s;
-
-        Reply r = ReadReply();
-        if (r.code != 220) Fail("Der Server verweigert die Verbindung: " + r.text);
-        const std::string me = LocalAddressLiteral(sock);
-        r = Command("EHLO " + me);
-        if (r.code != 250 && Connected()) r = Command("HELO " + me);
-        if (r.code != 250) Fail("Der Server verweigert die Begrüßung: " + r.text);
-        if (!user.empty()) {
-            r = Command("AUTH LOGIN");
-            if (r.code == 334) r = Command(Base64Encode(user));
-            if (r.code == 334) r = Command(Base64Encode(password));
-            if (r.code != 235) Fail("Anmeldung abgelehnt: " + r.text);
-        }
     }
 
+    // True while the session is usable; a look without waiting.
     bool IsOpen() {
         if (!Connected()) return false;
         if (!inbuf.empty()) {   // something the server sent unasked: it is giving up
             Drop();
             return false;
         }
-        pollfd p{sock, POLLIN, 0};
-        int n = poll(&p, 1, 0);
-        if (n <= 0) return true;
-        // Readable while no reply is due: the server closed the connection
-        // or announced that it does (421).
+        // Nothing may be waiting while no reply is due. Reading (rather than
+        // polling the socket) lets TLS handle its own records, such as the
+        // session tickets a TLS 1.3 server sends after the handshake.
+        char buf[512];
+        size_t n = 0;
+        if (curl_easy_recv(curl.get(), buf, sizeof buf, &n) == CURLE_AGAIN) return true;
+        // The server closed the connection, announced that it does (421) or
+        // the connection broke.
         Drop();
         return false;
     }
@@ -337,6 +551,11 @@ void SmtpSession::SetLogin(const std::string& user, const std::string& password)
     impl_->password = password;
 }
 
+void SmtpSession::SetSecurity(TMailTls tls, const std::string& caFile) {
+    impl_->tls = tls;
+    impl_->caFile = caFile;
+}
+
 void SmtpSession::SetStepTimeout(int milliseconds) { impl_->stepTimeoutMs = milliseconds > 0 ? milliseconds : 1; }
 
 void SmtpSession::Open(int connectTimeoutMs) {
@@ -352,6 +571,8 @@ void SmtpSession::SendMail(const std::string& envelopeFrom, const std::vector<st
 }
 
 void SmtpSession::Close() { impl_->Close(); }
+
+void CheckMailCaFile(const std::string& path) { ReadTrustedCertificates(path); }
 
 TSmtpEmail::TSmtpEmail(const std::string& host, int port, const std::string& user,
                        const std::string& password, int connectTimeoutMs)

@@ -8,21 +8,29 @@
 
 namespace brenvo {
 
-// One SMTP session with a mail server, plain SMTP without encryption.
+// One SMTP session with a mail server.
 //
-// libcurl only makes the TCP connection (CURLOPT_CONNECT_ONLY, within the
-// connect time limit); the SMTP dialogue itself runs here over
-// curl_easy_send/curl_easy_recv. libcurl's own SMTP transfer cannot do what
-// a batch of orders needs: it sends one message per transfer and, when the
-// server refuses a recipient, gives up the whole connection, so the next
-// order of the batch would open a new session. Here one session carries
-// every message of a batch; a refused sender, recipient or message ends only
-// that transaction (RSET) and the session goes on. A broken connection or
-// a server that stops answering closes the session.
+// libcurl opens the session (CURLOPT_CONNECT_ONLY on an smtp:// or smtps://
+// address): the TCP connection, TLS from the start (SMTPS) or after STARTTLS
+// with the server's certificate checked (chain and name), the greeting, EHLO
+// and the "LOGIN" authentication. The mail transactions then run here over
+// curl_easy_send/curl_easy_recv, through libcurl's TLS when the session is
+// encrypted. libcurl's own SMTP transfer cannot do what a batch of orders
+// needs: it sends one message per transfer and, when the server refuses a
+// recipient, gives up the whole connection, so the next order of the batch
+// would open a new session. Here one session carries every message of a
+// batch; a refused sender, recipient or message ends only that transaction
+// (RSET) and the session goes on. A broken connection or a server that stops
+// answering closes the session.
 //
-// Every network step after the connect (greeting, each command's reply,
-// sending the data) has its own time limit, so a server that accepts and then
-// stops answering never blocks the program for longer than that.
+// With STARTTLS (the default) and a user name the password never crosses an
+// unencrypted connection: a server that offers no STARTTLS is refused before
+// the login. Without a user name such a server is talked to in plain text.
+//
+// The connection itself has the connect time limit; every network step after
+// it (greeting, each step of the TLS handshake, each command's reply, sending
+// the data) has its own time limit, so a server that accepts and then stops
+// answering never blocks the program for longer than that.
 //
 // Failures are Error exceptions with a German text.
 class SmtpSession {
@@ -37,9 +45,13 @@ public:
     // with an empty one it never logs in.
     void SetLogin(const std::string& user, const std::string& password);
     void SetStepTimeout(int milliseconds);
+    // How the connection is secured, and a file of certificates trusted in
+    // addition to the system's (PEM; "" for none).
+    void SetSecurity(TMailTls tls, const std::string& caFile);
 
     // Connects (TCP within connectTimeoutMs), reads the greeting, says EHLO
-    // (HELO when EHLO is refused) and logs in when a user name is set.
+    // (HELO when EHLO is refused), secures the connection as set and logs in
+    // when a user name is set.
     void Open(int connectTimeoutMs);
     // True while the session is usable. Notices without waiting when the
     // server has closed the connection (for example after its idle time)

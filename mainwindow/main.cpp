@@ -6,6 +6,7 @@
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
+#include "mail/U_Email.h"
 
 namespace brenvo {
 
@@ -18,6 +19,14 @@ const char* FlagText(bool on) { return on ? "T" : "F"; }
 // A relative directory from the settings is taken below the data directory.
 std::string BelowRoot(const std::string& root, const std::string& dir) {
     return IsAbsolutePath(dir) ? dir : PathJoin(root, dir);
+}
+
+// EMAIL_TLS: "SMTPS" and "keine" in any letter case; anything else, a
+// missing key included, is the safe default STARTTLS.
+TMailTls MailTlsFromSetting(const std::string& text) {
+    if (SameText(text, MailTlsText(TMailTls::Smtps))) return TMailTls::Smtps;
+    if (SameText(text, MailTlsText(TMailTls::None))) return TMailTls::None;
+    return TMailTls::StartTls;
 }
 
 } // namespace
@@ -38,6 +47,11 @@ const std::vector<std::string>& TSettingsForm::VerfahrenList() {
 
 const std::vector<std::string>& TSettingsForm::ArtList() {
     static const std::vector<std::string> list = {"Einzelleistungserbringer", "Abrechnungszentrum"};
+    return list;
+}
+
+const std::vector<std::string>& TSettingsForm::EmailTlsList() {
+    static const std::vector<std::string> list(std::begin(kMailTlsTexts), std::end(kMailTlsTexts));
     return list;
 }
 
@@ -162,6 +176,10 @@ void TMainController::LoadSettings() {
     system_.EMAIL_PWD = form_.EMAIL_PWD = get("EMAIL_PWD");
     system_.EMAIL_SENDER = form_.EMAIL_SENDER = get("EMAIL_SENDER");
     system_.EMAIL_BCC = form_.EMAIL_BCC = get("EMAIL_BCC");
+    system_.EMAIL_TLS = MailTlsFromSetting(get("EMAIL_TLS"));
+    form_.EMAIL_TLS = MailTlsText(system_.EMAIL_TLS);
+    form_.EMAIL_CAFILE = get("EMAIL_CAFILE");
+    system_.EMAIL_CAFILE = Trim(form_.EMAIL_CAFILE).empty() ? "" : BelowRoot(paths_.Root, form_.EMAIL_CAFILE);
 
     form_.DAKOTA_AKTIV = Flag(get("DAKOTA_AKTIV"));
     values_.DAKOTA_DATADIR = form_.DAKOTA_DATADIR = get("DAKOTA_DATADIR");
@@ -232,8 +250,19 @@ void TMainController::ApplyImportDirectory(const std::string& dir) {
     ReadInbox();
 }
 
+void TMainController::CheckSettingsForm() const {
+    const TSettingsForm& f = form_;
+    const auto& tlsList = TSettingsForm::EmailTlsList();
+    if (std::find(tlsList.begin(), tlsList.end(), f.EMAIL_TLS) == tlsList.end())
+        throw Error("Verschlüsselung der Verbindung zum Mailserver: \"" + f.EMAIL_TLS +
+                    "\" gibt es nicht, möglich sind STARTTLS, SMTPS und keine.");
+    if (!Trim(f.EMAIL_CAFILE).empty()) CheckMailCaFile(BelowRoot(paths_.Root, f.EMAIL_CAFILE));
+}
+
 void TMainController::SaveSettings() {
     if (!settingsLoaded_) throw Error("Einstellungen nicht geladen: " + paths_.StammdatenFile(SettingsFileName));
+    // A refused form changes nothing, neither the file nor the table in memory.
+    CheckSettingsForm();
     const TSettingsForm& f = form_;
     PutSetting("EINR_IK", f.EINR_IK);
     PutSetting("EINR_NAME1", f.EINR_NAME1);
@@ -263,6 +292,8 @@ void TMainController::SaveSettings() {
     PutSetting("EMAIL_PWD", f.EMAIL_PWD);
     PutSetting("EMAIL_SENDER", f.EMAIL_SENDER);
     PutSetting("EMAIL_BCC", f.EMAIL_BCC);
+    PutSetting("EMAIL_TLS", f.EMAIL_TLS);
+    PutSetting("EMAIL_CAFILE", f.EMAIL_CAFILE);
     PutSetting("DAKOTA_AKTIV", FlagText(f.DAKOTA_AKTIV));
     PutSetting("DAKOTA_EMAIL", FlagText(f.DAKOTA_EMAIL));
     PutSetting("DAKOTA_DATADIR", f.DAKOTA_DATADIR);

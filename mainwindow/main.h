@@ -96,6 +96,8 @@ struct TSettingsForm {
     // "Versand-Einstellungen"
     bool EMAIL_MAPI = false, EMAIL_SMTP = false, DAKOTA_EMAIL = false, OPT_NOEMAILDIALOG = false;
     std::string EMAIL_SERVER, EMAIL_PORT, EMAIL_USER, EMAIL_PWD, EMAIL_SENDER, EMAIL_BCC;
+    std::string EMAIL_TLS = "STARTTLS";         // "Verschlüsselung": one of EmailTlsList
+    std::string EMAIL_CAFILE;                   // "Vertrauenswürdige Zertifikate (optional)"
     // "Dakota"
     bool DAKOTA_AKTIV = false;
     std::string DAKOTA_DATADIR, DAKOTA_INSTDIR, DAKOTA_EXPDIR, DAKOTA_PROTFILE, DAKOTA_ANN_FILE;
@@ -111,6 +113,7 @@ struct TSettingsForm {
     static const std::vector<std::string>& VersionList();   // "06", "07", "08", "09"
     static const std::vector<std::string>& VerfahrenList();  // "Test", "Erprobung", "Echt"
     static const std::vector<std::string>& ArtList();        // "Einzelleistungserbringer", "Abrechnungszentrum"
+    static const std::vector<std::string>& EmailTlsList();   // "STARTTLS", "SMTPS", "keine"
 
     // The group "Leistungserbringer" is shown and enabled only for a single provider.
     bool ProviderGroupVisible() const { return SYST_ART != 1; }
@@ -168,7 +171,10 @@ public:
 
     // ------------------------------------------------------------ settings
     void LoadSettings();
+    // Refuses (Error, nothing written) a form whose EMAIL_TLS is not one of
+    // its choices or whose EMAIL_CAFILE holds no readable certificate.
     void SaveSettings();
+    void CheckSettingsForm() const;
     void SaveTransferNumber();
     // "Einstellungen speichern": SaveSettings, idle, DAKOTA status line.
     void actEinstellungenSpeichernExecute();

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libpugixml-dev libzip-dev libcurl4-openssl-dev
+  libpugixml-dev libzip-dev libcurl4-openssl-dev libssl-dev openssl
   unixodbc unixodbc-dev odbc-mdbtools libsqliteodbc
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev

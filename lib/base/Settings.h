@@ -7,6 +7,18 @@
 
 namespace brenvo {
 
+// How the connection to the mail server is secured (EMAIL_TLS).
+enum class TMailTls : uint8_t {
+    StartTls,   // "STARTTLS": upgraded when the server offers it; never a password in plain text
+    Smtps,      // "SMTPS": TLS from the start (port 465)
+    None,       // "keine": plain SMTP, for a relay on the local network
+};
+
+// The setting's texts, in the order of the choice list.
+inline constexpr const char* kMailTlsTexts[] = {"STARTTLS", "SMTPS", "keine"};
+
+inline const char* MailTlsText(TMailTls tls) { return kMailTlsTexts[static_cast<int>(tls)]; }
+
 // The facility record: who bills. Texts are cut to their widths when loaded.
 struct TEinrichtung {
     std::string EINR_IK;        // 9
@@ -34,6 +46,8 @@ struct TSystem {
     bool EMAIL_MAPI = false;
     bool EMAIL_SMTP = false;
     std::string EMAIL_SERVER, EMAIL_PORT, EMAIL_USER, EMAIL_PWD, EMAIL_SENDER, EMAIL_BCC;
+    TMailTls EMAIL_TLS = TMailTls::StartTls;
+    std::string EMAIL_CAFILE;          // trusted certificates besides the system's; full path or ""
     bool DAKOTA_AKTIV = false;
     bool DAKOTA_EMAIL = false;
     bool DAKOTA_PROC_AUTO = false;

@@ -58,13 +58,17 @@ protected:
         return RunCli(args, elsewhere.path());
     }
 
-    // Changes rows of the demo's "brenvo.XML"; each key must be there.
+    // Changes rows of the demo's "brenvo.XML" (adds missing ones).
     void SetSettings(const std::vector<std::pair<std::string, std::string>>& values) {
         brenvo::Table t;
         t.LoadFromFile(Data("Stammdaten/brenvo.XML"));
         for (const auto& [k, v] : values) {
-            ASSERT_TRUE(t.Locate("KEY", {brenvo::Value(k)})) << k;
-            t.Edit();
+            if (t.Locate("KEY", {brenvo::Value(k)})) {
+                t.Edit();
+            } else {   // a setting the demo does not hold yet
+                t.Append();
+                t.SetString("KEY", k);
+            }
             t.SetString("VALUE", v);
             t.Post();
         }

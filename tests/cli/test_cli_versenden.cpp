@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/TempDir.h"
+#include "common/TestPki.h"
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
 #include "lib/dataset/Table.h"
@@ -121,6 +122,39 @@ TEST_F(VersendenTest, ExitsWithOneWhenAnOrderStaysUnsent) {
         EXPECT_FALSE(Orders()[1].sent);
         EXPECT_TRUE(server.Connections().empty());
     }
+}
+
+TEST_F(VersendenTest, SendsThroughTlsWithTheCompanysOwnCertificateAuthority) {
+    Bill();
+    TempDir pki;
+    const testpki::CertKey ca = testpki::MakeRootCa(pki.path(), "firma-ca", "/O=Taxi Rheinufer/CN=Firmen-CA");
+    const testpki::CertKey cert = testpki::MakeServerCert(pki.path(), "mail", ca, "IP:127.0.0.1");
+    SmtpServerOptions opt;
+    opt.cert = cert.cert;
+    opt.key = cert.key;
+    opt.smtps = true;
+    opt.user = "kasse";
+    opt.password = "geheim";
+    SmtpTestServer server(opt);
+    MailTo(server.port());
+    SetSettings({{"EMAIL_TLS", "SMTPS"}, {"EMAIL_USER", "kasse"}, {"EMAIL_PWD", "geheim"}});
+
+    // The company's CA is not known yet: refused, nothing sent.
+    CliResult r = Cli({"versenden"});
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "Das Zertifikat des Servers 127.0.0.1 wird nicht anerkannt")) << r.out;
+    EXPECT_TRUE(server.AuthAttempts().empty());
+
+    fs::copy_file(ca.cert, Data("Stammdaten/firma-ca.pem"));
+    SetSettings({{"EMAIL_CAFILE", "Stammdaten/firma-ca.pem"}});
+    r = Cli({"versenden"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    auto msgs = server.Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_TRUE(msgs[0].tls && msgs[1].tls);
+    EXPECT_EQ(server.AuthAttempts(),
+              (std::vector<std::vector<std::string>>{{"LOGIN", "kasse", "geheim", "ok", "tls"}}));
+    for (const auto& o : Orders()) EXPECT_TRUE(o.sent);
 }
 
 TEST_F(VersendenTest, UsageAndStartUpFailuresExitWithTwo) {

@@ -48,6 +48,7 @@ struct ReceivedMail {
     std::string from;
     std::vector<std::string> rcpt;
     std::string peer;
+    bool tls = false;                // came through an encrypted connection
     std::vector<std::string> auth;   // mechanism, login, password; empty without AUTH
     std::vector<std::pair<std::string, std::string>> headers;
     std::string date;                // the Date header as ISO 8601
@@ -73,6 +74,10 @@ struct SmtpServerOptions {
     std::vector<std::string> refuse;
     bool mute = false;
     bool hangData = false;
+    // TLS: the server's certificate and key (PEM files); STARTTLS offered,
+    // or required before any mail, or TLS from the start.
+    std::string cert, key;
+    bool starttls = false, requireStarttls = false, smtps = false;
 };
 
 class SmtpTestServer {
@@ -87,6 +92,10 @@ public:
         for (const auto& r : opt_.refuse) args.insert(args.end(), {"--refuse", r});
         if (opt_.mute) args.push_back("--mute");
         if (opt_.hangData) args.push_back("--hang-data");
+        if (!opt_.cert.empty()) args.insert(args.end(), {"--cert", opt_.cert, "--key", opt_.key});
+        if (opt_.starttls) args.push_back("--starttls");
+        if (opt_.requireStarttls) args.push_back("--require-starttls");
+        if (opt_.smtps) args.push_back("--smtps");
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -132,6 +141,7 @@ public:
                 if (k == "from") m.from = f.at(1);
                 else if (k == "rcpt") m.rcpt.push_back(f.at(1));
                 else if (k == "peer") m.peer = f.at(1);
+                else if (k == "tls") m.tls = f.at(1) == "yes";
                 else if (k == "auth") m.auth.assign(f.begin() + 1, f.end());
                 else if (k == "header") m.headers.emplace_back(f.at(1), f.at(2));
                 else if (k == "date") m.date = f.at(1);
@@ -152,7 +162,7 @@ public:
         return out;
     }
 
-    // Mechanism, login, password and "ok"/"refused" of each AUTH attempt.
+    // Mechanism, login, password, "ok"/"refused" and "tls"/"plain" of each AUTH attempt.
     std::vector<std::vector<std::string>> AuthAttempts() const { return Lines("auth.txt"); }
 
 private:

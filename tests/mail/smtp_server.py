@@ -8,6 +8,7 @@ Every message received is stored in the directory given by --dir:
                 from <envelope sender>
                 rcpt <envelope recipient>            (one line each)
                 peer <client host:port>              (tells the connections apart)
+                tls <yes|no>                         (whether the message came through TLS)
                 auth <mechanism> <login> <password>  (only after a successful AUTH)
                 header <name> <decoded value>        (in message order)
                 date <Date header as ISO 8601>
@@ -15,13 +16,16 @@ Every message received is stored in the directory given by --dir:
                 defect <text>                        (any parse defect)
   msg-N.partK.bin  the decoded payload of part K
   connections.txt  one line per accepted connection
-  auth.txt         one line per AUTH attempt: mechanism, login, password, result
+  auth.txt         one line per AUTH attempt: mechanism, login, password, result,
+                   and "tls" or "plain" for the connection it came through
   ready            written once the server listens
 
 Modes: --refuse ADDR refuses that recipient (550); --mute accepts
 connections and never says anything; --hang-data never answers the end of
 DATA. --user/--password: the only credentials AUTH accepts (without them any
 credentials are accepted). AUTH (LOGIN and PLAIN) is always offered.
+TLS with the certificate and key of --cert/--key: --starttls offers STARTTLS,
+--require-starttls refuses mail before it, --smtps speaks TLS from the start.
 The server runs until SIGTERM.
 """
 
@@ -29,8 +33,10 @@ import argparse
 import asyncio
 import email
 import email.policy
+import logging
 import os
 import signal
+import ssl
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -51,6 +57,10 @@ def write_atomic(path, data):
 def append_line(path, fields):
     with open(path, "a", encoding="utf-8") as f:
         f.write("\t".join(esc(x) for x in fields) + "\n")
+
+
+def is_tls(server):
+    return server.transport is not None and server.transport.get_extra_info("ssl_object") is not None
 
 
 def as_text(b):
@@ -80,6 +90,7 @@ class Recorder:
         lines = [["from", envelope.mail_from]]
         lines += [["rcpt", r] for r in envelope.rcpt_tos]
         lines.append(["peer", "%s:%s" % session.peer[:2]])
+        lines.append(["tls", "yes" if is_tls(server) else "no"])
         auth = getattr(session, "brenvo_auth", None)
         if session.authenticated and auth:
             lines.append(["auth"] + list(auth))
@@ -134,6 +145,9 @@ class Mute(asyncio.Protocol):
 
 def main():
     warnings.simplefilter("ignore", DeprecationWarning)
+    # Refused handshakes are what some tests want; no tracebacks for them.
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+    logging.getLogger("asyncio").setLevel(logging.CRITICAL)
     ap = argparse.ArgumentParser()
     ap.add_argument("--port", type=int, required=True)
     ap.add_argument("--dir", required=True)
@@ -142,6 +156,11 @@ def main():
     ap.add_argument("--refuse", action="append")
     ap.add_argument("--mute", action="store_true")
     ap.add_argument("--hang-data", action="store_true")
+    ap.add_argument("--cert")
+    ap.add_argument("--key")
+    ap.add_argument("--starttls", action="store_true")
+    ap.add_argument("--require-starttls", action="store_true")
+    ap.add_argument("--smtps", action="store_true")
     args = ap.parse_args()
 
     conn_log = os.path.join(args.dir, "connections.txt")
@@ -152,10 +171,17 @@ def main():
             return AuthResult(success=False, handled=False)
         login, password = as_text(auth_data.login), as_text(auth_data.password)
         ok = args.user is None or (login == args.user and password == (args.password or ""))
-        append_line(auth_log, [mechanism, login, password, "ok" if ok else "refused"])
+        append_line(auth_log, [mechanism, login, password, "ok" if ok else "refused",
+                               "tls" if is_tls(server) else "plain"])
         if ok:
             session.brenvo_auth = (mechanism, login, password)
         return AuthResult(success=ok, handled=False)
+
+    tls = None
+    if args.cert:
+        tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        tls.load_cert_chain(args.cert, args.key)
+    starttls = tls if (args.starttls or args.require_starttls) else None
 
     handler = Recorder(args)
     if args.mute:
@@ -163,11 +189,13 @@ def main():
     else:
         factory = lambda: RecordingSMTP(handler, conn_log=conn_log, hostname="brenvo-test",
                                         authenticator=authenticator, auth_require_tls=False,
-                                        auth_required=False)
+                                        auth_required=False, tls_context=starttls,
+                                        require_starttls=args.require_starttls)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=args.port))
+    server = loop.run_until_complete(loop.create_server(
+        factory, host="127.0.0.1", port=args.port, ssl=tls if args.smtps else None))
     loop.add_signal_handler(signal.SIGTERM, loop.stop)
     write_atomic(os.path.join(args.dir, "ready"), b"")
     loop.run_forever()

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "common/TempDir.h"
+#include "common/TestPki.h"
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
@@ -49,6 +50,20 @@ OrderFiles MakeOrder(const TempDir& dir, const std::string& transfer) {
     AtomicWriteFile(f.record, "500000" + transfer + "\r\n");
     AtomicWriteFile(f.data, "UNA:+,? 'UNB+UNOC:3+" + transfer + "'\r\n");
     return f;
+}
+
+// Three orders in one batch (EHSA0001 to EHSA0003), the second one to
+// "abgelehnt@example.com"; the mailer's result for each.
+std::vector<std::string> SendBatchOfThree(TMailerHolder& holder, const TSystem& s, const TempDir& dir,
+                                          StatusLog& log) {
+    const std::vector<std::string> to = {"eins@example.com", "abgelehnt@example.com", "drei@example.com"};
+    std::vector<std::string> results;
+    for (int i = 0; i < 3; ++i) {
+        OrderFiles f = MakeOrder(dir, "EHSA000" + std::to_string(i + 1));
+        results.push_back(SendOrderMailSmtp(holder, s, log.Callback(),
+                                            OrderMailContent(s, to[i], "123456789", f.record, f.data, Now()), 3));
+    }
+    return results;
 }
 
 // Sets the time zone for one test and restores the one before.
@@ -174,6 +189,7 @@ TEST(SmtpMail, LogsInWithLoginOnlyWhenAUserNameIsGiven) {
     TempDir dir;
     OrderFiles f = MakeOrder(dir, "EHSA0001");
     TSystem s = Settings(server.port());
+    s.EMAIL_TLS = TMailTls::None;   // a relay on the local network, chosen so
     s.EMAIL_PWD = "gehe!m&ü";
     auto content = OrderMailContent(s, "annahme@example.com", "123456789", f.record, f.data, Now());
 
@@ -188,7 +204,7 @@ TEST(SmtpMail, LogsInWithLoginOnlyWhenAUserNameIsGiven) {
         EXPECT_EQ(SendOrderMailSmtp(holder, s, nullptr, content, 1), "");
     }
     ASSERT_EQ(server.AuthAttempts().size(), 1u);
-    EXPECT_EQ(server.AuthAttempts()[0], (std::vector<std::string>{"LOGIN", "kasse", "gehe!m&ü", "ok"}));
+    EXPECT_EQ(server.AuthAttempts()[0], (std::vector<std::string>{"LOGIN", "kasse", "gehe!m&ü", "ok", "plain"}));
     auto msgs = server.Messages();
     ASSERT_EQ(msgs.size(), 2u);
     EXPECT_TRUE(msgs[0].auth.empty());
@@ -214,15 +230,9 @@ TEST(SmtpMail, BatchWithARefusedRecipientSendsTheOthersInOneSession) {
     TSystem s = Settings(server.port());
     s.EMAIL_BCC = "   ";
 
-    const std::vector<std::string> to = {"eins@example.com", "abgelehnt@example.com", "drei@example.com"};
     TMailerHolder holder;
     StatusLog log;
-    std::vector<std::string> results;
-    for (int i = 0; i < 3; ++i) {
-        OrderFiles f = MakeOrder(dir, "EHSA000" + std::to_string(i + 1));
-        results.push_back(SendOrderMailSmtp(holder, s, log.Callback(),
-                                            OrderMailContent(s, to[i], "123456789", f.record, f.data, Now()), 3));
-    }
+    const std::vector<std::string> results = SendBatchOfThree(holder, s, dir, log);
     holder.ReleaseMailer();
     EXPECT_EQ(holder.Mailer(), nullptr);
 
@@ -289,10 +299,20 @@ TEST(SmtpMail, ServerThatStopsAnsweringFailsWithinTheTimeLimit) {
         std::string err = SendOrderMailSmtp(
             holder, s, nullptr, OrderMailContent(s, "annahme@example.com", "1", f.record, f.data, Now()), 1);
         EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
-        EXPECT_TRUE(StartsWith(err, "Email: Keine Verbindung zum MailServer Host=127.0.0.1:" +
-                                        std::to_string(server.port()) + " Zeitüberschreitung"))
-            << err;
+        EXPECT_EQ(err, "Email: Keine Verbindung zum MailServer Host=127.0.0.1:" + std::to_string(server.port()) +
+                           " Zeitüberschreitung: keine Antwort des Servers (300 ms). Erwartet der Server TLS von "
+                           "Beginn an (meist Port 465), passt die Einstellung \"SMTPS\".");
         EXPECT_EQ(server.Connections().size(), 1u);
+
+        // With TLS from the start the handshake has the same limit.
+        s.EMAIL_TLS = TMailTls::Smtps;
+        TMailerHolder tlsHolder(300);
+        t0 = Clock::now();
+        err = SendOrderMailSmtp(tlsHolder, s, nullptr,
+                                OrderMailContent(s, "annahme@example.com", "1", f.record, f.data, Now()), 1);
+        EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
+        EXPECT_EQ(err, "Email: Keine Verbindung zum MailServer Host=127.0.0.1:" + std::to_string(server.port()) +
+                           " Zeitüberschreitung: keine Antwort des Servers (300 ms).");
     }
     {   // takes the message and never confirms it
         SmtpServerOptions opt;
@@ -379,4 +399,186 @@ TEST(SmtpMail, OrderWithoutItsFilesIsNotSent) {
     EXPECT_EQ(err, "Email: Fehler beim Senden. Ungültige Empfängeradresse: \"?importiert\"");
     holder.ReleaseMailer();
     EXPECT_TRUE(server.Messages().empty());
+}
+
+// ------------------------------------------------------------------ TLS
+
+namespace {
+
+// A CA the tests trust through EMAIL_CAFILE, a server certificate of it for
+// 127.0.0.1, one of it for another name, and one of a CA nobody trusts.
+class SmtpTls : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        pki_ = new TempDir;
+        const std::string d = pki_->path();
+        ca_ = testpki::MakeRootCa(d, "ca", "/O=Brenvo Test/CN=Test-CA");
+        good_ = testpki::MakeServerCert(d, "server", ca_, "IP:127.0.0.1,DNS:localhost");
+        otherName_ = testpki::MakeServerCert(d, "fremd", ca_, "DNS:mail.example.org");
+        const testpki::CertKey stranger = testpki::MakeRootCa(d, "unbekannt", "/CN=Unbekannte CA");
+        untrusted_ = testpki::MakeServerCert(d, "untrusted", stranger, "IP:127.0.0.1");
+    }
+    static void TearDownTestSuite() {
+        delete pki_;
+        pki_ = nullptr;
+    }
+
+    static SmtpServerOptions Tls(const testpki::CertKey& cert) {
+        SmtpServerOptions o;
+        o.cert = cert.cert;
+        o.key = cert.key;
+        o.user = "kasse";
+        o.password = "geheim";
+        return o;
+    }
+    static TSystem TlsSettings(int port, TMailTls tls, const std::string& user = "kasse") {
+        TSystem s = Settings(port);
+        s.EMAIL_TLS = tls;
+        s.EMAIL_CAFILE = ca_.cert;
+        s.EMAIL_USER = user;
+        s.EMAIL_PWD = "geheim";
+        return s;
+    }
+    std::string Send(const TSystem& s, const std::string& transfer = "EHSA0001") {
+        OrderFiles f = MakeOrder(dir_, transfer);
+        TMailerHolder holder;
+        return SendOrderMailSmtp(holder, s, nullptr,
+                                 OrderMailContent(s, "annahme@example.com", "1", f.record, f.data, Now()), 1);
+    }
+    static std::string NoConnection(int port) {
+        return "Email: Keine Verbindung zum MailServer Host=127.0.0.1:" + std::to_string(port) + " ";
+    }
+
+    static inline TempDir* pki_ = nullptr;
+    static inline testpki::CertKey ca_, good_, otherName_, untrusted_;
+    TempDir dir_;
+};
+
+} // namespace
+
+TEST_F(SmtpTls, StartTlsUpgradesTheConnectionAndTheLoginHappensInsideIt) {
+    for (bool required : {true, false}) {
+        SCOPED_TRACE(required ? "STARTTLS required" : "STARTTLS offered");
+        SmtpServerOptions opt = Tls(good_);
+        opt.starttls = true;
+        opt.requireStarttls = required;
+        SmtpTestServer server(opt);
+        EXPECT_EQ(Send(TlsSettings(server.port(), TMailTls::StartTls, "")), "");   // no login: upgraded all the same
+        EXPECT_EQ(Send(TlsSettings(server.port(), TMailTls::StartTls)), "");
+
+        auto msgs = server.Messages();
+        ASSERT_EQ(msgs.size(), 2u);
+        EXPECT_TRUE(msgs[0].tls && msgs[1].tls);
+        EXPECT_TRUE(msgs[0].auth.empty());
+        EXPECT_EQ(server.AuthAttempts(),
+                  (std::vector<std::vector<std::string>>{{"LOGIN", "kasse", "geheim", "ok", "tls"}}));
+        EXPECT_EQ(msgs[1].parts.at(2).payload, "UNA:+,? 'UNB+UNOC:3+EHSA0001'\r\n");
+    }
+}
+
+TEST_F(SmtpTls, SmtpsEncryptsFromTheStartAndCarriesABatchInOneSession) {
+    SmtpServerOptions opt = Tls(good_);
+    opt.smtps = true;
+    opt.refuse = {"abgelehnt@example.com"};
+    SmtpTestServer server(opt);
+    TSystem s = TlsSettings(server.port(), TMailTls::Smtps);
+
+    TMailerHolder holder;
+    StatusLog log;
+    const std::vector<std::string> results = SendBatchOfThree(holder, s, dir_, log);
+    holder.ReleaseMailer();
+    EXPECT_EQ(results, (std::vector<std::string>{"", RefusedRecipientText("abgelehnt@example.com"), ""}));
+    EXPECT_EQ(log.lines, SecondOfThreeRefusedLines("abgelehnt@example.com"));
+    auto msgs = server.Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_TRUE(msgs[0].tls && msgs[1].tls);
+    EXPECT_EQ(server.Connections().size(), 1u);
+    EXPECT_EQ(server.AuthAttempts(),
+              (std::vector<std::vector<std::string>>{{"LOGIN", "kasse", "geheim", "ok", "tls"}}));
+}
+
+TEST_F(SmtpTls, PasswordNeverGoesToAServerWithoutStartTls) {
+    SmtpServerOptions opt;
+    opt.user = "kasse";
+    opt.password = "geheim";
+    SmtpTestServer server(opt);
+
+    TMailerHolder holder;
+    StatusLog log;
+    OrderFiles f = MakeOrder(dir_, "EHSA0001");
+    const TSystem s = TlsSettings(server.port(), TMailTls::StartTls);
+    std::string err = SendOrderMailSmtp(holder, s, log.Callback(),
+                                        OrderMailContent(s, "annahme@example.com", "1", f.record, f.data, Now()), 1);
+    EXPECT_TRUE(StartsWith(err, NoConnection(server.port()) +
+                                    "Der Server 127.0.0.1 bietet keine verschlüsselte Verbindung (STARTTLS) an; "
+                                    "Benutzername und Kennwort werden nicht unverschlüsselt gesendet."))
+        << err;
+    EXPECT_EQ(log.lines.back(), "0/0 " + err);
+    EXPECT_FALSE(holder.Mailer()->IsConnected());
+    EXPECT_TRUE(server.AuthAttempts().empty());
+    EXPECT_TRUE(server.Messages().empty());
+
+    // TLS from the start against a server that begins in plain text.
+    err = Send(TlsSettings(server.port(), TMailTls::Smtps));
+    EXPECT_TRUE(StartsWith(err, NoConnection(server.port()) + "Die verschlüsselte Verbindung zu 127.0.0.1 kommt "
+                                                              "nicht zustande."))
+        << err;
+    EXPECT_TRUE(EndsWith(err, "passt die Einstellung \"STARTTLS\".")) << err;
+
+    // Chosen "keine": plain, login included, as a local relay wants it.
+    EXPECT_EQ(Send(TlsSettings(server.port(), TMailTls::None)), "");
+    EXPECT_EQ(server.AuthAttempts(),
+              (std::vector<std::vector<std::string>>{{"LOGIN", "kasse", "geheim", "ok", "plain"}}));
+    ASSERT_EQ(server.Messages().size(), 1u);
+    EXPECT_FALSE(server.Messages()[0].tls);
+}
+
+TEST_F(SmtpTls, CertificateForAnotherNameOrFromAnUntrustedCaIsRefused) {
+    struct Case {
+        const char* what;
+        testpki::CertKey cert;
+        bool trustFile;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"another name", otherName_, true, "Das Zertifikat des Servers gilt nicht für den Namen 127.0.0.1. ("},
+        {"untrusted CA", untrusted_, true,
+         "Das Zertifikat des Servers 127.0.0.1 wird nicht anerkannt: es stammt von einer Zertifizierungsstelle, der "
+         "weder das System noch EMAIL_CAFILE vertraut."},
+        // The system's store alone does not know the test CA.
+        {"no EMAIL_CAFILE", good_, false,
+         "Das Zertifikat des Servers 127.0.0.1 wird nicht anerkannt: es stammt von einer Zertifizierungsstelle, der "
+         "weder das System noch EMAIL_CAFILE vertraut."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (TMailTls tls : {TMailTls::StartTls, TMailTls::Smtps}) {
+            SmtpServerOptions opt = Tls(c.cert);
+            opt.starttls = tls == TMailTls::StartTls;
+            opt.smtps = tls == TMailTls::Smtps;
+            SmtpTestServer server(opt);
+            TSystem s = TlsSettings(server.port(), tls);
+            if (!c.trustFile) s.EMAIL_CAFILE.clear();
+            const std::string err = Send(s);
+            EXPECT_TRUE(StartsWith(err, NoConnection(server.port()) + c.reason)) << err;
+            EXPECT_TRUE(server.AuthAttempts().empty());
+            EXPECT_TRUE(server.Messages().empty());
+        }
+    }
+}
+
+TEST_F(SmtpTls, UnusableTrustFileIsNamed) {
+    SmtpServerOptions opt = Tls(good_);
+    opt.smtps = true;
+    SmtpTestServer server(opt);
+    TSystem s = TlsSettings(server.port(), TMailTls::Smtps);
+    s.EMAIL_CAFILE = dir_.file("fehlt.pem");
+    EXPECT_EQ(Send(s), NoConnection(server.port()) +
+                           "Die Datei der vertrauenswürdigen Zertifikate (EMAIL_CAFILE) gibt es nicht: " +
+                           s.EMAIL_CAFILE);
+    AtomicWriteFile(s.EMAIL_CAFILE, "kein Zertifikat\n");
+    EXPECT_EQ(Send(s), NoConnection(server.port()) +
+                           "Die Datei der vertrauenswürdigen Zertifikate (EMAIL_CAFILE) enthält kein Zertifikat: " +
+                           s.EMAIL_CAFILE);
+    EXPECT_TRUE(server.Connections().empty());
 }

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "common/TestPki.h"
 #include "lib/base/Error.h"
 
 using namespace brenvo;
@@ -131,7 +132,8 @@ TEST_F(ControllerTest, SaveSettingsWritesEveryKeyInItsOrderAndReloads) {
         "EINR_IK", "EINR_NAME1", "EINR_LAND", "EINR_BEZIRK", "EINR_STRASSE", "EIN_PLZORT", "BRIEFKOPF",
         "BRIEFFUSS", "STEUERNR", "BANKVERBINDUNG", "MAXTRANSFER", "SYST_VERF", "SYST_DIRIMP", "SYST_ART",
         "SYST_ZUSF", "OPT_NOEMAILDIALOG", "OPT_XMLCONVERSION", "OPT_XMLTOCOMMA", "EMAIL_MAPI", "EMAIL_SMTP",
-        "EMAIL_SERVER", "EMAIL_PORT", "EMAIL_USER", "EMAIL_PWD", "EMAIL_SENDER", "EMAIL_BCC", "DAKOTA_AKTIV",
+        "EMAIL_SERVER", "EMAIL_PORT", "EMAIL_USER", "EMAIL_PWD", "EMAIL_SENDER", "EMAIL_BCC", "EMAIL_TLS",
+        "EMAIL_CAFILE", "DAKOTA_AKTIV",
         "DAKOTA_EMAIL", "DAKOTA_DATADIR", "DAKOTA_INSTDIR", "DAKOTA_EXPDIR", "DAKOTA_PROTFILE", "DAKOTA_ANN_FILE",
         "DAKOTA_PROC_AUTO", "DAKOTA_PROT_AUTO", "DAKOTA_ANN_CHECK", "DAKOTA_PROT_READAUTO", "SIK_AUTO", "SIK_DIR",
         "VERSION", "VERSION_DATUM"};
@@ -143,6 +145,7 @@ TEST_F(ControllerTest, SaveSettingsWritesEveryKeyInItsOrderAndReloads) {
     EXPECT_EQ(Setting("SYST_ZUSF"), "T");
     EXPECT_EQ(Setting("OPT_XMLCONVERSION"), "F");
     EXPECT_EQ(Setting("VERSION_DATUM"), "02.01.2015");
+    EXPECT_EQ(Setting("EMAIL_TLS"), "STARTTLS");
     // Loaded again afterwards.
     EXPECT_EQ(c->Einrichtung().EINR_IK, "123456789");
     EXPECT_EQ(c->SettingsForm().MAXTRANSFER, "41");
@@ -166,6 +169,57 @@ TEST_F(ControllerTest, ChangedImportDirectoryIsUsedAtOnceByRunAndArchive) {
     EXPECT_EQ(c->ImportWatcher().Root(), Path("neu"));
     EXPECT_EQ(c->Inbox().Count(), 0u);
     EXPECT_EQ(c->RechStore()->GetTable().RecordCount(), 1);   // the archive was reloaded, not emptied
+}
+
+TEST_F(ControllerTest, MailConnectionSecurityIsLoadedSafelyAndSavedOnlyWhenUsable) {
+    auto c = Started();   // the demo settings have no EMAIL_TLS, as every older installation
+    EXPECT_EQ(c->System().EMAIL_TLS, TMailTls::StartTls);
+    EXPECT_EQ(c->SettingsForm().EMAIL_TLS, "STARTTLS");
+    EXPECT_EQ(c->System().EMAIL_CAFILE, "");
+    EXPECT_EQ(TSettingsForm::EmailTlsList(), (std::vector<std::string>{"STARTTLS", "SMTPS", "keine"}));
+
+    SetSettings({{"EMAIL_TLS", "smtps"}, {"EMAIL_CAFILE", "Stammdaten/firma.pem"}});
+    c->LoadSettings();
+    EXPECT_EQ(c->System().EMAIL_TLS, TMailTls::Smtps);
+    EXPECT_EQ(c->SettingsForm().EMAIL_TLS, "SMTPS");
+    EXPECT_EQ(c->SettingsForm().EMAIL_CAFILE, "Stammdaten/firma.pem");
+    EXPECT_EQ(c->System().EMAIL_CAFILE, Stamm("firma.pem"));   // relative: below the data directory
+    SetSettings({{"EMAIL_TLS", "TLS"}});   // unknown: the safe default, never plain
+    c->LoadSettings();
+    EXPECT_EQ(c->System().EMAIL_TLS, TMailTls::StartTls);
+
+    // A form the mailer could not use is refused; nothing is written, not
+    // even later with the transfer number.
+    auto refused = [&](const std::string& tls, const std::string& caFile, const std::string& message) {
+        c->SettingsForm().EMAIL_TLS = tls;
+        c->SettingsForm().EMAIL_CAFILE = caFile;
+        c->SettingsForm().EMAIL_SERVER = "mail.example.org";
+        try {
+            c->SaveSettings();
+            ADD_FAILURE() << "saved " << tls << " " << caFile;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.what(), message);
+        }
+        c->SaveTransferNumber();
+        EXPECT_EQ(Setting("EMAIL_SERVER"), "");
+    };
+    refused("tls", "", "Verschlüsselung der Verbindung zum Mailserver: \"tls\" gibt es nicht, möglich sind "
+                       "STARTTLS, SMTPS und keine.");
+    refused("SMTPS", "Stammdaten/firma.pem",
+            "Die Datei der vertrauenswürdigen Zertifikate (EMAIL_CAFILE) gibt es nicht: " + Stamm("firma.pem"));
+    WriteText(Stamm("firma.pem"), "-----BEGIN CERTIFICATE-----\nkaputt\n-----END CERTIFICATE-----\n");
+    refused("SMTPS", "Stammdaten/firma.pem",
+            "Die Datei der vertrauenswürdigen Zertifikate (EMAIL_CAFILE) enthält kein Zertifikat: " +
+                Stamm("firma.pem"));
+
+    const testpki::CertKey ca = testpki::MakeRootCa(dir.path(), "firma-ca", "/CN=Firma");
+    std::filesystem::copy_file(ca.cert, Stamm("firma.pem"), std::filesystem::copy_options::overwrite_existing);
+    c->SettingsForm().EMAIL_TLS = "keine";
+    c->SaveSettings();
+    EXPECT_EQ(Setting("EMAIL_TLS"), "keine");
+    EXPECT_EQ(Setting("EMAIL_CAFILE"), "Stammdaten/firma.pem");
+    EXPECT_EQ(Setting("EMAIL_SERVER"), "mail.example.org");
+    EXPECT_EQ(c->System().EMAIL_TLS, TMailTls::None);
 }
 
 // ------------------------------------------------------------------ brenvo.ini
