@@ -222,8 +222,9 @@ struct AddressRow {
 };
 
 struct ChannelRow {
-    std::string ik, protokoll = "070", kanal, dakota = " ", medium = "1", param = "00", zeichensatz = "I8",
-                     kompression, benutzer, zeitVon = "0000", zeitBis = "2400", tage = "1";
+    std::string ik, protokoll = "070", kanal, dakota = " ";
+    std::string medium = "1", param = "00", zeichensatz = "I8", kompression;
+    std::string benutzer, zeitVon = "0000", zeitBis = "2400", tage = "1";
     TDateTime from, to;
 };
 
@@ -955,14 +956,31 @@ CostBearerTables KotrImport::Tables() const {
     if (!d.built) throw Error("Die Kostenträgerdateien sind noch nicht übernommen.");
     CostBearerTables t;
 
-    std::vector<FieldDef> baseFields =
-        TextColumns({{"K_IK", 9},         {"KT_ART", 2},       {"KT_KURZBEZ", 30},         {"KT_KASSENART", 2},
-                 {"KT_NAME1", 30},    {"KT_NAME2", 30},    {"KT_NAME3", 30},           {"KT_NAME4", 30},
-                 {"KT_KTO_KONTONUMMER", 34}, {"KT_KTO_BANKBLZ", 11}, {"KT_KTO_BANKBEZ", 30},
-                 {"KT_KTO_INHABER", 30},     {"KT_ASP", 60},         {"PAPIER_IK", 9}, {"DATEN_IK", 9},
-                 {"DATENPHYS_IK", 9}, {"ISKT", 1},         {"ISDATEN", 1},             {"ISDATENPHYS", 1},
-                 {"ISPAPIER", 1},     {"ISVERWEIS", 1},    {"VERWEISE", 5},            {"ZIELVERWEIS", 9},
-                 {"FINAL_IK", 9},     {"KOSTENTR_IK", 9}});
+    std::vector<FieldDef> baseFields = TextColumns({{"K_IK", 9},
+                                                    {"KT_ART", 2},
+                                                    {"KT_KURZBEZ", 30},
+                                                    {"KT_KASSENART", 2},
+                                                    {"KT_NAME1", 30},
+                                                    {"KT_NAME2", 30},
+                                                    {"KT_NAME3", 30},
+                                                    {"KT_NAME4", 30},
+                                                    {"KT_KTO_KONTONUMMER", 34},
+                                                    {"KT_KTO_BANKBLZ", 11},
+                                                    {"KT_KTO_BANKBEZ", 30},
+                                                    {"KT_KTO_INHABER", 30},
+                                                    {"KT_ASP", 60},
+                                                    {"PAPIER_IK", 9},
+                                                    {"DATEN_IK", 9},
+                                                    {"DATENPHYS_IK", 9},
+                                                    {"ISKT", 1},
+                                                    {"ISDATEN", 1},
+                                                    {"ISDATENPHYS", 1},
+                                                    {"ISPAPIER", 1},
+                                                    {"ISVERWEIS", 1},
+                                                    {"VERWEISE", 5},
+                                                    {"ZIELVERWEIS", 9},
+                                                    {"FINAL_IK", 9},
+                                                    {"KOSTENTR_IK", 9}});
     baseFields.push_back(FieldDef::Date("KT_VALIDFROM"));
     baseFields.push_back(FieldDef::Date("KT_VALIDTO"));
     baseFields.push_back(FieldDef::Str("DTAREF", 9));
@@ -1010,12 +1028,17 @@ CostBearerTables KotrImport::Tables() const {
         x.Post();
     }
 
-    std::vector<FieldDef> zFields = TextColumns({{"K_IK", 9}, {"Z_ART", 2}, {"IK_PARTNER", 9}, {"Z_LESTANDORTLAND", 2},
-                                             {"Z_LESTANDORTBEZIRK", 2}, {"Z_LEART", 2}, {"Z_DATENLIEFERART", 2}});
+    std::vector<FieldDef> zFields = TextColumns({{"K_IK", 9},
+                                                 {"Z_ART", 2},
+                                                 {"IK_PARTNER", 9},
+                                                 {"Z_LESTANDORTLAND", 2},
+                                                 {"Z_LESTANDORTBEZIRK", 2},
+                                                 {"Z_LEART", 2},
+                                                 {"Z_DATENLIEFERART", 2}});
     zFields.push_back(FieldDef::Date("Z_VALIDFROM"));
     zFields.push_back(FieldDef::Date("Z_VALIDTO"));
-    for (FieldDef& f : TextColumns({{"Z_LEGRUPPE", 1}, {"IK_ABRECHNUNGSTELLE", 9}, {"Z_MEDIUM", 1}, {"ISDATEN", 1},
-                                {"ISPAPIER", 1}}))
+    for (FieldDef& f :
+         TextColumns({{"Z_LEGRUPPE", 1}, {"IK_ABRECHNUNGSTELLE", 9}, {"Z_MEDIUM", 1}, {"ISDATEN", 1}, {"ISPAPIER", 1}}))
         zFields.push_back(std::move(f));
     t.KTZuordn.CreateDataSet(zFields);
     for (const LinkRow& r : d.links) {
@@ -1070,14 +1093,14 @@ CostBearerTables KotrImport::Tables() const {
     tFields.push_back(FieldDef::Date("DFU_VALIDFROM"));
     tFields.push_back(FieldDef::Date("DFU_VALIDTO"));
     for (FieldDef& f : TextColumns({{"DAKOTA", 1},
-                                {"UEM_MEDIUM", 1},
-                                {"UEM_PARAM", 2},
-                                {"UEM_ZEICHENSATZ", 2},
-                                {"UEM_KOMPRIMIERUNG", 2},
-                                {"DFU_BENUTZER", Widest(30, benutzer)},
-                                {"DFU_ZEITVON", 4},
-                                {"DFU_ZEITBIS", 4},
-                                {"DFU_TAGE", 1}}))
+                                    {"UEM_MEDIUM", 1},
+                                    {"UEM_PARAM", 2},
+                                    {"UEM_ZEICHENSATZ", 2},
+                                    {"UEM_KOMPRIMIERUNG", 2},
+                                    {"DFU_BENUTZER", Widest(30, benutzer)},
+                                    {"DFU_ZEITVON", 4},
+                                    {"DFU_ZEITBIS", 4},
+                                    {"DFU_TAGE", 1}}))
         tFields.push_back(std::move(f));
     t.KTTransfer.CreateDataSet(tFields);
     for (const ChannelRow& c : d.channels) {
@@ -1101,12 +1124,10 @@ CostBearerTables KotrImport::Tables() const {
     }
 
     t.KTKey.CreateDataSet(TextColumns({{"KTS_SNAME", 10}, {"KTS_KEY", 10}, {"KTS_TEXT", 60}}));
-    static const char* const kStates[] = {"Schleswig-Holstein", "Hamburg",        "Niedersachsen",
-                                          "Bremen",             "Nordrhein-Westfalen", "Hessen",
-                                          "Rheinland-Pfalz",    "Baden-Württemberg", "Bayern",
-                                          "Saarland",           "Berlin",         "Brandenburg",
-                                          "Mecklenburg-Vorpommern", "Sachsen",    "Sachsen-Anhalt",
-                                          "Thüringen"};
+    static const char* const kStates[] = {
+        "Schleswig-Holstein", "Hamburg", "Niedersachsen", "Bremen", "Nordrhein-Westfalen", "Hessen",
+        "Rheinland-Pfalz", "Baden-Württemberg", "Bayern", "Saarland", "Berlin", "Brandenburg",
+        "Mecklenburg-Vorpommern", "Sachsen", "Sachsen-Anhalt", "Thüringen"};
     for (int i = 0; i < 16; ++i) {
         Table& x = t.KTKey;
         x.Append();

@@ -54,7 +54,8 @@ TEST(KotrFile, ReadsEveryFormTheFilesComeIn) {
     const std::vector<kttest::Segments> messages = {
         Entry("101234567", "R?+V BKK", {"VKG+01+101234567+5++++++00"},
               {"ANS+1+24103+Kiel+L?'felder Str. 1", "UEM+1+00+I8", "DFU+01+016+++++ftam.host.de?:5000"})};
-    for (const KotrForm& form : {KotrForm{true, true, "\r\n"}, KotrForm{false, false, "\n"}, KotrForm{true, false, ""}}) {
+    for (const KotrForm& form :
+         {KotrForm{true, true, "\r\n"}, KotrForm{false, false, "\n"}, KotrForm{true, false, ""}}) {
         const KotrFile f = ParseKotrFile(KotrText("BK05Q426.ke0", messages, form), "/daten/BK05Q426.ke0");
         EXPECT_EQ(f.DisplayName, "BK05Q426.ke0");
         EXPECT_EQ(f.Name.Kassenart, "BK");
