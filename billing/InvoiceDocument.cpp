@@ -44,6 +44,10 @@ const FieldLayout kHeader[] = {
     {"Name2", Kind::Text, 30, false},
     {"Name3", Kind::Text, 30, false},
     {"Name4", Kind::Text, 30, false},
+    {"Steuernummer", Kind::Text, 20, false},
+    {"UStBefreit", Kind::Text, 1, false},
+    {"SkontoProzent", Kind::Number, 0, false},
+    {"SkontoTage", Kind::Integer, 0, false},
 };
 
 const FieldLayout kCase[] = {
@@ -73,6 +77,13 @@ const FieldLayout kCase[] = {
     {"BetragBrutto", Kind::Money, 0, false},
     {"BetragZuZaSum", Kind::Money, 0, false},
     {"BetragZuZaPausch", Kind::Money, 0, false},
+    {"Land", Kind::Text, 3, false},
+    {"BelegInfo", Kind::Text, 1, false},
+    {"BesVersForm", Kind::Text, 25, false},
+    {"EVO_ID", Kind::Text, 256, false},
+    {"IMG_Jahr", Kind::Text, 4, false},
+    {"IMG_Monat", Kind::Text, 2, false},
+    {"IMG_IK", Kind::Text, 9, false},
 };
 
 const FieldLayout kTrip[] = {
@@ -111,6 +122,8 @@ const FieldLayout kPosition[] = {
     {"EPreis", Kind::Money, 0, true},
     {"USt", Kind::Number, 0, false},
     {"Text", Kind::Text, 70, false},
+    {"BPosNum", Kind::Text, 6, false},
+    {"MwStSatz", Kind::Number, 0, false},
 };
 
 template <size_t N>
@@ -424,6 +437,40 @@ const std::vector<std::string>& InvoiceRequiredFields(InvoiceLevel level) {
     return positions;
 }
 
+const std::vector<InvoiceFieldNote>& Version21FieldNotes() {
+    using L = InvoiceLevel;
+    static const std::vector<InvoiceFieldNote> notes = {
+        {L::Rechnung, "Steuernummer", "Steuernummer/USt-IdNr.",
+         "bis 20 Zeichen; nötig, sobald eine Position Mehrwertsteuer zuschlägt"},
+        {L::Rechnung, "UStBefreit", "USt-befreit (§ 4 UStG)", "\"J\" oder leer; nicht zusammen mit zugeschlagener Mehrwertsteuer"},
+        {L::Rechnung, "SkontoProzent", "Skonto %", "über 0 und unter 100, zwei Nachkommastellen; nur mit Skonto-Frist"},
+        {L::Rechnung, "SkontoTage", "Skonto-Frist (Tage)", "1 bis 999; nur mit Skonto %"},
+        {L::AbrFall, "Land", "Länderkennzeichen", "1 bis 3 Großbuchstaben; leer oder \"D\" bei Inlandsanschrift"},
+        {L::AbrFall, "BelegInfo", "Beleginformation",
+         "leer, 0 (keine Belege), 1 (Belege per Post) oder 2 (Belege elektronisch)"},
+        {L::AbrFall, "BesVersForm", "Besondere Versorgungsform", "bis 25 Zeichen (Vertragskennzeichen)"},
+        {L::AbrFall, "EVO_ID", "eVerordnung-ID", "leer oder 22 bis 256 Zeichen"},
+        {L::AbrFall, "IMG_Jahr", "Image: Abrechnungsjahr", "JJJJ; die drei Image-Felder alle oder keins"},
+        {L::AbrFall, "IMG_Monat", "Image: Abrechnungsmonat", "01 bis 12"},
+        {L::AbrFall, "IMG_IK", "Image: IK der erzeugenden Stelle", "9 Ziffern"},
+        {L::AbrFall, "Unfall", "Unfall", "leer, 1 (Arbeitsunfall), 2 (sonstige Unfallfolgen) oder 3 (Sonstiges)"},
+        {L::AbrFall, "BVG", "BVG/SER", "leer oder 6"},
+        {L::AbrFall, "ZuzaKennz", "Zuzahlungskennzeichen", "0 bis 5; Zuzahlungen nur bei 3, 4 und 5"},
+        {L::AbrFall, "GenDatum", "Genehmigungsdatum", "nötig, wenn ein Genehmigungszeichen angegeben ist"},
+        {L::AbrFall, "BetragZuZaPausch", "Zuzahlung pauschal", "muss 0 sein; Zuzahlungen stehen bei den Fahrten"},
+        {L::Leistung, "KM", "km", "0 bis 9999,99; zwei Nachkommastellen werden übermittelt"},
+        {L::Leistung, "ZEIT1", "Uhrzeit von", "HHMM (0000 bis 2359) oder leer"},
+        {L::Leistung, "ZEIT2", "Uhrzeit bis", "HHMM (0000 bis 2359) oder leer"},
+        {L::Leistung, "DAUER", "Dauer (Minuten)", "0 bis 9999; 0 oder leer wird nicht übermittelt"},
+        {L::Leistung, "ZuZaArt", "Zuzahlungsart", "01 bis 04, wenn eine Zuzahlung angegeben ist"},
+        {L::Position, "BPosNum", "Bundes-Pos.-Nr.", "6 Ziffern; nötig, wenn PosNum nicht selbst sechsstellig ist"},
+        {L::Position, "MwStSatz", "zzgl. MwSt. %",
+         "Satz, der dem Netto-Einzelpreis zugeschlagen wird (unter 100, zwei Nachkommastellen); leer oder 0, "
+         "wenn der Preis die Steuer enthält"},
+    };
+    return notes;
+}
+
 std::string MissingRequiredField(const Table& t, InvoiceLevel level) {
     for (const auto& name : InvoiceRequiredFields(level)) {
         if (t.IsNull(name)) return name;
@@ -520,6 +567,13 @@ void InvoiceDocument::LoadFromXml(std::string_view bytes, const std::string& fil
     *rechnung_ = std::move(fresh);
     withGenArt_ = withGenArt;
     fileName_ = file;
+}
+
+void InvoiceDocument::RequireSingleInvoice() const {
+    const int n = rechnung_->RecordCount();
+    if (n > 1)
+        throw Error(Format("Datei %s enthält %d Rechnungen; eine Datei darf nur eine Rechnung enthalten.",
+                           {fileName_, n}));
 }
 
 std::string InvoiceDocument::SaveToXml() const {

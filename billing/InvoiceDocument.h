@@ -49,6 +49,18 @@ const std::vector<std::string>& InvoiceRequiredFields(InvoiceLevel level);
 // the current row (or edit buffer) of t; "" when every required field is set.
 std::string MissingRequiredField(const Table& t, InvoiceLevel level);
 
+// The fields that billing in message version 21 reads beyond what the older
+// versions read, as the entry and trip windows show them: level, field,
+// caption and the rule for the value (what is allowed, when it is needed).
+// Fields not listed keep their meaning.
+struct InvoiceFieldNote {
+    InvoiceLevel level;
+    const char* name;
+    const char* caption;
+    const char* rule;
+};
+const std::vector<InvoiceFieldNote>& Version21FieldNotes();
+
 class InvoiceDocument {
 public:
     // An empty document (no invoice record) of the current layout.
@@ -66,6 +78,12 @@ public:
     // The same for the bytes of a file; nameForMessages stands for the file.
     void LoadFromXml(std::string_view bytes, const std::string& nameForMessages);
     static InvoiceDocument FromFile(const std::string& path);
+
+    // One invoice is one file: a document read from a file that holds
+    // several Rechnung records (which other programs may write, and a viewer
+    // may still show) must not be billed. Throws "Datei %s enthält %d
+    // Rechnungen; eine Datei darf nur eine Rechnung enthalten." then.
+    void RequireSingleInvoice() const;
 
     // Writes every record of every level (filters of the tables do not hide
     // rows here; unposted edits are not written) atomically as UTF-8.

@@ -18,4 +18,14 @@ int64_t MengeHundertstel(double menge);
 // passes the billing sum check.
 int64_t PositionBetragCents(double ePreisEuro, double menge);
 
+// The VAT added to a position whose unit price is net, in whole cents: the
+// unit price in cents × the quantity in hundredths × the rate in hundredths
+// of a percent, divided by 10^6 and rounded once, an exact half away from
+// zero (19 % of 1.51 € × 0.99 gives 28 cents). The position's gross amount
+// is PositionBetragCents plus this.
+int64_t PositionMwStCents(double ePreisEuro, double menge, int64_t satzHundertstel);
+// The same with the rate in percent (R(rate × 100) hundredths); 0 for a
+// rate of 0.
+int64_t PositionMwStCents(double ePreisEuro, double menge, double satzProzent);
+
 } // namespace brenvo

@@ -81,6 +81,13 @@ int32_t Cents(double euro, const char* field, const std::string& owner) {
     return int32_t(RoundHalfEven(c));
 }
 
+// A rate or percentage in hundredths, R(x × 100); values far out of any
+// range are held as a bound that every check refuses.
+int64_t Hundredths(double x) {
+    if (!std::isfinite(x) || std::fabs(x) > 1e9) return x < 0 ? -100000000000 : 100000000000;
+    return RoundHalfEven(x * 100.0);
+}
+
 int32_t Fits32(int64_t v, const char* field, const std::string& owner) {
     if (v > INT32_MAX || v < INT32_MIN)
         throw Error(Format("TSGBV Betrag zu groß. Feld=%s Wert=%d Rechnung=%s", {field, v, owner}));
@@ -89,6 +96,12 @@ int32_t Fits32(int64_t v, const char* field, const std::string& owner) {
 
 // The table's field as text; "" when the level has no such field.
 std::string Text(const Table& t, const char* name, size_t capacity) { return Cut(t.AsString(name), capacity); }
+
+// A field that tables of older layouts may lack: "" when missing.
+std::string OptText(const Table& t, const char* name, size_t capacity) {
+    return t.HasField(name) ? Text(t, name, capacity) : std::string();
+}
+bool OptNull(const Table& t, const char* name) { return !t.HasField(name) || t.IsNull(name); }
 
 } // namespace
 
@@ -100,17 +113,50 @@ TSgbv::~TSgbv() = default;
 
 void TSgbv::ClearElements() { elements_.clear(); }
 
+namespace {
+[[noreturn]] void FailTooLong(int maxLen, const std::string& label, std::string_view value) {
+    throw Error(Format("TSGBV Wert zu lang. Len=%d Name=%s Value=%s", {maxLen, label, std::string(value)}));
+}
+} // namespace
+
 void TSgbv::AddElement(int maxLen, const std::string& value, const std::string& label) {
-    if (Utf8Length(value) > size_t(maxLen))
-        throw Error(Format("TSGBV Wert zu lang. Len=%d Name=%s Value=%s", {maxLen, label, value}));
+    if (Utf8Length(value) > size_t(maxLen)) FailTooLong(maxLen, label, value);
     elements_.emplace_back(label, value);
+}
+
+void TSgbv::AddText(int maxLen, std::string_view raw, const std::string& label) {
+    if (!v21_) return AddElement(maxLen, EscapeText(raw), label);
+    if (Utf8Length(raw) > size_t(maxLen)) FailTooLong(maxLen, label, raw);
+    elements_.emplace_back(label, EscapeText(raw));
+}
+
+void TSgbv::AddNumber(int oldMax, int intDigits, const std::string& formatted, const std::string& label) {
+    if (!v21_) return AddElement(oldMax, formatted, label);
+    size_t begin = formatted.starts_with('-') ? 1 : 0;
+    size_t comma = formatted.find(',');
+    if ((comma == std::string::npos ? formatted.size() : comma) - begin > size_t(intDigits))
+        FailTooLong(intDigits, label, formatted);
+    elements_.emplace_back(label, formatted);
+}
+
+void TSgbv::AddComposite(int oldMax, std::string_view a, int maxA, std::string_view b, int maxB,
+                         const std::string& label) {
+    if (!v21_) return AddElement(oldMax, EscapeText(a) + ":" + EscapeText(b), label);
+    if (Utf8Length(a) > size_t(maxA)) FailTooLong(maxA, label, a);
+    if (Utf8Length(b) > size_t(maxB)) FailTooLong(maxB, label, b);
+    elements_.emplace_back(label, EscapeText(a) + ":" + EscapeText(b));
 }
 
 std::string TSgbv::ComposeSegment() const {
     if (elements_.empty()) throw Error("TSGBV ungültiges Segment");
+    // Version 21 ends a segment right after its last element with content;
+    // the older versions keep empty elements at the end.
+    size_t n = elements_.size();
+    if (v21_)
+        while (n > 1 && elements_[n - 1].second.empty()) --n;
     std::string s;
-    for (const auto& e : elements_) {
-        s += e.second;
+    for (size_t i = 0; i < n; ++i) {
+        s += elements_[i].second;
         s += '+';
     }
     s.back() = '\'';
@@ -202,6 +248,7 @@ void TSgbv::Init(const std::string& version, const std::string& senderIK, TDateT
                  const std::string& recipientIK, int number, int64_t referenceSeed, int kind, int testIndicator,
                  const std::string& tempDir) {
     version_ = Utf8Left(version, 2);
+    v21_ = version_ == "21";
     versionDate_ = versionDate;
     senderIK_ = senderIK;
     kind_ = kind;
@@ -224,7 +271,7 @@ void TSgbv::Init(const std::string& version, const std::string& senderIK, TDateT
 
     reference_ = referenceSeed == -1 ? 0 : kt_.NextDtaRef(recipientIK, referenceSeed);
 
-    if (version_ != "06" && version_ != "07" && version_ != "08" && version_ != "09")
+    if (version_ != "06" && version_ != "07" && version_ != "08" && version_ != "09" && !v21_)
         throw Error(Format("TSGBV init. Fehler. Version %s unzulässig", {version_}));
 }
 
@@ -234,9 +281,9 @@ void TSgbv::SetHandle(const std::string& handle) {
     filePath_ = PathJoin(tempDir_, handle);
 }
 
-bool TSgbv::VersionDateFrom20141001() const {
+bool TSgbv::StatusRulesFrom20141001() const {
     static const int cut = EncodeDate(2014, 10, 1).DatePart();
-    return versionDate_.DatePart() >= cut;
+    return v21_ || versionDate_.DatePart() >= cut;
 }
 
 // ======================================================== loading
@@ -284,6 +331,13 @@ void TSgbv::LoadOne(Table& h) {
     rec->Name2 = Text(h, "Name2", 30);
     rec->Name3 = Text(h, "Name3", 30);
     rec->Name4 = Text(h, "Name4", 30);
+    rec->Steuernummer = OptText(h, "Steuernummer", 20);
+    rec->UStBefreit = OptText(h, "UStBefreit", 1);
+    if (!OptNull(h, "SkontoProzent") || !OptNull(h, "SkontoTage")) {
+        rec->HasSkonto = true;
+        rec->SkontoProzent = OptNull(h, "SkontoProzent") ? 0 : Hundredths(h.AsFloat("SkontoProzent"));
+        rec->SkontoTage = OptNull(h, "SkontoTage") ? 0 : h.AsInteger("SkontoTage");
+    }
     const std::string nr = rec->SaRechNr;
     rec->RBetragNetto = Cents(h.AsFloat("RBetragNetto"), "RBetragNetto", nr);
     rec->RBetragBrutto = Cents(h.AsFloat("RBetragBrutto"), "RBetragBrutto", nr);
@@ -317,6 +371,18 @@ void TSgbv::LoadOne(Table& h) {
         c->BetragBrutto = Cents(cases.AsFloat("BetragBrutto"), "BetragBrutto", nr);
         c->BetragZuZaSum = Cents(cases.AsFloat("BetragZuZaSum"), "BetragZuZaSum", nr);
         c->BetragZuZaPausch = Cents(cases.AsFloat("BetragZuZaPausch"), "BetragZuZaPausch", nr);
+        if (v21_) {
+            // The older versions write none of these.
+            c->Land = OptText(cases, "Land", 3);
+            c->Unfall = Text(cases, "Unfall", 1);
+            c->BVG = Text(cases, "BVG", 1);
+            c->BelegInfo = OptText(cases, "BelegInfo", 1);
+            c->BesVersForm = OptText(cases, "BesVersForm", 25);
+            c->EvoID = OptText(cases, "EVO_ID", 256);
+            c->ImgJahr = OptText(cases, "IMG_Jahr", 4);
+            c->ImgMonat = OptText(cases, "IMG_Monat", 2);
+            c->ImgIK = OptText(cases, "IMG_IK", 9);
+        }
         if (c->IKLE.empty()) {
             c->IKLE = r.IKLE;
             Log(Format(" Fall %s IKLE war leer. gesetzt auf %s", {c->Nachname, c->IKLE}));
@@ -344,9 +410,12 @@ void TSgbv::LoadOne(Table& h) {
             if (!std::isfinite(km) || std::fabs(km) > 1e9)
                 throw Error(Format("TSGBV KM ungültig. Wert=%s Rechnung=%s", {FloatToText(km), nr}));
             l->KM = RoundHalfEven(km);
+            l->HasKM = !trips.IsNull("KM");
+            l->KMHundertstel = RoundHalfEven(km * 100.0);
             l->Zeit1 = Text(trips, "ZEIT1", 4);
             l->Zeit2 = Text(trips, "ZEIT2", 4);
             l->DAUER = trips.AsInteger("DAUER");
+            l->HasDauer = !trips.IsNull("DAUER");
             l->IKLE = Text(trips, "IKLE", 9);
             l->EinzelReNr = trips.AsInteger("EinzelReNr");
             TLeistung& leistung = AddLeistung(std::move(l), fall);
@@ -370,6 +439,10 @@ void TSgbv::LoadOne(Table& h) {
                 p->Betrag = Fits32(PositionBetragCents(ePreis, menge), "Betrag", nr);
                 p->Datum = leistung.Datum;
                 p->Text = Text(pos, "Text", 70);
+                p->BPosNum = OptText(pos, "BPosNum", 6);
+                if (!OptNull(pos, "MwStSatz")) p->MwStSatz = Hundredths(pos.AsFloat("MwStSatz"));
+                if (v21_ && p->MwStSatz > 0 && p->MwStSatz < 10000)
+                    p->MwSt = Fits32(PositionMwStCents(ePreis, menge, p->MwStSatz), "MwSt", nr);
                 AddPosition(std::move(p), leistung);
             }
         }
@@ -391,6 +464,7 @@ TRechnung& TSgbv::AddRechnung(std::unique_ptr<TRechnung> r) {
         throw Error("TSGBV IKKostenträger ungültig Rechnung=" + r->SaRechNr);
     if (kind_ == 0 && r->IKLE != senderIK_)
         throw Error("TSGBV IKLeistungserbringer <> IKAbsender Rechnung=" + r->SaRechNr);
+    if (v21_) CheckRechnung21(*r);
     r->Seq = invoices_.size();
     TRechnung& ref = *r;
     invoices_.push_back(std::move(r));
@@ -410,10 +484,10 @@ TAbrechFall& TSgbv::AddAbrFall(std::unique_ptr<TAbrechFall> c, TRechnung& r) {
     if (!ValidateValue(c->Plz, false, true, 5)) fail(" Vers.Plz ungültig.");
     if (!ValidateValue(c->ArztN, true, true, 9)) fail(" ArztNummer ungültig.");
     if (!ValidateValue(c->ZuzaKennz, true, false, 1)) fail(" Zuzahlungskennzeichen fehlt.");
-    if (c->ZuzaKennz != "0" && c->ZuzaKennz != "1" && c->ZuzaKennz != "2" && c->ZuzaKennz != "3")
-        fail(" Zuzahlungskennzeichen ungültig.");
+    // Version 21 knows the transitions 4 (to exempt) and 5 (to liable) too.
+    if (c->ZuzaKennz > (v21_ ? "5" : "3")) fail(" Zuzahlungskennzeichen ungültig.");
     if (!c->Status.empty()) {
-        if (VersionDateFrom20141001()) {
+        if (StatusRulesFrom20141001()) {
             std::string s;
             for (char ch : c->Status)
                 if (ch != ' ') s += ch;
@@ -428,11 +502,11 @@ TAbrechFall& TSgbv::AddAbrFall(std::unique_ptr<TAbrechFall> c, TRechnung& r) {
                 fail(" VersStatus Stelle 5 ungültig");
         }
     }
-    if ((version_ == "08" || version_ == "09") && c->GenArt != "E1" && c->GenArt != "E2")
-        fail(" GenArt nicht E1 oder E2");
+    if (WithGenArt() && c->GenArt != "E1" && c->GenArt != "E2") fail(" GenArt nicht E1 oder E2");
     if ((Blank(c->Status) || Blank(c->VersNum)) && (Blank(c->Strasse) || Blank(c->Plz) || Blank(c->Ort)))
         fail(" Ersatzverfahren. Adresse fehlt oder nicht vollständig.");
     if (c->IKPat != r.IKPAT) fail(" Fall.PatIK <> Rechnung.IKKrankenkasse");
+    if (v21_) CheckAbrFall21(*c, r);
 
     c->Rechnung = &r;
     c->Seq = cases_.size();
@@ -445,10 +519,14 @@ TAbrechFall& TSgbv::AddAbrFall(std::unique_ptr<TAbrechFall> c, TRechnung& r) {
 }
 
 TLeistung& TSgbv::AddLeistung(std::unique_ptr<TLeistung> l, TAbrechFall& c) {
-    if (c.ZuzaKennz != "3" && l->ZuZaBetrag != 0)
+    // Co-payments with the indicator 3 (liable); version 21 also with the
+    // transitions 4 and 5, and only the kinds 01 to 04 of its key list.
+    const bool liable = c.ZuzaKennz == "3" || (v21_ && (c.ZuzaKennz == "4" || c.ZuzaKennz == "5"));
+    if (!liable && l->ZuZaBetrag != 0)
         throw Error("AddLeistung: Zuzahlungsbetrag<>0 trotz Zuzahlungskennzeichen befreit ua AbrFall=" + c.VONum);
-    if (l->ZuZaBetrag != 0 && (l->ZuZaArt.empty() || !Contains(" 01 02 03 04 05 ", l->ZuZaArt)))
-        throw Error("AddLeistung: ZuZaArt ungültig. AbrFall=" + c.VONum);
+    const bool kindKnown = v21_ ? l->ZuZaArt.size() == 2 && l->ZuZaArt >= "01" && l->ZuZaArt <= "04"
+                                : !l->ZuZaArt.empty() && Contains(" 01 02 03 04 05 ", l->ZuZaArt);
+    if (l->ZuZaBetrag != 0 && !kindKnown) throw Error("AddLeistung: ZuZaArt ungültig. AbrFall=" + c.VONum);
     const std::pair<const std::string*, const char*> required[] = {
         {&l->VON_PLZ, "AddLeistung: VO=%s Von-PLZ fehlt"},
         {&l->VON_ORT, "AddLeistung: VO=%s Von-Ort fehlt"},
@@ -459,6 +537,7 @@ TLeistung& TSgbv::AddLeistung(std::unique_ptr<TLeistung> l, TAbrechFall& c) {
     };
     for (const auto& [value, message] : required)
         if (Blank(*value)) throw Error(Format(message, {c.VONum}));
+    if (v21_) CheckLeistung21(*l, c);
 
     l->Fall = &c;
     l->Rechnung = c.Rechnung;
@@ -474,6 +553,11 @@ TTarifPosition& TSgbv::AddPosition(std::unique_ptr<TTarifPosition> p, TLeistung&
     if (!ValidateValue(p->TarifKennzeichen, false, false, 5)) throw Error("TarifKennzeichen ungültig.");
     if (Utf8Length(Trim(p->TarifKennzeichen)) != 5) throw Error("TarifKennzeichen ungültig. (Länge)");
     if (!ValidateValue(p->PosNum, false, false, 10)) throw Error("PosNummer ungültig.");
+    if (v21_)
+        CheckPosition21(*p, l);
+    else if (p->MwStSatz != 0)
+        throw Error(Where(*l.Rechnung, l.Fall, &l, l.Positionen.size() + 1) +
+                    " Feld MwStSatz: Zugeschlagene Mehrwertsteuer wird erst ab Version 21 übermittelt.");
     p->Leistung = &l;
     TTarifPosition& ref = *p;
     positions_.push_back(std::move(p));
@@ -489,7 +573,7 @@ TTarifPosition& TSgbv::AddPosition(std::unique_ptr<TTarifPosition> p, TLeistung&
 void TSgbv::ComputeSums() {
     for (; summedPositions_ < positions_.size(); ++summedPositions_) {
         const TTarifPosition& p = *positions_[summedPositions_];
-        p.Leistung->PosSum += p.Betrag;
+        p.Leistung->PosSum += p.Betrag + p.MwSt;
     }
     for (; summedTrips_ < trips_.size(); ++summedTrips_) {
         const TLeistung& l = *trips_[summedTrips_];
@@ -548,6 +632,7 @@ void TSgbv::CheckTrip(const TLeistung& l) {
     if (l.BruttoSum != l.PosSum)
         throw Error("Summenprüfung Leistungen Rechnung=" + l.Rechnung->SaRechNr + " " + " Fall=" + l.Fall->VONum +
                     " Leistung=" + FormatShortDate(l.Datum) + Format("b1=%d b2=%d", {l.BruttoSum, l.PosSum}));
+    if (v21_) CheckTripSums21(l);
 }
 
 void TSgbv::CheckCase(const TAbrechFall& c) {
@@ -580,6 +665,7 @@ void TSgbv::CheckInvoice(const TRechnung& r) {
                             " Fall=" + l->Fall->VONum + " IKLE Leistung=" + l->IKLE + " IKLE Rechnung=" + r.IKLE);
     }
     PrepareLEListForRechnung(r);
+    if (v21_) CheckInvoice21(r);
 }
 
 void TSgbv::PrepareLEListForRechnung(const TRechnung& r) {
@@ -611,7 +697,7 @@ void TSgbv::PrepareLEListForRechnung(const TRechnung& r) {
 std::string TSgbv::StatusKey(const TAbrechFall& c) const {
     if (Blank(c.Status)) return "99";
     std::vector<std::string> ch = Utf8Chars(c.Status);
-    if (VersionDateFrom20141001()) {
+    if (StatusRulesFrom20141001()) {
         if (ch[0] == "1") return "11";
         if (ch[0] == "3") return "31";
         if (ch[0] == "5") return "51";
@@ -697,10 +783,10 @@ void TSgbv::WriteFKTSlga(const TRechnung& r, bool collective) {
     AddElement(3, "FKT", "FKT.01");
     AddElement(2, "01", "FKT.02");
     AddElement(1, collective ? "J" : "", "FKT.03");
-    AddElement(9, EscapeText(collective ? senderIK_ : r.IKLE), "FKT.04");
-    AddElement(9, EscapeText(r.IKKT), "FKT.05");
-    AddElement(9, EscapeText(r.IKPAT), "FKT.06");
-    AddElement(9, EscapeText(senderIK_), "FKT.07");
+    AddText(9, collective ? senderIK_ : r.IKLE, "FKT.04");
+    AddText(9, r.IKKT, "FKT.05");
+    AddText(9, r.IKPAT, "FKT.06");
+    AddText(9, senderIK_, "FKT.07");
     EmitSegment(ComposeSegment());
 }
 
@@ -709,17 +795,17 @@ void TSgbv::WriteFKTSlla(const TRechnung& r) {
     AddElement(3, "FKT", "FKT.01");
     AddElement(2, "01", "FKT.02");
     AddElement(1, "", "FKT.03");
-    AddElement(9, EscapeText(r.IKLE), "FKT.04");
-    AddElement(9, EscapeText(r.IKKT), "FKT.05");
-    AddElement(9, EscapeText(r.IKPAT), "FKT.06");
-    if (kind_ == 1) AddElement(9, EscapeText(senderIK_), "FKT.07");
+    AddText(9, r.IKLE, "FKT.04");
+    AddText(9, r.IKKT, "FKT.05");
+    AddText(9, r.IKPAT, "FKT.06");
+    if (kind_ == 1) AddText(9, senderIK_, "FKT.07");
     EmitSegment(ComposeSegment());
 }
 
 void TSgbv::WriteREC(const TRechnung& r, const std::string& einzel) {
     ClearElements();
     AddElement(3, "REC", "REC.01");
-    AddElement(21, EscapeText(r.SaRechNr) + ":" + EscapeText(einzel), "REC.02");
+    AddComposite(21, r.SaRechNr, 14, einzel, 6, "REC.02");
     AddElement(8, FormatDate(r.RechDatum), "REC.03");
     AddElement(1, IntToStr(rechnungsart_), "REC.04");
     EmitSegment(ComposeSegment());
@@ -753,9 +839,9 @@ void TSgbv::WriteGES(const TRechnung& r, const std::string* filter) {
         ClearElements();
         AddElement(3, "GES", "GES.01");
         AddElement(2, s.key, "GES.02");
-        AddElement(14, FormatAmount(s.netto), "GES.03");
-        AddElement(14, FormatAmount(s.brutto), "GES.04");
-        AddElement(14, FormatAmount(s.zuza), "GES.05");
+        AddNumber(14, 10, FormatAmount(s.netto), "GES.03");
+        AddNumber(14, 10, FormatAmount(s.brutto), "GES.04");
+        AddNumber(14, 10, FormatAmount(s.zuza), "GES.05");
         EmitSegment(ComposeSegment());
     }
 }
@@ -763,11 +849,29 @@ void TSgbv::WriteGES(const TRechnung& r, const std::string* filter) {
 void TSgbv::WriteNAM(const TRechnung& r) {
     ClearElements();
     AddElement(3, "NAM", "NAM.01");
-    AddElement(30, EscapeText(r.Name1), "NAM.02");
-    AddElement(30, EscapeText(r.Name2), "NAM.03");
-    AddElement(30, EscapeText(r.Name3), "NAM.04");
-    AddElement(30, EscapeText(r.Name4), "NAM.05");
+    AddText(30, r.Name1, "NAM.02");
+    AddText(30, r.Name2, "NAM.03");
+    AddText(30, r.Name3, "NAM.04");
+    AddText(v21_ ? 70 : 30, r.Name4, "NAM.05");
     EmitSegment(ComposeSegment());
+}
+
+// One SLGA message: the collective invoice of a billing centre, or the
+// invoice of one provider (filter) with its single-invoice number. Version
+// 21 adds the tax data to the provider's invoice and the cash discount to
+// the invoice that is paid: the provider's for a single provider, the
+// collective one for a billing centre.
+void TSgbv::WriteSLGA(const TRechnung& r, bool collective, const std::string& einzel, const std::string* filter) {
+    WriteUNH("SLGA");
+    WriteFKTSlga(r, collective);
+    WriteREC(r, einzel);
+    if (v21_) {
+        if (!collective) WriteUST(r);
+        if (collective == (kind_ == 1)) WriteSKO(r);
+    }
+    WriteGES(r, filter);
+    WriteNAM(r);
+    WriteUNT();
 }
 
 void TSgbv::WriteSLLA(const TRechnung& r, const std::string& filter, const std::string& einzel,
@@ -783,22 +887,28 @@ void TSgbv::WriteSLLA(const TRechnung& r, const std::string& filter, const std::
 
         ClearElements();
         AddElement(3, "INV", "INV.01");
-        AddElement(12, EscapeText(c->VersNum), "INV.02");
-        AddElement(5, EscapeText(c->Status), "INV.03");
-        AddElement(1, "", "INV.04");
-        AddElement(10, EscapeText(c->VONum), "INV.05");
+        AddText(12, c->VersNum, "INV.02");
+        AddText(5, c->Status, "INV.03");
+        AddText(1, c->BelegInfo, "INV.04");   // empty before version 21
+        AddText(10, c->VONum, "INV.05");
+        if (v21_) AddText(25, c->BesVersForm, "INV.06");
         EmitSegment(ComposeSegment());
 
         ClearElements();
         AddElement(3, "NAD", "NAD.01");
-        AddElement(47, EscapeText(c->Nachname), "NAD.02");
-        AddElement(30, EscapeText(c->Vorname), "NAD.03");
+        AddText(47, c->Nachname, "NAD.02");
+        AddText(30, c->Vorname, "NAD.03");
         AddElement(8, FormatDate(c->Geb), "NAD.04");
-        AddElement(30, EscapeText(c->Strasse), "NAD.05");
-        AddElement(7, EscapeText(c->Plz), "NAD.06");
-        AddElement(25, EscapeText(c->Ort), "NAD.07");
-        AddElement(3, EscapeText(c->Land), "NAD.08");
+        AddText(30, c->Strasse, "NAD.05");
+        AddText(7, c->Plz, "NAD.06");
+        AddText(25, c->Ort, "NAD.07");
+        AddText(3, c->Land, "NAD.08");
         EmitSegment(ComposeSegment());
+
+        if (v21_) {
+            WriteIMG(*c);
+            WriteEVO(*c);
+        }
 
         int lfd = 0;
         for (TLeistung* lp : trips) {
@@ -807,71 +917,76 @@ void TSgbv::WriteSLLA(const TRechnung& r, const std::string& filter, const std::
             ClearElements();
             AddElement(3, "KTL", "KTL.01");
             AddElement(lfdMax, IntToStr(l.LfdNr), "KTL.02");
-            AddElement(30, EscapeText(l.VON_STRASSE), "KTL.03");
-            AddElement(7, EscapeText(l.VON_PLZ), "KTL.04");
-            AddElement(3, EscapeText(l.VON_LAND), "KTL.05");
-            AddElement(25, EscapeText(l.VON_ORT), "KTL.06");
-            AddElement(30, EscapeText(l.NACH_STRASSE), "KTL.07");
-            AddElement(7, EscapeText(l.NACH_PLZ), "KTL.08");
-            AddElement(3, EscapeText(l.NACH_LAND), "KTL.09");
-            AddElement(25, EscapeText(l.NACH_ORT), "KTL.10");
+            AddText(30, l.VON_STRASSE, "KTL.03");
+            AddText(7, l.VON_PLZ, "KTL.04");
+            AddText(3, l.VON_LAND, "KTL.05");
+            AddText(25, l.VON_ORT, "KTL.06");
+            AddText(30, l.NACH_STRASSE, "KTL.07");
+            AddText(7, l.NACH_PLZ, "KTL.08");
+            AddText(3, l.NACH_LAND, "KTL.09");
+            AddText(25, l.NACH_ORT, "KTL.10");
             EmitSegment(ComposeSegment());
 
+            // Version 21: the km with their decimals and the duration only
+            // when the document gives them.
+            const std::string km = !v21_ ? FormatQuantity(double(l.KM)) : l.HasKM ? FormatAmount(l.KMHundertstel) : "";
+            const std::string dauer = !v21_ || (l.HasDauer && l.DAUER > 0) ? IntToStr(l.DAUER) : "";
             for (const TTarifPosition* p : l.Positionen) {
                 ClearElements();
                 AddElement(3, "EKT", "EKT.01");
-                AddElement(8, EscapeText(p->Abrechnungscode) + ":" + EscapeText(p->TarifKennzeichen), "EKT.02");
-                AddElement(10, EscapeText(p->PosNum), "EKT.03");
-                AddElement(8, FormatQuantity(p->Menge), "EKT.04");
-                AddElement(14, FormatAmount(p->EPreis), "EKT.05");
+                AddComposite(8, p->Abrechnungscode, 2, p->TarifKennzeichen, 5, "EKT.02");
+                AddText(10, v21_ && !Blank(p->BPosNum) ? p->BPosNum : p->PosNum, "EKT.03");
+                AddNumber(8, 4, FormatQuantity(p->Menge), "EKT.04");
+                AddNumber(14, 10, FormatAmount(p->EPreis), "EKT.05");
                 AddElement(8, FormatDate(p->Datum), "EKT.06");
-                AddElement(14, FormatQuantity(double(l.KM)), "EKT.07");
-                AddElement(4, EscapeText(l.Zeit1), "EKT.08");
-                AddElement(4, EscapeText(l.Zeit2), "EKT.09");
-                AddElement(4, IntToStr(l.DAUER), "EKT.10");
+                AddNumber(14, 4, km, "EKT.07");
+                AddText(4, l.Zeit1, "EKT.08");
+                AddText(4, l.Zeit2, "EKT.09");
+                AddElement(4, dauer, "EKT.10");
                 EmitSegment(ComposeSegment());
                 if (!p->Text.empty()) {
                     ClearElements();
                     AddElement(3, "TXT", "TXT.01");
-                    AddElement(70, EscapeText(p->Text), "TXT.02");
+                    AddText(70, p->Text, "TXT.02");
                     EmitSegment(ComposeSegment());
                 }
+                if (v21_) WriteMWS(*p);
             }
             if (l.ZuZaBetrag != 0) {
                 ClearElements();
                 AddElement(3, "ZUK", "ZUK.01");
                 AddElement(lfdMax, IntToStr(l.LfdNr), "ZUK.02");
-                AddElement(14, FormatAmount(l.PosSum), "ZUK.03");
-                AddElement(2, EscapeText(l.ZuZaArt), "ZUK.04");
-                AddElement(14, FormatAmount(l.ZuZaBetrag), "ZUK.05");
+                AddNumber(14, 10, FormatAmount(l.PosSum), "ZUK.03");
+                AddText(2, l.ZuZaArt, "ZUK.04");
+                AddNumber(14, 10, FormatAmount(l.ZuZaBetrag), "ZUK.05");
                 EmitSegment(ComposeSegment());
             }
         }
 
         ClearElements();
         AddElement(3, "ZKT", "ZKT.01");
-        AddElement(9, EscapeText(Blank(c->BSN) ? std::string("999999999") : c->BSN), "ZKT.02");
-        AddElement(9, EscapeText(Trim(c->ArztN)), "ZKT.03");
-        AddElement(1, EscapeText(c->ZuzaKennz), "ZKT.04");
+        AddText(9, Blank(c->BSN) ? std::string("999999999") : c->BSN, "ZKT.02");
+        AddText(9, Trim(c->ArztN), "ZKT.03");
+        AddText(1, c->ZuzaKennz, "ZKT.04");
         AddElement(8, FormatDate(c->VODatum), "ZKT.05");
-        AddElement(1, EscapeText(c->Unfall), "ZKT.06");
-        AddElement(1, EscapeText(c->BVG), "ZKT.07");
+        AddText(1, c->Unfall, "ZKT.06");
+        AddText(1, c->BVG, "ZKT.07");
         EmitSegment(ComposeSegment());
 
         if (!c->GenZeich.empty() && !c->GenDatum.IsNull() && c->GenDatum.Value() > 0) {
             ClearElements();
             AddElement(3, "SKZ", "SKZ.01");
-            AddElement(20, EscapeText(c->GenZeich), "SKZ.02");
+            AddText(20, c->GenZeich, "SKZ.02");
             AddElement(8, FormatDate(c->GenDatum), "SKZ.03");
-            if (version_ == "08" || version_ == "09") AddElement(2, EscapeText(c->GenArt), "SKZ.04");
+            if (WithGenArt()) AddText(2, c->GenArt, "SKZ.04");
             EmitSegment(ComposeSegment());
         }
 
         FillStatusSums(trips);
         ClearElements();
         AddElement(3, "BES", "BES.01");
-        AddElement(14, FormatAmount(statusSums_.front().brutto), "BES.02");
-        AddElement(14, FormatAmount(statusSums_.front().zuza), "BES.03");
+        AddNumber(14, 10, FormatAmount(statusSums_.front().brutto), "BES.02");
+        AddNumber(14, 10, FormatAmount(statusSums_.front().zuza), "BES.03");
         EmitSegment(ComposeSegment());
     }
 }
@@ -894,12 +1009,7 @@ void TSgbv::Generate() {
         for (TRechnung* r : invoices) {
             TakeAddressFrom(*r);
             const std::string filter = r->IKLE;
-            WriteUNH("SLGA");
-            WriteFKTSlga(*r, false);
-            WriteREC(*r, "0");
-            WriteGES(*r, &filter);
-            WriteNAM(*r);
-            WriteUNT();
+            WriteSLGA(*r, false, "0", &filter);
             WriteUNH("SLLA");
             WriteSLLA(*r, filter, "0", casesOf[r->Seq]);
             WriteUNT();
@@ -908,24 +1018,14 @@ void TSgbv::Generate() {
     } else if (rechnungsart_ == 3) {
         WriteUNB();
         for (TRechnung* r : invoices) {
-            WriteUNH("SLGA");
-            WriteFKTSlga(*r, true);
-            WriteREC(*r, "0");
-            WriteGES(*r, nullptr);
-            WriteNAM(*r);
-            WriteUNT();
+            WriteSLGA(*r, true, "0", nullptr);
             TakeAddressFrom(*r);
             PrepareLEListForRechnung(*r);
             const std::map<std::string, std::string> singles = numberToIK_;
             for (const auto& [number, ik] : singles) {
                 r->IKLE = ik;
                 r->EinzelRechNr = Cut(IntToStr(StrToIntDef(number, 0)), 6);
-                WriteUNH("SLGA");
-                WriteFKTSlga(*r, false);
-                WriteREC(*r, r->EinzelRechNr);
-                WriteGES(*r, &ik);
-                WriteNAM(*r);
-                WriteUNT();
+                WriteSLGA(*r, false, r->EinzelRechNr, &ik);
                 WriteUNH("SLLA");
                 WriteSLLA(*r, ik, r->EinzelRechNr, casesOf[r->Seq]);
                 WriteUNT();
@@ -940,10 +1040,11 @@ void TSgbv::Generate() {
 void TSgbv::WriteFiles() {
     if (filePath_.empty()) throw Error("TSGBV WriteFiles Handle nicht gesetzt.");
     // All three texts are made before anything is written, so that a failing
-    // slip lookup leaves no half set of files behind.
+    // slip lookup leaves no half set of files behind. The slip comes first:
+    // what it had to change goes into the log.
+    std::string slip = Utf8ToCp1252(GetBegleitzettel());
     std::string segments = Utf8ToCp1252(SegmentsText());
     std::string log = Utf8ToCp1252(LogText());
-    std::string slip = Utf8ToCp1252(GetBegleitzettel());
     AtomicWriteFile(filePath_, segments);
     AtomicWriteFile(filePath_ + ".LOG", log);
     AtomicWriteFile(filePath_ + ".BGL", slip);
@@ -951,20 +1052,30 @@ void TSgbv::WriteFiles() {
 
 std::string TSgbv::GetBegleitzettel() {
     EnsureOrder();
-    std::string name = kt_.GetIKPretty(recipientIK_, false);
-    std::string address;
+    // A name or address of the directory may hold a character windows-1252
+    // cannot (a typographic hyphen, say). The slip is only read: such a
+    // character stands there as "?", and the log names the IK once.
+    std::vector<std::string> replacedFor;
+    auto fromDirectory = [&replacedFor](const std::string& ik, const std::string& text) {
+        bool replaced = false;
+        std::string shown = Cp1252Representable(text, &replaced);
+        if (replaced && std::find(replacedFor.begin(), replacedFor.end(), ik) == replacedFor.end())
+            replacedFor.push_back(ik);
+        return shown;
+    };
+    auto kurzBez = [&](const std::string& ik) { return fromDirectory(ik, kt_.GetKurzBez(ik)); };
+
+    std::string addressIK = recipientIK_;
+    std::string name = fromDirectory(recipientIK_, kt_.GetIKPretty(recipientIK_, false));
     if (!invoiceOrder_.empty()) {
         TKTInfo info = kt_.GetKTInfo(invoiceOrder_.front()->IKKT, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK,
                                      Today());
         if (!info.PapierIK.empty()) {
-            name = kt_.GetIKPretty(info.PapierIK, false);
-            address = kt_.GetAnschrift(info.PapierIK, "3");
-        } else {
-            address = kt_.GetAnschrift(recipientIK_, "3");
+            name = fromDirectory(info.PapierIK, kt_.GetIKPretty(info.PapierIK, false));
+            addressIK = info.PapierIK;
         }
-    } else {
-        address = kt_.GetAnschrift(recipientIK_, "3");
     }
+    const std::string address = fromDirectory(addressIK, kt_.GetAnschrift(addressIK, "3"));
     // Postcode, town and street, split at blanks: the first word, the second
     // word and the rest.
     auto splitAt = [](const std::string& s, std::string& before, std::string& after) {
@@ -986,7 +1097,7 @@ std::string TSgbv::GetBegleitzettel() {
     for (int i = 0; i < 6; ++i) t += lb;
     t += "Begleitzettel" + lb + "-------------" + lb + lb;
     if (!transferName_.empty()) t += Format("Transfer           %s", {transferName_}) + lb + lb;
-    t += "Empfänger          " + recipientIK_ + " " + kt_.GetKurzBez(recipientIK_) + lb + lb;
+    t += "Empfänger          " + recipientIK_ + " " + kurzBez(recipientIK_) + lb + lb;
 
     auto addressBlock = [&]() {
         t += kLabelBlank + address_[0] + lb;
@@ -1014,11 +1125,11 @@ std::string TSgbv::GetBegleitzettel() {
             }
         }
         if (!prev || r->IKKT != prev->IKKT)
-            t += "     Kostenträger  " + r->IKKT + " " + kt_.GetKurzBez(r->IKKT) + lb;
+            t += "     Kostenträger  " + r->IKKT + " " + kurzBez(r->IKKT) + lb;
         t += "     Rechnung      " + r->SaRechNr + lb;
         t += "     Rechnungdatum " + FormatDateTimeDE(r->RechDatum) + lb;
         t += "     Forderung     " + PadLeft(FormatAmount(r->RBetragNetto), 5) + " Eur" + lb;
-        t += "     Krankenkasse  " + r->IKPAT + " " + kt_.GetKurzBez(r->IKPAT) + lb;
+        t += "     Krankenkasse  " + r->IKPAT + " " + kurzBez(r->IKPAT) + lb;
         int k = 0;
         for (const TAbrechFall* c : casesOf[r->Seq])
             t += "     Beleg/Verord. " + Format("%2.2d ", {++k}) + Format("%10.10s", {c->VONum}) + " " +
@@ -1027,6 +1138,10 @@ std::string TSgbv::GetBegleitzettel() {
         t += "     Anzahl Belege    " + IntToStr(int64_t(casesOf[r->Seq].size())) + lb;
         prev = r;
     }
+    for (const std::string& ik : replacedFor)
+        Log(Format("Begleitzettel: Angaben zu IK %s enthalten Zeichen, die Windows-1252 nicht darstellen kann; "
+                   "auf dem Begleitzettel stehen sie als \"?\".",
+                   {ik}));
     return t;
 }
 

@@ -46,6 +46,12 @@ struct TRechnung {
     std::string EinzelRechNr;    // 6; replaced per single invoice
     TDateTime RechDatum;
     std::string Name1, Name2, Name3, Name4;   // 30 each
+    // Version 21 only: tax number or VAT id and the exemption mark "J" (UST),
+    // cash discount in hundredths of a percent and its term in days (SKO).
+    std::string Steuernummer;    // 20
+    std::string UStBefreit;      // 1
+    bool HasSkonto = false;
+    int64_t SkontoProzent = 0, SkontoTage = 0;
     int32_t RBetragNetto = 0, RBetragBrutto = 0, RBetragZuZa = 0;
     int64_t SumNetto = 0, SumBrutto = 0, SumZuZa = 0;
 
@@ -68,15 +74,21 @@ struct TAbrechFall {
     std::string Strasse;         // 30
     std::string Plz;             // 7
     std::string Ort;             // 25
-    std::string Land;            // 3, always empty
+    std::string Land;            // 3; filled for version 21 only
     std::string ArztN;           // 9
     std::string BSN;             // 9
     TDateTime VODatum;           // may be null
     std::string ZuzaKennz;       // 1
-    std::string Unfall, BVG;     // 1 each, always empty
+    std::string Unfall, BVG;     // 1 each; filled for version 21 only
     std::string GenZeich;        // 20
     TDateTime GenDatum;          // may be null
     std::string GenArt;          // 2
+    // Version 21 only: document information (INV), special form of care
+    // (INV), eVerordnung id (EVO), image archive year, month and IK (IMG).
+    std::string BelegInfo;       // 1
+    std::string BesVersForm;     // 25
+    std::string EvoID;           // 256
+    std::string ImgJahr, ImgMonat, ImgIK;   // 4, 2, 9
     int32_t BetragBrutto = 0, BetragZuZaSum = 0, BetragZuZaPausch = 0;
     int64_t SumNetto = 0, SumBrutto = 0, SumZuZa = 0;
 
@@ -95,8 +107,11 @@ struct TLeistung {
     std::string VON_LAND, VON_PLZ, VON_ORT, VON_STRASSE;       // 3, 7, 25, 30
     std::string NACH_LAND, NACH_PLZ, NACH_ORT, NACH_STRASSE;   // 3, 7, 25, 30
     int64_t KM = 0;
+    bool HasKM = false;          // the document has a value
+    int64_t KMHundertstel = 0;   // KM in hundredths, written by version 21
     std::string Zeit1, Zeit2;    // 4 each
     int64_t DAUER = 0;
+    bool HasDauer = false;
     std::string IKLE;            // 9
     int64_t EinzelReNr = 0;
     int64_t PosSum = 0;
@@ -117,6 +132,13 @@ struct TTarifPosition {
     int32_t Betrag = 0;
     TDateTime Datum;
     std::string Text;                // 70
+    // Version 21 only: the six-digit federal position number (empty: PosNum
+    // is one), and VAT added to a net unit price: the rate in hundredths of
+    // a percent and the amount in cents (MWS). The gross amount of the
+    // position is Betrag + MwSt.
+    std::string BPosNum;             // 6
+    int64_t MwStSatz = 0;
+    int32_t MwSt = 0;
 
     TLeistung* Leistung = nullptr;
 };
@@ -135,6 +157,20 @@ public:
     // Fails with "TSGBV Wert zu lang. Len=%d Name=%s Value=%s" (the maximum,
     // the label, the value) when the value has more than maxLen characters.
     void AddElement(int maxLen, const std::string& value, const std::string& label);
+    // A text, escaped. Versions 06 to 09 count the escaped text against
+    // maxLen; version 21 counts the text itself (release characters are not
+    // part of a value's length).
+    void AddText(int maxLen, std::string_view raw, const std::string& label);
+    // A number written with the decimal comma (FormatAmount, FormatQuantity).
+    // Versions 06 to 09 count the whole text against oldMax; version 21
+    // counts the digits before the comma against intDigits (sign and comma
+    // do not count).
+    void AddNumber(int oldMax, int intDigits, const std::string& formatted, const std::string& label);
+    // Two texts joined by ":" (a composite element), each escaped. Versions
+    // 06 to 09 count the joined text against oldMax, version 21 each part
+    // against its own maximum.
+    void AddComposite(int oldMax, std::string_view a, int maxA, std::string_view b, int maxB,
+                      const std::string& label);
     std::string ComposeSegment() const;
     void EmitSegment(const std::string& segment);
     static std::string EscapeText(std::string_view s);
@@ -182,6 +218,12 @@ public:
     const std::map<std::string, std::string>& EinzelRechnungen() const { return numberToIK_; }
     std::string StatusKey(const TAbrechFall& c) const;
     static bool ValidateValue(const std::string& value, bool numeric, bool mayBeEmpty, size_t maxLen);
+    // Message version 21 ("SLGA:21:0:0", "SLLA:21:0:0").
+    bool Version21() const { return v21_; }
+    // "TSGBV Rechnung=... Fall=... Fahrt=... Position=n": the place a refusal
+    // names; case, trip and position when given (n from 1).
+    static std::string Where(const TRechnung& r, const TAbrechFall* c = nullptr, const TLeistung* l = nullptr,
+                             size_t position = 0);
 
     // ---- read by the billing job and the tests
     const std::string& Version() const { return version_; }
@@ -215,17 +257,37 @@ private:
     void LoadOne(Table& rechnung);
     void EnsureOrder();
     std::string DirectoryFingerprint();
-    bool VersionDateFrom20141001() const;
+    // The status rules in force since 01.10.2014: always for version 21,
+    // else by the version date.
+    bool StatusRulesFrom20141001() const;
+    // The approval kind (SKZ) is written and must be E1 or E2.
+    bool WithGenArt() const { return version_ == "08" || version_ == "09" || v21_; }
 
     void CheckTrip(const TLeistung& l);
     void CheckCase(const TAbrechFall& c);
     void CheckInvoice(const TRechnung& r);
+
+    // The rules of message version 21 (U_sgbv21.cpp): each record as it is
+    // added, then the sums and repetitions of a whole invoice.
+    void CheckRechnung21(const TRechnung& r) const;
+    void CheckAbrFall21(const TAbrechFall& c, const TRechnung& r) const;
+    void CheckLeistung21(const TLeistung& l, const TAbrechFall& c) const;
+    void CheckPosition21(const TTarifPosition& p, const TLeistung& l) const;
+    void CheckTripSums21(const TLeistung& l) const;
+    void CheckInvoice21(const TRechnung& r) const;
+    // The segments only version 21 writes.
+    void WriteUST(const TRechnung& r);
+    void WriteSKO(const TRechnung& r);
+    void WriteIMG(const TAbrechFall& c);
+    void WriteEVO(const TAbrechFall& c);
+    void WriteMWS(const TTarifPosition& p);
 
     void FillStatusSums(const std::vector<TLeistung*>& trips);
     void WriteUNB();
     void WriteUNZ();
     void WriteUNH(const char* type);
     void WriteUNT();
+    void WriteSLGA(const TRechnung& r, bool collective, const std::string& einzel, const std::string* filter);
     void WriteFKTSlga(const TRechnung& r, bool collective);
     void WriteFKTSlla(const TRechnung& r);
     void WriteREC(const TRechnung& r, const std::string& einzel);
@@ -240,6 +302,7 @@ private:
 
     // settings
     std::string version_;
+    bool v21_ = false;
     TDateTime versionDate_;
     std::string senderIK_, recipientIK_;
     int kind_ = 0;

@@ -86,6 +86,7 @@ TSgbv& TSGBJob::GetJob(const std::string& recipientIK, const std::string& sender
 
 void TSGBJob::AddInvoiceFile(InvoiceDocument& doc, const std::string& path, const std::string& land,
                              const std::string& bezirk) {
+    doc.RequireSingleInvoice();
     Table& header = doc.Rechnung();
     const std::string recipient = kt_.GetDatenIKLog(header.AsString("IKKT"), land, bezirk, Now());
     TSgbv& engine = GetJob(recipient, header.AsString("IKLE"), land, bezirk);

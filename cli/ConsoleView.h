@@ -42,11 +42,13 @@ public:
     void BasketItemChanged(BasketKind, size_t) override {}
     void BasketItemRemoved(BasketKind, size_t) override {}
     void SettingsFormChanged() override {}
+    void TransferNumberChanged() override {}
     void OpenBusyDialog(const std::string& title, const std::string& text) override;
     void CloseBusyDialog() override {}
     void ProcessEvents() override {}
     void Pause(int) override {}
     void CloseWindow() override { closed_ = true; }
+    void SetWindowCaption(const std::string&) override {}
 
     bool Closed() const { return closed_; }
     void SetEchoLog(bool on) { echoLog_ = on; }

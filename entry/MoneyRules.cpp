@@ -116,10 +116,15 @@ double PositionSum(Table& positions, const PositionKindOfRow& kindOf, std::strin
 
 int64_t TripAmountCents(Table& positions, bool writtenRowsOnly) {
     int64_t cents = 0;
+    const bool net = positions.HasField("MwStSatz");
     EachRow(positions, [&] {
         const double menge = positions.AsFloat("Menge");
         if (writtenRowsOnly && !(menge > 0.0)) return;
-        cents += PositionBetragCents(positions.AsFloat("EPreis"), menge);
+        const double ePreis = positions.AsFloat("EPreis");
+        cents += PositionBetragCents(ePreis, menge);
+        // A net unit price carries the VAT added to it.
+        if (net && positions.AsFloat("MwStSatz") > 0.0)
+            cents += PositionMwStCents(ePreis, menge, positions.AsFloat("MwStSatz"));
     });
     return cents;
 }

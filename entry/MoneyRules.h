@@ -50,7 +50,8 @@ double PositionSum(Table& positions, const PositionKindOfRow& kindOf, std::strin
                    DiscountRow rule = DiscountRow::FirstDiscount);
 
 // A trip's price in whole cents: the sum of its positions' amounts, each
-// computed exactly as billing computes it (PositionBetragCents). With
+// computed exactly as billing computes it (PositionBetragCents, plus
+// PositionMwStCents for a position whose MwStSatz adds VAT). With
 // writtenRowsOnly only rows with a quantity above 0 count (the trip window
 // writes no others). The positions table keeps its current row.
 int64_t TripAmountCents(Table& positions, bool writtenRowsOnly = false);

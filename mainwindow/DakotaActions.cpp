@@ -96,6 +96,7 @@ void TMainController::OnDakotaStarted() {
 }
 
 void TMainController::OnDakotaStartError() {
+    TLongActionGuard guard(*this);
     // First the state every waiter looks at, then what may fail.
     dakotaPending_ = false;
     dakotaStartFailed_ = true;
@@ -110,6 +111,7 @@ void TMainController::OnDakotaStartError() {
 }
 
 void TMainController::OnDakotaTerminated() {
+    TLongActionGuard guard(*this);
     dakotaPending_ = false;
     dakotaProcessing_ = false;
     dakotaResult_ = dakota_->GetDakotaResult();
@@ -146,6 +148,7 @@ void TMainController::OnDakotaDataDirChanged() {
 TDakotaActionResult TMainController::StartDakotaCall(const std::string& logText, const std::string& sw) {
     TDakotaActionResult r;
     if (!DakotaEnabled()) return NotActivated();
+    TLongActionGuard guard(*this);
     LogLine(logText);
     SetBusy(true);
     RegisterDakotaNotifications();
@@ -177,6 +180,7 @@ TDakotaActionResult TMainController::actDakotaProtokollExecute() {
 TDakotaActionResult TMainController::actDakotaVerarbeitungExecute() {
     TDakotaActionResult r;
     if (!DakotaEnabled()) return NotActivated();
+    TLongActionGuard guard(*this);
     SetBusy(true);
     try {
         // The watcher is made once and follows the hand-over directory of the
@@ -227,6 +231,7 @@ void TMainController::CloseDakotaBusyDialog() {
 bool TMainController::WaitForDakota(const std::string& title, const std::string& text) {
     // Ended or failed to start already: nothing to wait for.
     if (!dakotaPending_) return !dakotaStartFailed_;
+    TLongActionGuard guard(*this);
     const std::shared_ptr<TExtProcess> runner = dakota_->DakotaProcess();
     if (!busyDialogOpen_) {
         busyDialogOpen_ = true;
@@ -257,11 +262,13 @@ bool TMainController::WaitForDakota(const std::string& title, const std::string&
 TDakotaActionResult TMainController::actDakotaExportExecute() {
     TDakotaActionResult r;
     if (!DakotaEnabled()) return NotActivated();
+    TLongActionGuard guard(*this);
+    if (const std::string refusal = ArchivesRefusal("Export zu Dakota"); !refusal.empty())
+        return DakotaFailure(r, refusal);
     SetBusy(true);
     int count = 0;
     try {
         ShowProgress(1, 3, true, "Export zu Dakota starten... ");
-        if (!auf_ || !aufLoaded_) throw Error("Export zu Dakota nicht möglich: das Auftragsarchiv ist nicht geladen.");
         // An empty setting would put the orders below the working directory.
         if (Trim(auf_->DakotaHandoverDir()).empty())
             throw Error("Export zu Dakota nicht möglich: kein Übergabeverzeichnis (DAKOTA_DATADIR) eingestellt.");
@@ -286,8 +293,9 @@ TDakotaActionResult TMainController::actDakotaExportExecute() {
 TDakotaActionResult TMainController::actDakotaReadResultExecute() {
     TDakotaActionResult r;
     if (!DakotaEnabled()) return NotActivated();
-    if (!auf_ || !aufLoaded_)
-        return DakotaFailure(r, "Dakota-Ergebnis lesen nicht möglich: das Auftragsarchiv ist nicht geladen.");
+    TLongActionGuard guard(*this);
+    if (const std::string refusal = ArchivesRefusal("Dakota-Ergebnis lesen"); !refusal.empty())
+        return DakotaFailure(r, refusal);
     if (!dmDakota_) dmDakota_ = std::make_unique<TdmDakota>();
     std::string reason;
     if (!dmDakota_->OpenProtocol(values_.DAKOTA_PROTFILE, reason))
@@ -345,6 +353,7 @@ TDakotaActionResult TMainController::actDakotaReadResultExecute() {
 TDakotaActionResult TMainController::actDakotaProtKuerzenExecute() {
     TDakotaActionResult r;
     if (!DakotaEnabled()) return NotActivated();
+    TLongActionGuard guard(*this);
     if (view_.Ask(MessageKind::Confirmation, Format("Protokolleinträge älter als %d Tage löschen?", {kProtocolKeepDays}),
                   {Answer::Yes, Answer::No}) != Answer::Yes) {
         r.Cancelled = true;
@@ -478,8 +487,16 @@ void TMainController::StartupCheckDakota() {
 
 TDakotaProcessing TMainController::DakotaProcessing(bool readResult, bool showProtocol) {
     TDakotaProcessing p;
+    if (!DakotaEnabled()) {
+        p.Export = NotActivated();
+        return p;
+    }
+    TLongActionGuard guard(*this);
+    if (const std::string refusal = ArchivesRefusal("Dakota-Verarbeitung"); !refusal.empty()) {
+        p.Export = DakotaFailure(p.Export, refusal);
+        return p;
+    }
     p.Export = actDakotaExportExecute();
-    if (!DakotaEnabled()) return p;
     if (actDakotaVerarbeitungExecute().Ok) {
         WaitForDakota("Verarbeitung", "Dakota läuft...");
         p.Started = !dakotaStartFailed_;

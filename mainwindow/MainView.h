@@ -67,6 +67,9 @@ public:
 
     // The settings form record was filled anew (after loading the settings).
     virtual void SettingsFormChanged() = 0;
+    // The settings form's MAXTRANSFER changed (the transfer number was saved
+    // after jobs advanced it); the other fields are as they were.
+    virtual void TransferNumberChanged() = 0;
 
     // The modal busy dialog without close button (title, one bold line).
     virtual void OpenBusyDialog(const std::string& title, const std::string& text) = 0;
@@ -80,6 +83,9 @@ public:
     virtual void Pause(int milliseconds) = 0;
     // The shut-down has finished: close the window and end the program.
     virtual void CloseWindow() = 0;
+    // The window's title: a long action may show its progress there and
+    // gives TMainController::Caption back when it ends.
+    virtual void SetWindowCaption(const std::string& caption) = 0;
 };
 
 } // namespace brenvo

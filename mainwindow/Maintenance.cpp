@@ -36,6 +36,26 @@ std::string Attempt(const std::function<void()>& f) {
     return "";
 }
 
+// The window's title shows an action's progress; the program's own title
+// comes back when the action ends, also after a failure.
+class WindowTitle {
+public:
+    explicit WindowTitle(IMainView& view) : view_(view) {}
+    ~WindowTitle() {
+        if (shown_) view_.SetWindowCaption(TMainController::Caption);
+    }
+    WindowTitle(const WindowTitle&) = delete;
+    WindowTitle& operator=(const WindowTitle&) = delete;
+    void Show(const std::string& text) {
+        shown_ = true;
+        view_.SetWindowCaption(text);
+    }
+
+private:
+    IMainView& view_;
+    bool shown_ = false;
+};
+
 } // namespace
 
 std::string TMainController::MaintenanceHint(MaintenanceAction action) {
@@ -61,40 +81,35 @@ bool TMainController::OperationPossible() const {
     return startupDone_ && !busy_ && !running_ && !maintenanceRunning_ && !shuttingDown_ && !closingAllowed_;
 }
 
-void TMainController::RequireArchives() const {
-    if (!rech_ || !rechLoaded_ || !auf_ || !aufLoaded_)
-        throw Error("Nicht möglich: Rechnungs- und Auftragsarchiv sind nicht geladen.");
-}
-
 // A maintenance action asks first (Yes, No); only Yes goes on.
 bool TMainController::Confirmed(const std::string& question) {
     return OperationPossible() &&
            view_.Ask(MessageKind::Confirmation, question, {Answer::Yes, Answer::No}) == Answer::Yes;
 }
 
-// A close request that came during the operation is handled now.
-void TMainController::ReleaseHeldClose() {
-    if (!closePending_ || running_ || maintenanceRunning_) return;
-    closePending_ = false;
-    PostShutdown();
-}
-
 // The end of every operation: idle again (unless the tables are gone), the
-// failure shown, then a close request that waited is handled.
+// failure shown. A close request that came meanwhile follows when the
+// operation's guard goes.
 bool TMainController::EndOperation(const std::string& failure, bool idle) {
     if (idle) SetBusy(false);
     if (!failure.empty()) view_.ShowMessage(MessageKind::Error, failure);
     maintenanceRunning_ = false;
-    ReleaseHeldClose();
     return failure.empty();
 }
 
-bool TMainController::RunMaintenance(bool processingTab, const std::function<void()>& body) {
+// An operation on the archives: refused while either is not loaded.
+bool TMainController::RunMaintenance(const std::string& action, bool processingTab,
+                                     const std::function<void()>& body) {
     if (!OperationPossible()) return false;
+    TLongActionGuard guard(*this);
     maintenanceRunning_ = true;
     if (processingTab) view_.ShowTab(MainTab::Verarbeitung);
     SetBusy(true);
-    return EndOperation(Attempt(body), true);
+    const std::string failure = Attempt([&] {
+        RequireArchives(action);
+        body();
+    });
+    return EndOperation(failure, true);
 }
 
 // ============================================================ "Daten bereinigen"
@@ -106,8 +121,7 @@ void TMainController::actDatenBereinigenExecute() {
 // The orders first, then the invoices; every invoice row that goes returns
 // its file to the inbox (the invoice archive's removal rule).
 bool TMainController::PurgeOldData() {
-    const bool ok = RunMaintenance(true, [this] {
-        RequireArchives();
+    const bool ok = RunMaintenance("Daten bereinigen", true, [this] {
         auf_->PurgeOlderThan(PurgeDays);
         rech_->PurgeOlderThan(PurgeDays);
     });
@@ -122,8 +136,7 @@ void TMainController::actArchivBereinigenExecute() {
 }
 
 bool TMainController::CleanupArchiveFiles() {
-    return RunMaintenance(true, [this] {
-        RequireArchives();
+    return RunMaintenance("Archiv bereinigen", true, [this] {
         ShowProgress(1, 6, true, "Dateien-Bereinigung startet...");
         ShowProgress(2, 6, true, "Rechnungen");
         const int invoiceFiles = rech_->CleanupFiles();
@@ -142,8 +155,7 @@ void TMainController::actDatenImportExecute() {
 }
 
 bool TMainController::ImportArchiveData() {
-    return RunMaintenance(true, [this] {
-        RequireArchives();
+    return RunMaintenance("Daten Import", true, [this] {
         ShowProgress(5, 10, false, "Lese Verzeichnis Rechnungs-Archiv " + rech_->ArchiveDir());
         const int failed = RebuildInvoiceRows();
         ShowProgress(5, 10, false, "Lese Verzeichnis Auftrags-Archiv " + auf_->ArchiveDir());
@@ -192,16 +204,18 @@ void TMainController::LinkRebuiltOrders() {
         failure = e.what();
     }
     const int n = int(pairs.size());
+    WindowTitle title(view_);
     for (int i = 0; i < n; ++i) {
         const std::string& pair = pairs[size_t(i)];
         const size_t eq = pair.rfind('=');
         const std::string number = eq == std::string::npos ? pair : pair.substr(0, eq);
         const std::string handle = eq == std::string::npos ? "" : pair.substr(eq + 1);
         const bool linked = rech_->LinkHandle(number, handle);
-        ShowProgress(i, n - 1, true,
-                     Format(linked ? "%d/%d Rechnungen verknüpft OK"
-                                   : "%d/%d Rechnungen verknüpft nicht OK: Auftrag nicht gefunden",
-                            {i, n}));
+        const std::string message = Format(linked ? "%d/%d Rechnungen verknüpft OK"
+                                                  : "%d/%d Rechnungen verknüpft nicht OK: Auftrag nicht gefunden",
+                                           {i, n});
+        title.Show(message);
+        ShowProgress(i, n - 1, true, message);
     }
     if (!failure.empty()) throw Error(failure);
 }
@@ -213,9 +227,8 @@ void TMainController::LinkRebuiltOrders() {
 // run and the outbox go on working. The order archive is saved first, so
 // that closing it loses no change of this session.
 void TMainController::actDBFunktionExecute() {
-    RunMaintenance(false, [this] {
+    RunMaintenance("DB Funktion", false, [this] {
         if (!kt_) throw Error("Nicht möglich: das Kostenträgerverzeichnis ist nicht geladen.");
-        RequireArchives();
 
         Table& base = kt_->KTBase();
         const bool baseHad = base.Active() && base.HasField(kDtaRefColumn);
@@ -264,6 +277,7 @@ void TMainController::CreateBackup() { MakeBackup(); }
 
 bool TMainController::actDatensicherungErstellenExecute() {
     if (!OperationPossible()) return false;
+    TLongActionGuard guard(*this);
     maintenanceRunning_ = true;
     view_.SetLoadPanel(LoadPanelMode::Full);
     SetBusy(true);
@@ -318,6 +332,7 @@ bool TMainController::actUpdateProgrammExecute() { return RunUpdate(true); }
 // archive, no connection) changed nothing: the normal view comes back.
 bool TMainController::RunUpdate(bool program) {
     if (!OperationPossible()) return false;
+    TLongActionGuard guard(*this);
     maintenanceRunning_ = true;
     updateDownloaded_ = false;
     SetBusy(true);

@@ -17,6 +17,10 @@ namespace {
 
 const char* const kOnlyInOutbox = "Diese Funktion ist nur im Ausgangskorb verfügbar.";
 
+// The order actions that write into the order archive, as their refusals name them.
+const char* const kChangeSentState = "Versandstatus ändern";
+const char* const kSending = "Email-Versand";
+
 const char* const kDakotaSendsMails =
     "Hinweis!\n\r"
     "Brenvo ist für den Versand von Emails durch Dakota konfiguriert.\n\r"
@@ -44,7 +48,7 @@ const char* const kNoSlipReport =
 // shut-down may run in between. A close request that came meanwhile is
 // handled afterwards.
 struct TMainController::SendingScope {
-    explicit SendingScope(TMainController& c) : c_(c), own_(!c.running_) {
+    explicit SendingScope(TMainController& c) : c_(c), guard_(c), own_(!c.running_) {
         if (!own_) return;
         c_.running_ = true;
         c_.SetBusy(true);
@@ -53,16 +57,13 @@ struct TMainController::SendingScope {
         if (!own_) return;
         c_.running_ = false;
         c_.SetBusy(false);
-        if (c_.closePending_) {
-            c_.closePending_ = false;
-            c_.PostShutdown();
-        }
     }
     SendingScope(const SendingScope&) = delete;
     SendingScope& operator=(const SendingScope&) = delete;
 
 private:
     TMainController& c_;
+    TLongActionGuard guard_;
     bool own_;
 };
 
@@ -111,17 +112,19 @@ void TMainController::SetMailStepTimeout(int milliseconds) {
 // ============================================================ mark and delete
 
 void TMainController::actAuftragLoeschenExecute(const TOrderSelection& sel) {
-    if (!auf_ || !aufLoaded_) return;
+    if (RefusedWithoutArchives("Auftrag löschen")) return;
     // The removal rule announces "delete", which takes the item out of the
     // outbox; the order's files stay in "ArchivA".
     if (auf_->LocateById(sel.Single())) auf_->DeleteCurrent();
 }
 
 void TMainController::actEmailVersandtExecute(const TOrderSelection& sel) {
+    if (RefusedWithoutArchives(kChangeSentState)) return;
     MarkOrdersSent(sel.FromOutbox() ? sel.Ids : std::vector<int64_t>{sel.CurrentId});
 }
 
 void TMainController::actEmailNichtVersandtExecute(const TOrderSelection& sel) {
+    if (RefusedWithoutArchives(kChangeSentState)) return;
     if (sel.FromOutbox()) {
         MarkOrdersNotSent(sel.Ids);
     } else if (sel.Ids.size() >= 2) {
@@ -134,7 +137,7 @@ void TMainController::actEmailNichtVersandtExecute(const TOrderSelection& sel) {
 }
 
 void TMainController::actAlleEmailsVersandtExecute(const TOrderSelection& sel) {
-    if (!sel.FromOutbox()) return;
+    if (!sel.FromOutbox() || RefusedWithoutArchives(kChangeSentState)) return;
     if (view_.Ask(MessageKind::Confirmation, "Alle Emails auf versandt setzen?", {Answer::Yes, Answer::No},
                   "Sicherheitsabfrage") == Answer::Yes)
         MarkOrdersSent(OutboxIds());
@@ -171,6 +174,7 @@ TMailSendResult TMainController::SendOrderMail(const TEmailData& data, int count
 }
 
 bool TMainController::actEmailErzeugenExecute(const TOrderSelection& sel) {
+    if (RefusedWithoutArchives(kSending)) return false;
     if (system_.DAKOTA_EMAIL &&
         view_.Ask(MessageKind::Warning, kDakotaSendsMails, {Answer::Yes, Answer::No}) != Answer::Yes)
         return false;
@@ -209,7 +213,7 @@ TMailBatchResult TMainController::actAlleEmailsVersendenExecute(const TOrderSele
         view_.ShowMessage(MessageKind::Information, kOnlyInOutbox);
         return result;
     }
-    if (!auf_ || !aufLoaded_) return result;
+    if (RefusedWithoutArchives(kSending)) return result;
     const std::vector<int64_t> ids = OutboxIds();
     const int n = int(ids.size());
     result.Orders = n;
@@ -255,6 +259,8 @@ void TMainController::actNutzdatenAnzeigenExecute(const TOrderSelection& sel) { 
 
 void TMainController::PrintSlips(const std::string* list, bool preview) {
     if (!auf_ || !aufLoaded_) return;
+    // A print preview runs the window's events while it is open.
+    TLongActionGuard guard(*this);
     // The slip report comes with the printing of the program; this is where
     // it is created and run.
     if (!slipReport_) {

@@ -57,6 +57,7 @@ void TMainController::ResetCostBearerIndexes() {
 
 // Checks one loaded invoice as the check phase does; throws the failure.
 void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest) {
+    doc.RequireSingleInvoice();
     Table& header = doc.Rechnung();
     header.First();
     rech_->CheckNotArchived(header.AsString("SaRechNr"));
@@ -262,18 +263,23 @@ void TMainController::ClosingSteps(TRunResult& result) {
         result.Completed = false;
         view_.ShowMessage(MessageKind::Error, e.what());
     }
-    if (quitAfterRun_ || closePending_) {
-        closePending_ = false;
-        PostShutdown();
-    }
+    // "Programm beenden": a close request the run's guard carries out at its end.
+    if (quitAfterRun_) closePending_ = true;
 }
 
 void TMainController::actProzessStartExecute() {
     if (running_ || busy_ || shuttingDown_ || closingAllowed_) return;
+    TLongActionGuard guard(*this);
     TRunResult result;
-    if (!startupOk_ || !kt_ || !rech_ || !auf_) {
-        view_.ShowMessage(MessageKind::Error, "Verarbeitung nicht möglich: der Programmstart ist nicht abgeschlossen.");
+    std::string refusal;
+    if (!startupOk_ || !kt_)
+        refusal = "Verarbeitung nicht möglich: der Programmstart ist nicht abgeschlossen.";
+    else
+        refusal = ArchivesRefusal("Verarbeitung");
+    if (!refusal.empty()) {
+        result.Failure = refusal;
         lastRun_ = result;
+        view_.ShowMessage(MessageKind::Error, refusal);
         return;
     }
     startEnabled_ = false;

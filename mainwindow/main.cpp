@@ -36,7 +36,7 @@ TMailTls MailTlsFromSetting(const std::string& text) {
 std::string TDataPaths::StammdatenFile(std::string_view name) const { return PathJoin(Stammdaten, name); }
 
 const std::vector<std::string>& TSettingsForm::VersionList() {
-    static const std::vector<std::string> list = {"06", "07", "08", "09"};
+    static const std::vector<std::string> list = {"06", "07", "08", "09", "21"};
     return list;
 }
 
@@ -203,8 +203,10 @@ void TMainController::LoadSettings() {
     SyncDakotaInfo();
 
     // Version: the list entry when there is one; the record keeps the first
-    // two characters of whatever is stored.
-    const std::string version = get("VERSION");
+    // two characters of whatever is stored. Without a setting (a new
+    // installation) it is the current version.
+    std::string version = get("VERSION");
+    if (Trim(version).empty()) version = TMainController::CurrentVersion;
     const auto& versions = TSettingsForm::VersionList();
     form_.VERSION = std::find(versions.begin(), versions.end(), version) != versions.end() ? version : "";
     system_.VERSION = Utf8Left(version, 2);
@@ -318,9 +320,10 @@ void TMainController::SaveSettings() {
 void TMainController::SaveTransferNumber() {
     if (!settingsLoaded_) throw Error("Einstellungen nicht geladen: " + paths_.StammdatenFile(SettingsFileName));
     PutSetting("MAXTRANSFER", IntToStr(einrichtung_.MAXTRANSFER));
-    form_.MAXTRANSFER = IntToStr(einrichtung_.MAXTRANSFER);
     settings_.MergeChangeLog();
     settings_.SaveToFile(paths_.StammdatenFile(SettingsFileName));
+    form_.MAXTRANSFER = IntToStr(einrichtung_.MAXTRANSFER);
+    view_.TransferNumberChanged();
 }
 
 void TMainController::actEinstellungenSpeichernExecute() {
@@ -521,6 +524,18 @@ void TMainController::PrepareDirectories() {
         if (!ForceDirectories(*dir)) throw Error("Verzeichnis kann nicht angelegt werden: " + *dir);
 }
 
+// Versions 06 to 09 are still written, but no data acceptance office takes
+// them any more.
+void TMainController::WarnOfOldVersion() {
+    const auto& versions = TSettingsForm::VersionList();
+    if (system_.VERSION == CurrentVersion ||
+        std::find(versions.begin(), versions.end(), system_.VERSION) == versions.end())
+        return;
+    LogLine("Init WARNUNG: Version " + system_.VERSION +
+            " der Abrechnungsdaten nehmen die Datenannahmestellen nicht mehr an; gültig ist Version " +
+            CurrentVersion + " (Einstellungen, \"Version\").");
+}
+
 void TMainController::LoadCostBearers() {
     kt_ = std::make_unique<TSGBKTStore>(system_);
     RecoverCostBearerImport();
@@ -585,6 +600,7 @@ void TMainController::StartImportWatcher() {
 
 bool TMainController::Startup() {
     if (startupDone_) return startupOk_;
+    TLongActionGuard guard(*this);
     view_.SetLoadPanel(LoadPanelMode::Compact);
     loadPos_ = 0;
     Step("Start...");
@@ -594,6 +610,7 @@ bool TMainController::Startup() {
         PrepareDirectories();
         Step("Lade Einstellungen...");
         LoadSettings();
+        WarnOfOldVersion();
         LoadCostBearers();
         CreateInvoiceArchive();
         CreateOrderArchive();
@@ -635,6 +652,29 @@ void TMainController::SaveTables() {
     if (kt_) save("KT-Daten speichern ... ", [this] { kt_->SaveKTBase(false); });
 }
 
+// ============================================================ the archives
+
+std::string TMainController::ArchivesRefusal(const std::string& action) const {
+    const bool invoices = rech_ && rechLoaded_, orders = auf_ && aufLoaded_;
+    if (invoices && orders) return "";
+    const char* what = !invoices && !orders ? "Rechnungs- und Auftragsarchiv sind nicht geladen"
+                       : !invoices          ? "das Rechnungsarchiv ist nicht geladen"
+                                            : "das Auftragsarchiv ist nicht geladen";
+    return action + " nicht möglich: " + what + ". Bitte das Programm neu starten.";
+}
+
+void TMainController::RequireArchives(const std::string& action) const {
+    const std::string refusal = ArchivesRefusal(action);
+    if (!refusal.empty()) throw Error(refusal);
+}
+
+bool TMainController::RefusedWithoutArchives(const std::string& action) {
+    const std::string refusal = ArchivesRefusal(action);
+    if (refusal.empty()) return false;
+    view_.ShowMessage(MessageKind::Error, refusal);
+    return true;
+}
+
 void TMainController::ReleaseTables() {
     job_.reset();
     kt_.reset();
@@ -646,6 +686,10 @@ void TMainController::ReleaseTables() {
 bool TMainController::Shutdown() {
     if (closingAllowed_) return true;
     if (shuttingDown_) return false;
+    if (longActions_ > 0) {
+        closePending_ = true;
+        return false;
+    }
     shuttingDown_ = true;
     SetBusy(true);
     bool ok = false;
@@ -682,24 +726,30 @@ void TMainController::PostShutdown() {
 
 void TMainController::HandleShutdownMessage() {
     if (shuttingDown_ || closingAllowed_) return;
-    // The shut-down never runs in the middle of a run, a maintenance
-    // operation or an update; it follows it.
-    if (running_ || maintenanceRunning_) {
-        closePending_ = true;
-        return;
-    }
+    // A long action pumps window messages; the shut-down never runs inside
+    // one, it follows it (Shutdown holds it back).
     Shutdown();
 }
 
 bool TMainController::RequestClose() {
     if (closingAllowed_) return true;
     if (shuttingDown_) return false;
-    if (running_ || maintenanceRunning_) {
+    if (longActions_ > 0)
         closePending_ = true;
-        return false;
-    }
-    PostShutdown();
+    else
+        PostShutdown();
     return false;
+}
+
+TLongActionGuard::~TLongActionGuard() {
+    if (--c_.longActions_ > 0 || !c_.closePending_) return;
+    c_.closePending_ = false;
+    try {
+        c_.PostShutdown();
+    } catch (...) {
+        // Only an exhausted memory can fail here; the next close request
+        // posts the shut-down again.
+    }
 }
 
 } // namespace brenvo

@@ -39,6 +39,7 @@
 namespace brenvo {
 
 class InvoiceDocument;
+class TLongActionGuard;
 
 // The data directory: the root and its working directories. Before start-up
 // step 1 the directories hold their bare names, afterwards full paths.
@@ -106,11 +107,12 @@ struct TSettingsForm {
     // "Datensicherung"
     std::string SIK_DIR;
     bool SIK_AUTO = false;
-    // "Version": one of VersionList, or "" when none is chosen
+    // "Version": one of VersionList, or "" when the stored value is none of
+    // them; a missing or empty setting is the current version
     std::string VERSION;
     TDateTime VERSION_DATUM;
 
-    static const std::vector<std::string>& VersionList();   // "06", "07", "08", "09"
+    static const std::vector<std::string>& VersionList();   // "06", "07", "08", "09", "21"
     static const std::vector<std::string>& VerfahrenList();  // "Test", "Erprobung", "Echt"
     static const std::vector<std::string>& ArtList();        // "Einzelleistungserbringer", "Abrechnungszentrum"
     static const std::vector<std::string>& EmailTlsList();   // "STARTTLS", "SMTPS", "keine"
@@ -142,6 +144,9 @@ public:
     static constexpr const char* OrderArchiveFileName = "Auftraege.xml";
     static constexpr const char* InvoiceTemplateFileName = "eingabe_vorlage.xml";
     static constexpr const char* DefaultVersionDate = "29.09.2014";
+    // The message version the data acceptance offices take today, and the
+    // setting of an installation that has not chosen one.
+    static constexpr const char* CurrentVersion = "21";
 
     // rootDir: the data directory (the window program passes the program
     // file's directory). queue: the window thread's message queue; null
@@ -167,6 +172,15 @@ public:
     TRechStore* RechStore() { return rech_.get(); }
     TAuftragSTore* AuftragStore() { return auf_.get(); }
     TSGBJob* CurrentJob() { return job_.get(); }
+    // Both archives are loaded. After a start-up or a reload that failed one
+    // of them is not, and nothing may write into either: the run would check
+    // against an empty invoice archive, and the closing steps would not save
+    // what the run recorded. Every command that writes into an archive asks
+    // ArchivesRefusal first and refuses with its text.
+    bool ArchivesLoaded() const { return rech_ && rechLoaded_ && auf_ && aufLoaded_; }
+    // "" when both archives are loaded; otherwise why `action` ("Verarbeitung",
+    // "Export zu Dakota", ...) is not possible now.
+    std::string ArchivesRefusal(const std::string& action) const;
     TShellChangeNotifier& ImportWatcher() { return *importWatcher_; }
 
     // ------------------------------------------------------------ settings
@@ -233,9 +247,13 @@ public:
     // The shut-down sequence; false when a step failed (its message was shown).
     bool Shutdown();
     // A close request ("Beenden", the close box): true when the window may
-    // close at once; otherwise the shut-down is posted (or held until a
-    // running operation ends).
+    // close at once; otherwise the shut-down is posted, or held until the
+    // long action that runs (see TLongActionGuard) has ended.
     bool RequestClose();
+    // A long action that lets window events through holds a TLongActionGuard.
+    bool LongActionRunning() const { return longActions_ > 0; }
+    // A close request came during a long action; the shut-down follows its end.
+    bool CloseRequestHeld() const { return closePending_; }
     bool ClosingAllowed() const { return closingAllowed_; }
     bool ShuttingDown() const { return shuttingDown_; }
     // "Daten speichern ...": the two archives and the cost-bearer base table.
@@ -411,6 +429,8 @@ public:
     void CloseProgram() override;
 
 private:
+    friend class TLongActionGuard;
+
     struct InboxEntry {
         std::string Name;
         int Mark = 1;
@@ -419,6 +439,7 @@ private:
     void Step(const std::string& text);
     void BasketAction(TBasketList& list, const std::string& action, int64_t value, const std::string& text);
     void PrepareDirectories();
+    void WarnOfOldVersion();
     void LoadCostBearers();
     void FillFederalStates();
     void ApplyImportDirectory(const std::string& dir);
@@ -487,6 +508,7 @@ private:
     bool shuttingDown_ = false;
     bool closingAllowed_ = false;
     bool closePending_ = false;
+    int longActions_ = 0;   // TLongActionGuards alive
     bool quitAfterRun_ = false;
     TRunResult lastRun_;
 
@@ -526,13 +548,16 @@ private:
     IMailClient* mailClient_ = nullptr;
     ISlipReport* slipReport_ = nullptr;
 
+    // Throws the refusal of ArchivesRefusal.
+    void RequireArchives(const std::string& action) const;
+    // Shows the refusal of ArchivesRefusal; true when the action must stop.
+    bool RefusedWithoutArchives(const std::string& action);
+
     // --- data maintenance, backup and update (Maintenance.cpp)
     bool OperationPossible() const;
     bool Confirmed(const std::string& question);
-    bool RunMaintenance(bool processingTab, const std::function<void()>& body);
+    bool RunMaintenance(const std::string& action, bool processingTab, const std::function<void()>& body);
     bool EndOperation(const std::string& failure, bool idle);
-    void RequireArchives() const;
-    void ReleaseHeldClose();
     bool RunUpdate(bool program);
     int RebuildInvoiceRows();
     void LinkRebuiltOrders();
@@ -545,6 +570,22 @@ private:
     void RecoverCostBearerImport();
     bool RunCostBearerImport(const std::vector<std::string>& files, bool allLinks, bool ask);
     void ImportSteps(const std::vector<std::string>& files, bool allLinks, bool ask, bool& replaced);
+};
+
+// Held by every long action that lets window events through (the run,
+// maintenance, backup, update, the DAKOTA actions and waits, mail batches,
+// printing, the start-up). A close request that arrives while any guard is
+// held is not carried out inside the action: the shut-down is posted when
+// the outermost guard ends, also when the action ends by an exception.
+class TLongActionGuard {
+public:
+    explicit TLongActionGuard(TMainController& c) : c_(c) { ++c_.longActions_; }
+    ~TLongActionGuard();
+    TLongActionGuard(const TLongActionGuard&) = delete;
+    TLongActionGuard& operator=(const TLongActionGuard&) = delete;
+
+private:
+    TMainController& c_;
 };
 
 } // namespace brenvo

@@ -1,6 +1,7 @@
 #include "tools/InvoiceGenerator.h"
 
 #include <fstream>
+#include <set>
 
 #include "billing/InvoiceDocument.h"
 #include "billing/PositionBetrag.h"
@@ -69,6 +70,7 @@ void WriteGeneratedInvoice(const std::string& path, const GeneratedInvoice& inv)
     Put(h, "Name3", inv.providerTown);
 
     int64_t brutto = 0, zuza = 0;
+    std::set<std::string> voNums;
     Table& cases = h.Nested(CaseNestName);
     for (int c = 0; c < inv.cases; ++c) {
         const Address& home = kWohnungen[size_t(rng.Below(int(kWohnungen.size())))];
@@ -82,7 +84,11 @@ void WriteGeneratedInvoice(const std::string& path, const GeneratedInvoice& inv)
         Put(cases, "IKLE", inv.providerIK);
         Put(cases, "VersNum", std::string(1, char('A' + rng.Below(26))) + PadLeft(IntToStr(int64_t(rng.Next() % 1000000000)), 9, '0'));
         Put(cases, "Status", pays ? "10001" : "50001");
-        Put(cases, "VONum", IntToStr(int64_t(100000 + rng.Below(899999))));
+        // Prescription numbers are unique within the invoice.
+        std::string voNum;
+        do voNum = IntToStr(int64_t(100000 + rng.Below(899999)));
+        while (!voNums.insert(voNum).second);
+        Put(cases, "VONum", voNum);
         Put(cases, "Nachname", rng.Pick(kNachnamen));
         Put(cases, "Vorname", rng.Pick(kVornamen));
         cases.SetDateTime("Geb", EncodeDate(1930 + rng.Below(40), 1 + rng.Below(12), 1 + rng.Below(28)));
@@ -111,8 +117,8 @@ void WriteGeneratedInvoice(const std::string& path, const GeneratedInvoice& inv)
                 double preis;
                 const char* text;
             };
-            const std::vector<Pos> positions = {{"6011", 1, 25.00, "Grundpauschale"},
-                                                {"6021", km, 1.60, "Besetztkilometer"}};
+            const std::vector<Pos> positions = {{"601101", 1, 25.00, "Grundpauschale"},
+                                                {"602101", km, 1.60, "Besetztkilometer"}};
             int64_t tripCents = 0;
             for (const Pos& p : positions) tripCents += PositionBetragCents(p.preis, p.menge);
             const int64_t tripZuza = pays ? std::min<int64_t>(1000, std::max<int64_t>(500, tripCents / 10)) : 0;

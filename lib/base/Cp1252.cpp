@@ -110,6 +110,18 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
     });
 }
 
+std::string Cp1252Representable(std::string_view utf8, bool* replaced) {
+    if (IsAscii(utf8)) return std::string(utf8);
+    bool any = false;
+    const std::string bytes = ToCp1252().Convert(utf8, [&](std::string_view in, size_t pos, std::string& out) -> size_t {
+        out += '?';
+        any = true;
+        return std::max<size_t>(1, Utf8Left(in.substr(pos), 1).size());
+    });
+    if (replaced && any) *replaced = true;
+    return Cp1252ToUtf8(bytes);
+}
+
 bool IsCp1252Text(std::string_view utf8, std::string* offending) {
     if (IsAscii(utf8)) return true;
     bool ok = true;
@@ -119,6 +131,22 @@ bool IsCp1252Text(std::string_view utf8, std::string* offending) {
         return std::max<size_t>(1, Utf8Left(in.substr(pos), 1).size());
     });
     return ok;
+}
+
+bool IsLatin1Text(std::string_view utf8, std::string* offending) {
+    for (size_t i = 0; i < utf8.size();) {
+        const auto b0 = static_cast<unsigned char>(utf8[i]);
+        // One byte 0x20 to 0x7E; two bytes C2 A0 to C3 BF are U+00A0 to U+00FF.
+        const bool ok = b0 < 0x80 ? b0 >= 0x20 && b0 < 0x7F
+                                  : i + 1 < utf8.size() &&
+                                        (b0 == 0xC3 || (b0 == 0xC2 && static_cast<unsigned char>(utf8[i + 1]) >= 0xA0));
+        if (!ok) {
+            if (offending) *offending = Utf8Left(utf8.substr(i), 1);
+            return false;
+        }
+        i += b0 < 0x80 ? 1 : 2;
+    }
+    return true;
 }
 
 std::string ToUtf8(std::string_view bytes, std::string_view encoding) {

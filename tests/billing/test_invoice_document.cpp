@@ -75,22 +75,22 @@ std::string WithCase(const std::string& caseFields) {
 
 TEST(InvoiceDocumentLayout, LevelsFieldsAndWidths) {
     auto header = InvoiceHeaderFields();
-    ASSERT_EQ(header.size(), 15u);
+    ASSERT_EQ(header.size(), 19u);
     EXPECT_EQ(header[1].name, "SaRechNr");
     EXPECT_EQ(header[1].width, 14);
     EXPECT_EQ(header[7].subtype, "Money");
     const FieldDef& cases = header.back();
     ASSERT_EQ(cases.type, FieldType::Nested);
     EXPECT_EQ(cases.name, "AbrFall");
-    ASSERT_EQ(cases.nested.size(), 27u);
+    ASSERT_EQ(cases.nested.size(), 34u);
     EXPECT_EQ(cases.nested[7].name, "Nachname");
     EXPECT_EQ(cases.nested[7].width, 47);
     EXPECT_EQ(cases.nested[21].name, "GenArt");
     const FieldDef& trips = cases.nested.back();
     EXPECT_EQ(trips.name, "Leistung");
     EXPECT_EQ(trips.nested.back().name, "EF");
-    EXPECT_EQ(trips.nested.back().nested.size(), 10u);
-    EXPECT_EQ(InvoiceCaseFields(false).size(), 26u);
+    EXPECT_EQ(trips.nested.back().nested.size(), 12u);
+    EXPECT_EQ(InvoiceCaseFields(false).size(), 33u);
 }
 
 TEST(InvoiceDocumentLayout, RequiredFieldsOfTheCurrentRow) {
@@ -129,7 +129,17 @@ TEST(InvoiceDocumentRoundTrip, EveryFieldNullDatesUmlautsAndEuroSurviveSaveAndLo
     cases.Edit();
     cases.SetFloat("BetragZuZaPausch", 0.125);
     cases.SetString("FallInfo", std::string(500, 'x'));
+    cases.SetString("EVO_ID", std::string(256, 'e'));   // the fields of message version 21
     cases.Post();
+    doc.Rechnung().Edit();
+    doc.Rechnung().SetString("Steuernummer", "201/123/45678");
+    doc.Rechnung().SetFloat("SkontoProzent", 2.5);
+    doc.Rechnung().Post();
+    Table& positions = cases.Nested("Leistung").Nested("EF");
+    positions.Edit();
+    positions.SetString("BPosNum", "610001");
+    positions.SetFloat("MwStSatz", 7);
+    positions.Post();
 
     TempDir dir;
     std::string path = dir.file("r.xml");
@@ -146,6 +156,7 @@ TEST(InvoiceDocumentRoundTrip, EveryFieldNullDatesUmlautsAndEuroSurviveSaveAndLo
     EXPECT_NE(xml.find("<Datum>2014-10-06T08:15:30</Datum>"), std::string::npos);
     EXPECT_NE(xml.find("<Menge>0.33</Menge>"), std::string::npos);
     EXPECT_NE(xml.find("Weiß €"), std::string::npos);   // written as UTF-8
+    EXPECT_NE(xml.find("<MwStSatz>7</MwStSatz>"), std::string::npos);
 }
 
 TEST(InvoiceDocumentRoundTrip, FileWithoutGenArtStaysWithoutIt) {

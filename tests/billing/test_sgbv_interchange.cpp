@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "EngineFixture.h"
+#include "lib/base/Cp1252.h"
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
 
@@ -49,6 +52,17 @@ protected:
         e->WriteFiles();
         for (const char* ext : {"", ".LOG", ".BGL"})
             ExpectSameFile(DataDir(data) + kHandle + ext, dir.file(kHandle + ext));
+    }
+
+    // An engine with its handle that has generated the default invoice's interchange.
+    std::unique_ptr<TSgbv> GeneratedDefaultInvoice() {
+        auto e = NewEngine();
+        e->SetHandle(kHandle);
+        InvoiceDocument doc = BuildDocument(InvoicePlan{});
+        e->LoadRechnungen(doc);
+        e->CheckData();
+        e->Generate();
+        return e;
     }
 };
 
@@ -122,15 +136,31 @@ TEST_F(InterchangeTest, ApprovalKindOnlyFromVersion08AndSmallNegativeAmountsWith
 }
 
 TEST_F(InterchangeTest, AFailingSlipLeavesNoFilesBehind) {
-    auto e = NewEngine();
-    e->SetHandle(kHandle);
-    InvoiceDocument doc = BuildDocument(InvoicePlan{});
-    e->LoadRechnungen(doc);
-    e->CheckData();
-    e->Generate();
+    auto e = GeneratedDefaultInvoice();
     // The cost bearer disappears from the directory before the slip asks.
     store.KTBase().SetFilter("K_IK <> '103330011'");
     store.KTBase().SetFiltered(true);
     EXPECT_EQ(ErrorOf([&] { e->WriteFiles(); }), "Kein Kostentraeger gefunden für IK=103330011");
     EXPECT_TRUE(ListFiles(dir.path(), "*").empty());
+}
+
+TEST_F(InterchangeTest, DirectoryTextsThatWindows1252CannotHoldBecomeQuestionMarksOnTheSlip) {
+    // The cost bearer's short name carries a typographic hyphen (U+2010); it
+    // stands on the slip twice, as cost bearer and as health insurer.
+    Table& base = store.KTBase();
+    ASSERT_TRUE(base.Locate("K_IK", {Value("103330011")}));
+    base.Edit();
+    base.SetString("KT_KURZBEZ", "EK\u2010Gärtner");
+    base.Post();
+
+    auto e = GeneratedDefaultInvoice();
+    e->WriteFiles();
+    const std::string slip = ReadCp1252Text(dir.file(kHandle + ".BGL"));
+    EXPECT_TRUE(Contains(slip, "     Kostenträger  103330011 EK?Gärtner\r\n")) << slip;
+    EXPECT_TRUE(Contains(slip, "     Krankenkasse  103330011 EK?Gärtner\r\n"));
+    const std::vector<std::string> log = ReadCp1252Lines(dir.file(kHandle + ".LOG"));
+    const auto named = std::count_if(log.begin(), log.end(), [](const std::string& l) {
+        return Contains(l, "103330011") && Contains(l, "Begleitzettel");
+    });
+    EXPECT_EQ(named, 1) << Join(log, "\n");
 }

@@ -59,6 +59,12 @@ TEST(PositionAmount, ComputedExactlyInHundredthsOfACent) {
     EXPECT_EQ(PositionBetragCents(-3.10, 1), -310);
     EXPECT_EQ(MengeHundertstel(0.125), 12);            // quantity to hundredths, half to even
     EXPECT_THROW(PositionBetragCents(1e9, 1e7), Error);
+    // VAT added to a net price, from the exact net amount: 19 % of 1.4949 €
+    // is 0.284 €; 7 % of 63.495 € is 4.44465 €; halves away from zero.
+    EXPECT_EQ(PositionMwStCents(1.51, 0.99, 19.0), 28);
+    EXPECT_EQ(PositionMwStCents(1.53, 41.5, 7.0), 444);
+    EXPECT_EQ(PositionMwStCents(0.50, 1, int64_t(1900)), 10);    // 9.5 cents
+    EXPECT_EQ(PositionMwStCents(-0.50, 1, int64_t(1900)), -10);
 }
 
 class SegmentWriterTest : public EngineTest {

@@ -12,6 +12,7 @@
 #include "lib/base/DateTime.h"
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
+#include "tests/billing/Version21Rules.h"
 #include "tests/cli/CliRunner.h"
 #include "tools/InvoiceGenerator.h"
 
@@ -88,6 +89,12 @@ TEST_F(CliTest, VerarbeitenOnTheDemoPrintsTheLogAndReportsTheFailedInvoices) {
     EXPECT_EQ(logged, std::vector<std::string>(lines.begin(), lines.end() - 1));
     EXPECT_EQ(ListFiles(Data("import"), "*"), (std::vector<std::string>{"FEHLER2024-1046.xml", "FEHLER2024-1105.xml"}));
     EXPECT_EQ(ListFiles(Data("ArchivA"), "*.AUF").size(), 2u);
+    // The demo bills in message version 21, keeping its rules.
+    for (const std::string& auf : ListFiles(Data("ArchivA"), "*.AUF")) {
+        const std::string billing = ReadFileBytes(Data("ArchivA/" + auf.substr(0, auf.size() - 4)));
+        EXPECT_TRUE(Contains(billing, "UNH+00001+SLGA:21:0:0'")) << auf;
+        EXPECT_EQ(Join(brenvo::test::Version21Problems(billing), "\n"), "") << auf;
+    }
 
     // Nothing new to do, and the error files do not count: success.
     CliResult again = Cli({"verarbeiten"});

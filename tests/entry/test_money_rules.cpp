@@ -212,6 +212,12 @@ TEST_F(MoneyRulesTest, TripAmountRoundsEachPositionOnceWithHalvesAwayFromZero) {
     AddTrip(0, 0, {{P, 1, 40.00}, {X, 1, -4.00}, {W, -1, 0.30}, {W, 0, 9.99}});
     EXPECT_EQ(TripAmountCents(Positions()), 3600 - 30);
     EXPECT_EQ(TripAmountCents(Positions(), true), 3600);     // only rows with a quantity above 0
+    // A net unit price carries the VAT added to it: 19 % of 1.51 € × 0.99 is 28.4 cents.
+    AddTrip(0, 0, {{W, 0.99, 1.51}});
+    Positions().Edit();
+    Positions().SetFloat("MwStSatz", 19);
+    Positions().Post();
+    EXPECT_EQ(TripAmountCents(Positions()), 149 + 28);
 }
 
 // ---------------------------------------------------------- recomputation

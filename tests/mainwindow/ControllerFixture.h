@@ -46,9 +46,12 @@ struct RecordingView : IMainView {
     std::vector<std::string> questions;      // the texts given to Ask, in order
     std::vector<LoadPanelMode> loadPanels;   // SetLoadPanel, in order
     std::vector<Answer> answers;   // given to Ask in turn; Cancel when used up
+    std::vector<std::string> captions;       // SetWindowCaption, in order
     int closed = 0;
     int basketEvents = 0;
+    int transferNumberChanges = 0;
     std::function<void(const std::string&)> onProgress;   // runs inside ProgressChanged
+    std::function<void()> onProcessEvents;                // runs inside ProcessEvents
 
     void ShowMessage(MessageKind kind, const std::string& text, const std::string& = {}) override {
         messages.push_back({kind, text});
@@ -79,11 +82,15 @@ struct RecordingView : IMainView {
     void BasketItemChanged(BasketKind, size_t) override { ++basketEvents; }
     void BasketItemRemoved(BasketKind, size_t) override { ++basketEvents; }
     void SettingsFormChanged() override {}
+    void TransferNumberChanged() override { ++transferNumberChanges; }
     void OpenBusyDialog(const std::string&, const std::string&) override {}
     void CloseBusyDialog() override {}
-    void ProcessEvents() override {}
+    void ProcessEvents() override {
+        if (onProcessEvents) onProcessEvents();
+    }
     void Pause(int) override {}
     void CloseWindow() override { ++closed; }
+    void SetWindowCaption(const std::string& caption) override { captions.push_back(caption); }
 
     // The lines of the log that start with prefix, in order.
     std::vector<std::string> LinesWith(const std::string& prefix) const {
@@ -98,7 +105,37 @@ struct RecordingView : IMainView {
         auto it = std::find(log.begin(), log.end(), line);
         return it == log.end() ? -1 : long(it - log.begin());
     }
+    // Index of the last log line equal to line; -1 when none.
+    long LastIndexOf(const std::string& line) const {
+        auto it = std::find(log.rbegin(), log.rend(), line);
+        return it == log.rend() ? -1 : long(log.rend() - it) - 1;
+    }
 };
+
+// The user closes the window while an action runs: the request arrives at
+// the first window events the action lets through. The shut-down must not
+// run inside the action; it follows at the next turn of the event loop, after
+// the action's last log line (when one is given).
+inline void ExpectCloseWaitsFor(TMainController& c, RecordingView& v, const std::function<void()>& action,
+                                const std::string& lastLine) {
+    int pumps = 0;
+    v.onProcessEvents = [&] {
+        if (pumps++ == 0) {
+            EXPECT_FALSE(c.RequestClose());
+        }
+        EXPECT_EQ(v.closed, 0) << "shut down in the middle of the action";
+    };
+    action();
+    v.onProcessEvents = nullptr;
+    ASSERT_GT(pumps, 0) << "the action let no window events through";
+    EXPECT_EQ(v.closed, 0);
+    c.PumpMessages();
+    EXPECT_EQ(v.closed, 1);
+    if (lastLine.empty()) return;
+    const long last = v.LastIndexOf(lastLine);
+    EXPECT_GE(last, 0) << lastLine;
+    EXPECT_LT(last, v.LastIndexOf("Init Daten speichern ..."));
+}
 
 class ControllerTest : public ::testing::Test {
 protected:

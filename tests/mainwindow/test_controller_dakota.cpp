@@ -463,6 +463,39 @@ TEST_F(DakotaControllerTest, ShutDownStopsARunningDakota) {
     EXPECT_EQ(dv.closed, 1);
 }
 
+TEST_F(DakotaControllerTest, CloseRequestsWaitForTheDakotaActions) {
+    s.Configure(std::string("PROTOCOL=") + OdbcSetup::Dsn + "\nRUN_MS=300\n");
+    struct Action {
+        std::function<void(TMainController&)> run;
+        std::string lastLine;
+    };
+    const std::vector<Action> actions = {
+        {[](TMainController& c) { EXPECT_TRUE(c.actDakotaExportExecute().Ok); },
+         "Prozess: Export zu Dakota beendet. 0 Aufträge exportiert."},
+        {[](TMainController& c) { EXPECT_TRUE(c.actDakotaReadResultExecute().Ok); },
+         "Prozess: Lesen Daktota-Protokoll beendet. 0 Aufträge"},
+        {[&](TMainController& c) {
+             dv.answers = {Answer::Yes};
+             ProtocolRow("ALT00001", 1, IncDays(Now(), -300), true, "");
+             EXPECT_EQ(c.actDakotaProtKuerzenExecute().Count, 1);
+         },
+         ""},
+        // The wait for DAKOTA's protocol view, started before the request comes.
+        {[](TMainController& c) { EXPECT_TRUE(c.WaitForDakota("Protokoll", "Dakota-Protokoll wird angezeigt...")); },
+         "Prozess: Dakota: beendet. Ergebnis: Daten verarbeitet."},
+        {[](TMainController& c) { EXPECT_TRUE(c.DakotaProcessing(true, false).Ok()); },
+         "Prozess: Lesen Daktota-Protokoll beendet. 0 Aufträge"}};
+    for (size_t i = 0; i < actions.size(); ++i) {
+        SCOPED_TRACE(i);
+        dv = DakotaView();
+        auto c = Start();
+        if (i == 3) {
+            ASSERT_TRUE(c->actDakotaProtokollExecute().Ok);
+        }
+        ExpectCloseWaitsFor(*c, dv, [&] { actions[i].run(*c); }, actions[i].lastLine);
+    }
+}
+
 // ------------------------------------------------------------------ the run's follow-up
 
 TEST_F(DakotaControllerTest, AFullRunHandsTheOrdersToDakotaAndMarksThemSent) {

@@ -272,6 +272,10 @@ TEST_F(MaintenanceTest, DataImportRebuildsRecentRowsAndLinksThemToTheirOrders) {
     // Each pair logged; the invoice of the old file has no row to link.
     EXPECT_EQ(view.LinesWith("Prozess: 0/2 Rechnungen verknüpft OK").size(), 1u) << Joined();
     EXPECT_EQ(view.LinesWith("Prozess: 1/2 Rechnungen verknüpft nicht OK: Auftrag nicht gefunden").size(), 1u);
+    // The link messages stand in the window's title while the action runs.
+    EXPECT_EQ(view.captions, (std::vector<std::string>{"0/2 Rechnungen verknüpft OK",
+                                                        "1/2 Rechnungen verknüpft nicht OK: Auftrag nicht gefunden",
+                                                        TMainController::Caption}));
     EXPECT_TRUE(Shown("0/2 Rechnungen bearbeitet"));
     EXPECT_TRUE(Shown("1/2 Rechnungen bearbeitet"));
     // The file that is no invoice is skipped, logged and reported; the others still come in.
@@ -328,6 +332,12 @@ TEST_F(MaintenanceTest, BackupSavesFirstHoldsTheDirectFilesAndReloadsBothArchive
     EXPECT_EQ(view.loadPanels.back(), LoadPanelMode::Hidden);
     EXPECT_FALSE(c->Busy());
     EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(MaintenanceTest, CloseRequestDuringTheBackupWaitsForTheArchivesToBeReadAgain) {
+    auto c = Started();
+    ExpectCloseWaitsFor(*c, view, [&] { EXPECT_TRUE(c->actDatensicherungErstellenExecute()); },
+                        "Init Lade Stammdaten Aufträge ...");
 }
 
 TEST_F(MaintenanceTest, FailedBackupIsShownAndNothingIsReloaded) {
@@ -531,4 +541,8 @@ TEST_F(ControllerUpdateTest, WithoutServerSettingNothingChanges) {
     EXPECT_EQ(view.messages[0].text, "Ungültiger Update-Server in brenvo.ini: host:keinport");
     EXPECT_TRUE(Backups().empty());
     EXPECT_FALSE(c->Busy());
+
+    // A close request while it tries waits for its end.
+    ExpectCloseWaitsFor(*c, view, [&] { EXPECT_FALSE(c->actUpdateDatenExecute()); },
+                        "Kein Update-Server eingetragen (brenvo.ini: Update_Server=...)");
 }

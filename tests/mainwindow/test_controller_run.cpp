@@ -97,6 +97,9 @@ TEST_F(RunTest, DemoInboxBillsTheGoodInvoicesAndMarksTheOthers) {
     EXPECT_EQ(Rows("Rechnungen.xml"), 5);
     EXPECT_EQ(Rows("Auftraege.xml"), 2);   // one order per data recipient
     EXPECT_EQ(Setting("MAXTRANSFER"), "2");
+    // The settings tab is told that the transfer number it shows changed.
+    EXPECT_EQ(c->SettingsForm().MAXTRANSFER, "2");
+    EXPECT_EQ(view.transferNumberChanges, 1);
     EXPECT_EQ(c->Outbox().Count(), 2u);
     EXPECT_EQ(c->Outbox().Item(0).Icon, ItemIcon::NotSent);
     // Inbox view: processed icons, error captions.
@@ -165,6 +168,36 @@ TEST_F(RunTest, DuplicateOfAnArchivedInvoiceFailsItsCheck) {
     c->actProzessStartExecute();
     EXPECT_TRUE(view.Logged("Prozess: FEHLER Rechnung R-1-nochmal.xml TRechStore Rechnung bereits vorhanden "));
     EXPECT_EQ(Files("import"), (std::vector<std::string>{"FEHLERR-1-nochmal.xml"}));
+}
+
+TEST_F(RunTest, AFileWithSeveralInvoicesIsRefusedAsAWholeByTheRunAndByTheCheck) {
+    Mode(true);
+    WriteInvoice("R-1", kRheinOKK, nov22);
+    WriteInvoice("R-2", kRheinOKK, nov22);
+    WriteInvoice("R-3", kIKKThuer, nov22);
+    // Another program put R-3's invoice into R-2's file as a second record.
+    const std::string second = ReadFileBytes(Path("import/R-3.xml"));
+    const size_t from = second.find("<Rechnung>"), to = second.find("</Rechnungen>");
+    std::string both = ReadFileBytes(Path("import/R-2.xml"));
+    both.insert(both.find("</Rechnungen>"), second.substr(from, to - from));
+    AtomicWriteFile(Path("import/R-2.xml"), both);
+    std::filesystem::remove(Path("import/R-3.xml"));
+
+    const std::string refusal = "Datei " + Path("import/R-2.xml") +
+                                " enthält 2 Rechnungen; eine Datei darf nur eine Rechnung enthalten.";
+    auto c = Started();
+    c->ResetCostBearerIndexes();
+    EXPECT_EQ(c->CheckInvoiceFile(Path("import/R-2.xml")), refusal);   // as "pruefen" shows it
+
+    c->actProzessStartExecute();
+    EXPECT_TRUE(view.Logged("Prozess: FEHLER Rechnung R-2.xml " + refusal)) << Joined();
+    EXPECT_EQ(c->LastRun().Failed, 1);
+    EXPECT_EQ(c->LastRun().Billed, 1);
+    EXPECT_EQ(Files("import"), (std::vector<std::string>{"FEHLERR-2.xml"}));
+    EXPECT_EQ(Files("ArchivR"), (std::vector<std::string>{"2024-1046.xml", "R-1.xml"}));
+    EXPECT_EQ(Rows("Rechnungen.xml"), 2);
+    ASSERT_NE(c->CurrentJob(), nullptr);
+    EXPECT_EQ(c->CurrentJob()->Count(), 1u);   // no order for R-3's data recipient
 }
 
 // ------------------------------------------------------------------ failing jobs give their invoices back
@@ -321,6 +354,59 @@ TEST_F(RunTest, ConversionRewritesTheFileAsOneLineAndTheRunReadsIt) {
     EXPECT_TRUE(Contains(archived, "<EPreis>25,00</EPreis>"));
     EXPECT_TRUE(StartsWith(archived, "<?xml version=\"1.0\""));
     EXPECT_FALSE(Exists("import/R-1.xml$$$"));
+}
+
+// ------------------------------------------------------------------ archives that are not loaded
+
+TEST_F(RunTest, NothingWritesIntoTheArchivesWhileOneIsNotLoaded) {
+    Mode(false);
+    SetSettings({{"DAKOTA_AKTIV", "T"}, {"DAKOTA_DATADIR", Path("dakota")}, {"DAKOTA_INSTDIR", Path("dakota")}});
+    WriteInvoice("R-1", kRheinOKK, nov22);
+    auto c = Started();
+    c->actProzessStartExecute();
+    ASSERT_EQ(c->LastRun().Billed, 1) << Joined();
+    ASSERT_EQ(c->Outbox().Count(), 1u);
+    // An invoice that is archived already comes again.
+    std::filesystem::copy_file(DemoDir() + "/import/2024-1046.xml", Path("import/2024-1046.xml"));
+    c->ReadInbox();
+
+    // The backup reloads the archives from their files; the invoice archive's
+    // file went bad in between, so it is not loaded afterwards.
+    view.onProcessEvents = [&] {
+        if (c->LoadText() == "Datensicherung fertig.") AtomicWriteFile(Stamm("Rechnungen.xml"), "kaputt");
+    };
+    EXPECT_FALSE(c->actDatensicherungErstellenExecute());
+    view.onProcessEvents = nullptr;
+    ASSERT_FALSE(c->ArchivesLoaded());
+
+    auto snapshot = [&] {
+        std::vector<std::string> s = {Setting("MAXTRANSFER"), ReadFileBytes(Stamm("Rechnungen.xml")),
+                                      ReadFileBytes(Stamm("Auftraege.xml"))};
+        for (const char* d : {"import", "ArchivR", "ArchivA", "export", "temp", "dakota"})
+            for (const std::string& f : Files(d)) s.push_back(std::string(d) + "/" + f);
+        return s;
+    };
+    const std::vector<std::string> before = snapshot();
+    view.messages.clear();
+    c->actProzessStartExecute();
+    EXPECT_FALSE(c->LastRun().Started);
+    c->actEmailVersandtExecute(TOrderSelection::InOutbox({1}));
+    c->actAuftragLoeschenExecute(TOrderSelection::InGrid(1));
+    c->actAlleEmailsVersendenExecute(TOrderSelection::InOutbox({}));
+    EXPECT_FALSE(c->PurgeOldData());
+    EXPECT_FALSE(c->actDakotaExportExecute().Ok);
+    EXPECT_FALSE(c->actDakotaReadResultExecute().Ok);
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_TRUE(c->AuftragStore()->LocateById(1));
+    EXPECT_TRUE(c->AuftragStore()->GetTable().IsNull("A_VERSANDT"));
+
+    const std::string why = " nicht möglich: das Rechnungsarchiv ist nicht geladen. Bitte das Programm neu starten.";
+    std::vector<std::string> shown;
+    for (const auto& m : view.messages) shown.push_back(m.text);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Verarbeitung" + why, "Versandstatus ändern" + why,
+                                               "Auftrag löschen" + why, "Email-Versand" + why,
+                                               "Daten bereinigen" + why, "Export zu Dakota" + why,
+                                               "Dakota-Ergebnis lesen" + why}));
 }
 
 // ------------------------------------------------------------------ end of the program after the run

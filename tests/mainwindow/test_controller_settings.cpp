@@ -37,12 +37,12 @@ TEST_F(ControllerTest, SettingsWithoutAnyRowGiveTheDefaults) {
     EXPECT_EQ(s.SYST_ART, 0);
     EXPECT_FALSE(s.SYST_ZUSF || s.OPT_XMLCONVERSION || s.OPT_XMLTOCOMMA || s.EMAIL_MAPI || s.EMAIL_SMTP ||
                  s.DAKOTA_AKTIV || s.DAKOTA_EMAIL || s.DAKOTA_PROC_AUTO || s.DAKOTA_ANN_CHECK || c->Values().SIK_AUTO);
-    EXPECT_EQ(s.VERSION, "");
+    EXPECT_EQ(s.VERSION, "21");   // a new installation bills in the current version
     EXPECT_EQ(s.VERSION_DATUM, EncodeDate(2014, 9, 29));
     EXPECT_EQ(c->ImportDir(), Path("import"));
     EXPECT_EQ(c->BackupDir(), Path("Datensicherung"));
     EXPECT_EQ(c->SettingsForm().SYST_VERF, 0);
-    EXPECT_EQ(c->SettingsForm().VERSION, "");
+    EXPECT_EQ(c->SettingsForm().VERSION, "21");
     EXPECT_EQ(c->SettingsForm().FederalStateIndex, -1);
     EXPECT_TRUE(c->SettingsForm().ProviderGroupVisible());
 }
@@ -51,7 +51,8 @@ TEST_F(ControllerTest, DemoSettingsFillRecordsFormAndStateList) {
     auto c = Started();
     EXPECT_EQ(c->Einrichtung().EINR_IK, "510512345");
     EXPECT_EQ(c->Einrichtung().EIN_PLZORT, "40474 Düsseldorf");
-    EXPECT_EQ(c->System().VERSION, "09");
+    EXPECT_EQ(c->System().VERSION, "21");
+    EXPECT_TRUE(view.LinesWith("Init WARNUNG").empty());
     EXPECT_TRUE(c->System().SYST_ZUSF);
     const TSettingsForm& f = c->SettingsForm();
     ASSERT_EQ(f.FederalStates.size(), 16u);
@@ -100,6 +101,18 @@ TEST_F(ControllerTest, SettingsEdgeCases) {
     EXPECT_EQ(c->System().SYST_VERF, 2);
     EXPECT_TRUE(DirectoryExists(Path("sicherung/neu/tief")));
     EXPECT_EQ(c->BackupDir(), Path("sicherung/neu/tief"));
+}
+
+TEST_F(ControllerTest, AnOldVersionIsKeptButWarnedOfOnceAtStartUp) {
+    SetSettings({{"VERSION", "08"}});
+    auto c = Started();
+    EXPECT_EQ(c->System().VERSION, "08");
+    EXPECT_EQ(c->SettingsForm().VERSION, "08");
+    EXPECT_EQ(TSettingsForm::VersionList().back(), "21");
+    c->SaveSettings();   // reloads the settings: no second warning
+    EXPECT_EQ(view.LinesWith("Init WARNUNG"),
+              std::vector<std::string>{"Init WARNUNG: Version 08 der Abrechnungsdaten nehmen die Datenannahmestellen "
+                                       "nicht mehr an; gültig ist Version 21 (Einstellungen, \"Version\")."});
 }
 
 TEST_F(ControllerTest, UnreadableVersionDateStopsTheStartUp) {
@@ -364,6 +377,12 @@ TEST_F(ControllerTest, ShutDownSavesWritesTheLogAndCloses) {
     const std::vector<std::string> lines = SplitLines(ReadText(Path("Logs/" + logs[0])));
     EXPECT_EQ(lines.back(), "Init Protkoll schreiben ...");
     EXPECT_EQ(lines.size(), view.log.size() - 1);
+}
+
+TEST_F(ControllerTest, CloseRequestDuringStartUpWaitsForItsEnd) {
+    TMainController c(view, dir.path());
+    ExpectCloseWaitsFor(c, view, [&] { EXPECT_TRUE(c.Startup()); }, "Startup beendet.");
+    EXPECT_TRUE(view.Logged("Init Rechnungen speichern ... "));
 }
 
 TEST_F(ControllerTest, FailingShutDownStepShowsItAndTheNextCloseIsGranted) {
