@@ -89,7 +89,7 @@ bool TMainController::ImportCostBearerFiles(const std::vector<std::string>& file
 
 bool TMainController::RunCostBearerImport(const std::vector<std::string>& files, bool allLinks, bool ask) {
     bool replaced = false;
-    const bool ok = RunMaintenance(false, [&] {
+    const bool ok = RunOperation(false, [&] {
         try {
             ImportSteps(files, allLinks, ask, replaced);
         } catch (const std::exception& e) {

@@ -557,6 +557,7 @@ private:
     bool OperationPossible() const;
     bool Confirmed(const std::string& question);
     bool RunMaintenance(const std::string& action, bool processingTab, const std::function<void()>& body);
+    bool RunOperation(bool processingTab, const std::function<void()>& body);
     bool EndOperation(const std::string& failure, bool idle);
     bool RunUpdate(bool program);
     int RebuildInvoiceRows();
