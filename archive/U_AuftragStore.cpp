@@ -298,7 +298,13 @@ bool TAuftragSTore::PrepareEmail(TEmailData& data) {
         const std::string base = PathJoin(archiveDir_, handle);
         // The copy that is sent lies beside the order as H.ENC; orders archived
         // before that copy existed there send the billing file itself, which
-        // has the same content.
+        // has the same content. Not so an order whose record says its data
+        // travels encrypted ("Encrypt" at 207 is not "00"): without its H.ENC
+        // it is not sent at all, never in plain text.
+        if (!FileExists(base + ".ENC")) {
+            const std::string record = ReadFileBytes(base + ".AUF");
+            if (record.size() >= 208 && record.compare(206, 2, "00") != 0) return false;
+        }
         const std::string dataSource = FileExists(base + ".ENC") ? base + ".ENC" : base;
         const std::string aufFile = PathJoin(dir, transfer + ".AUF");
         const std::string dataFile = PathJoin(dir, transfer);

@@ -75,7 +75,7 @@ void TSGBAuftrag::Init(const std::string& absEignerIK, const std::string& absPhy
     initialised_ = true;
 }
 
-void TSGBAuftrag::SetFile(const std::string& path, const std::string& logicalName) {
+void TSGBAuftrag::SetFile(const std::string& path, const std::string& logicalName, IOrderSealer* sealer) {
     if (!initialised_) throw Error("TSGBAuftrag nicht initialisiert ");
     if (handle_.empty() || !Contains(path, handle_))
         throw Error("TSGBAuftrag Dateiname und Handle passen nicht zusammen.");
@@ -88,11 +88,25 @@ void TSGBAuftrag::SetFile(const std::string& path, const std::string& logicalNam
     creationStamp_ = PadRight(FormatYYYYMMDDHHNNSS(FileCreationTimeUtc(path)), 14, '0');
     txStartStamp_ = PadRight(FormatYYYYMMDDHHNNSS(Now()), 14, '0');
 
-    // The copy that is sent must be this billing file; an older copy of the
+    // The file that is sent must be this billing file; an older one of the
     // same name must never go out in its place.
     const std::string enc = path + ".ENC";
-    if (!CopyFileTo(path, enc, false))
+    if (sealer) {
+        // Sealed completely before anything is written: a failure leaves no
+        // ".ENC", so nothing unencrypted can go out under its name.
+        const std::string sealed = sealer->Seal(ReadFileBytes(path), empfEignerIK_);
+        const std::string staged = enc + ".neu";
+        AtomicWriteFile(staged, sealed);
+        if (!RenameFile(staged, enc)) {
+            DeleteFile(staged);
+            throw Error(Format("TSGBAuftrag Datei %s konnte nicht nach %s geschrieben werden", {path, enc}));
+        }
+        // "03" + "03": signed and encrypted in the PKCS#7 (CMS) format.
+        encryption_ = 3;
+        signature_ = 3;
+    } else if (!CopyFileTo(path, enc, false)) {
         throw Error(Format("TSGBAuftrag Datei %s konnte nicht nach %s kopiert werden", {path, enc}));
+    }
     transferSize_ = brenvo::FileSize(enc);
     if (transferSize_ < 0)
         throw Error(Format("TSGBAuftrag Datei %s nicht lesbar: %s", {enc, std::strerror(errno)}));

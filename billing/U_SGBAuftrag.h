@@ -3,12 +3,25 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "lib/base/DateTime.h"
 
 namespace brenvo {
 
 class TSGBKTStore;
+
+// Signs and encrypts the billing data of an order for the data acceptance
+// office that may decrypt it (the health insurers' security interface). Both
+// operations throw Error, naming the IK or the key file, when they cannot.
+class IOrderSealer {
+public:
+    virtual ~IOrderSealer() = default;
+    // Checks that everything sealing for the office of the IK needs is there.
+    virtual void CheckRecipient(const std::string& ik) = 0;
+    // The billing data signed and encrypted for the office of the IK.
+    virtual std::string Seal(std::string_view data, const std::string& ik) = 0;
+};
 
 // A transfer order: the fixed-width record of 348 characters that travels with
 // a billing file (".AUF"), its readable token log (".AUF.LOG") and the copy of
@@ -42,8 +55,11 @@ public:
               const std::string& empfPhysIK, int testIndicator, const std::string& inPath, const std::string& outPath,
               int32_t& counter, const HandleTaken& taken = {});
     // Records the written billing file (its path must contain the handle) and
-    // copies it to path + ".ENC".
-    void SetFile(const std::string& path, const std::string& logicalName);
+    // copies it to path + ".ENC". With a sealer, path + ".ENC" is the billing
+    // file signed and encrypted for the recipient owner (the office that may
+    // decrypt it), and the record says so ("Encrypt" and "Signatur" "03");
+    // when sealing fails, no ".ENC" is written.
+    void SetFile(const std::string& path, const std::string& logicalName, IOrderSealer* sealer = nullptr);
     // Writes path + ".AUF" (exactly 348 bytes, no line end) and path + ".AUF.LOG".
     void WriteAuftrag();
     // Puts one token into the record and appends its line to the token log.
@@ -74,6 +90,8 @@ public:
     const std::string& TransferStartStamp() const { return txStartStamp_; }
     int64_t FileSize() const { return fileSize_; }
     int64_t TransferSize() const { return transferSize_; }
+    // The ".ENC" file is signed and encrypted (not a copy).
+    bool Sealed() const { return encryption_ != 0; }
     // The interchange reference, set by the job from its engine; the order
     // archive stores it as DTAREF.
     int64_t DtaRef() const { return dtaRef_; }

@@ -100,6 +100,10 @@ void TSGBJob::AddInvoiceFile(InvoiceDocument& doc, const std::string& path, cons
 }
 
 void TSGBJob::WriteAll() {
+    // A recipient that cannot be sealed for fails the job before any of its
+    // files is written.
+    if (sealer_)
+        for (const auto& order : orders_) sealer_->CheckRecipient(order->EmpfEignerIK());
     for (size_t i = 0; i < engines_.size(); ++i) {
         TSgbv& engine = *engines_[i];
         TSGBAuftrag& order = *orders_[i];
@@ -107,7 +111,7 @@ void TSGBJob::WriteAll() {
         engine.Generate();
         engine.SetTransferName(order.TransferName());
         engine.WriteFiles();
-        order.SetFile(engine.FilePath(), engine.LogicalFileName());
+        order.SetFile(engine.FilePath(), engine.LogicalFileName(), sealer_);
         order.WriteAuftrag();
 
         // Into the order archive, never over a file that is there; the ".ENC"

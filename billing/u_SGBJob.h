@@ -77,8 +77,13 @@ public:
     // Writes, for every pair, the billing file with log and slip, the order
     // record with its log, and copies the order's files into the order
     // archive directory (H, H.AUF, H.LOG, H.AUF.LOG, H.BGL, and H.ENC, the copy
-    // that is mailed), never replacing a file there.
+    // that is mailed), never replacing a file there. With a sealer, every
+    // order's recipient is checked before the first file is written, and
+    // H.ENC is the sealed billing file.
     void WriteAll();
+    // The program's own encryption for the orders (null: ".ENC" is a copy).
+    // The sealer must outlive the job.
+    void SetSealer(IOrderSealer* sealer) { sealer_ = sealer; }
     // Removes every order of the job from the order archive. Goes through all
     // of them; the first failure is rethrown at the end.
     void CancelOrders();
@@ -107,6 +112,7 @@ private:
     TAuftragSTore& auf_;
     TEinrichtung& einr_;
     bool checkDakota_;
+    IOrderSealer* sealer_ = nullptr;
 
     bool initialised_ = false;
     std::string version_;

@@ -8,6 +8,8 @@
 //   brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import
 //   brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm
 //   brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis|dakota-status|annahmestellen
+//   brenvo-cli [-d DATENVERZEICHNIS] zertifikate
+//   brenvo-cli [-d DATENVERZEICHNIS] entschluesseln DATEI --pkcs12 SCHLUESSEL --passwort PW --aus AUSGABE
 //   brenvo-cli --help
 //
 // Exit codes: 0 success, 1 failed invoices (or a run ended by a failure, or
@@ -36,6 +38,9 @@ int CmdMaintenance(const std::string& command, const std::string& dir);  // cmd_
 int CmdKtImport(const std::string& dir, const std::vector<std::string>& files, bool allLinks);   // cmd_maintenance.cpp
 bool IsDakotaCommand(const std::string& command);                        // cmd_dakota.cpp
 int CmdDakota(const std::string& command, const std::string& dir);       // cmd_dakota.cpp
+int CmdZertifikate(const std::string& dir);                              // cmd_krypt.cpp
+int CmdEntschluesseln(const std::string& dir, const std::string& file, const std::string& pkcs12,
+                      const std::string& password, const std::string& out);   // cmd_krypt.cpp
 }
 
 namespace {
@@ -55,6 +60,8 @@ const char* const kCalls[] = {
     "brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm",
     "brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis",
     "brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen",
+    "brenvo-cli [-d DATENVERZEICHNIS] zertifikate",
+    "brenvo-cli [-d DATENVERZEICHNIS] entschluesseln DATEI --pkcs12 SCHLUESSEL --passwort PW --aus AUSGABE",
     "brenvo-cli --help",
 };
 
@@ -133,6 +140,15 @@ const char* const kHelpBody =
     "               Dakota (DAKOTA_ANN_FILE) in die Übermittlungsdaten (KT_TRANSFER).\n"
     "  Die Dakota-Befehle setzen DAKOTA_AKTIV voraus und laufen wie verarbeiten mit\n"
     "  Programmstart und Programmende (dakota-status ohne Protokollausgabe).\n"
+    "  zertifikate  Zeigt die Zertifikate der Schlüsselliste der Annahmestellen\n"
+    "               (KRYPT_SCHLUESSELLISTE) mit ihrer Gültigkeit, je IK das zum Verschlüsseln\n"
+    "               verwendete, die Zertifizierungsstellen und das eigene Zertifikat\n"
+    "               (KRYPT_PKCS12).\n"
+    "  entschluesseln\n"
+    "               Entschlüsselt eine signierte und verschlüsselte Abrechnungsdatei mit dem\n"
+    "               Schlüssel einer Annahmestelle (PKCS#12-Datei und Kennwort), prüft die\n"
+    "               Signatur gegen die Stammzertifikate der Schlüsseldatei und der\n"
+    "               Schlüsselliste des Datenverzeichnisses und schreibt den Inhalt nach --aus.\n"
     "\n"
     "Optionen:\n"
     "  -d DATENVERZEICHNIS  das Datenverzeichnis (mit Stammdaten, import, ArchivA, ...);\n"
@@ -152,6 +168,8 @@ const char* const kHelpBody =
     "     dakota-export, dakota-ergebnis, annahmestellen: ohne Fehler ausgeführt;\n"
     "     dakota-verarbeiten: Dakota beendet mit Code 0 bis 3 und Protokoll gelesen;\n"
     "     dakota-status: Dakota installiert und bereit\n"
+    "     zertifikate: Schlüsselliste (und eigener Schlüssel) gelesen;\n"
+    "     entschluesseln: entschlüsselt, Signatur gültig, Inhalt geschrieben\n"
     "  1  verarbeiten: Rechnungen als fehlerhaft markiert oder Lauf mit Fehler abgebrochen;\n"
     "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar;\n"
     "     kt-import: Datei fehlerhaft oder nicht verwendbar, nichts ersetzt\n"
@@ -160,6 +178,8 @@ const char* const kHelpBody =
     "     update-daten, update-programm: kein Update installiert\n"
     "     Dakota-Befehle: Dakota nicht aktiviert, nicht bereit, Startfehler, anderer\n"
     "     Ergebniscode von Dakota oder Fehler beim Export oder beim Lesen des Protokolls\n"
+    "     zertifikate: keine oder unlesbare Schlüsselliste oder eigener Schlüssel;\n"
+    "     entschluesseln: nicht entschlüsselbar oder Signatur ungültig\n"
     "  2  Programmstart fehlgeschlagen oder falscher Aufruf\n";
 
 int Usage(const std::string& problem) {
@@ -173,6 +193,7 @@ struct Arguments {
     std::vector<std::string> operands;
     std::optional<std::string> datum, land, bezirk;
     bool alle = false;   // kt-import --alle
+    std::optional<std::string> pkcs12, passwort, aus;
 };
 
 int Verarbeiten(const std::string& dir) {
@@ -256,7 +277,8 @@ int main(int argc, char** argv) {
     if (i >= args.size()) return Usage("Kein Befehl angegeben");
     a.command = args[i++];
     if (a.command != "verarbeiten" && a.command != "versenden" && a.command != "pruefen" && a.command != "kt-info" &&
-        a.command != "kt-import" && !IsMaintenanceCommand(a.command) && !IsDakotaCommand(a.command))
+        a.command != "kt-import" && a.command != "zertifikate" && a.command != "entschluesseln" &&
+        !IsMaintenanceCommand(a.command) && !IsDakotaCommand(a.command))
         return Usage("Unbekannter Befehl: " + a.command);
 
     // Operands and the options of kt-info.
@@ -278,6 +300,11 @@ int main(int argc, char** argv) {
                 if (arg == "--land") target = &a.land;
                 if (arg == "--bezirk") target = &a.bezirk;
             }
+            if (a.command == "entschluesseln") {
+                if (arg == "--pkcs12") target = &a.pkcs12;
+                if (arg == "--passwort") target = &a.passwort;
+                if (arg == "--aus") target = &a.aus;
+            }
             if (!target) return Usage("Unbekannte Option: " + arg);
             if (i + 1 >= args.size()) return Usage("Option " + arg + " ohne Wert");
             *target = args[++i];
@@ -285,12 +312,17 @@ int main(int argc, char** argv) {
         }
         a.operands.push_back(arg);
     }
-    const bool takesOperands = a.command == "pruefen" || a.command == "kt-info" || a.command == "kt-import";
+    const bool takesOperands =
+        a.command == "pruefen" || a.command == "kt-info" || a.command == "kt-import" || a.command == "entschluesseln";
     if (!takesOperands && !a.operands.empty())
         return Usage(a.command + " erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "pruefen" && a.operands.empty()) return Usage("pruefen erwartet mindestens eine Datei");
     if (a.command == "kt-info" && a.operands.size() != 1) return Usage("kt-info erwartet genau eine IK");
     if (a.command == "kt-import" && a.operands.empty()) return Usage("kt-import erwartet mindestens eine Datei");
+    if (a.command == "entschluesseln" && a.operands.size() != 1)
+        return Usage("entschluesseln erwartet genau eine Datei");
+    if (a.command == "entschluesseln" && (!a.pkcs12 || !a.passwort || !a.aus))
+        return Usage("entschluesseln erwartet --pkcs12, --passwort und --aus");
 
     std::string dir = a.dataDir.empty() ? ProgramDirectory() : a.dataDir;
     if (!DirectoryExists(dir)) {
@@ -303,6 +335,9 @@ int main(int argc, char** argv) {
         if (a.command == "versenden") return CmdVersenden(dir);
         if (IsMaintenanceCommand(a.command)) return CmdMaintenance(a.command, dir);
         if (IsDakotaCommand(a.command)) return CmdDakota(a.command, dir);
+        if (a.command == "zertifikate") return CmdZertifikate(dir);
+        if (a.command == "entschluesseln")
+            return CmdEntschluesseln(dir, a.operands[0], *a.pkcs12, *a.passwort, *a.aus);
         if (a.command == "pruefen") return Pruefen(dir, a.operands);
         if (a.command == "kt-import") return CmdKtImport(dir, a.operands, a.alle);
         return KtInfo(dir, a);

@@ -6,6 +6,7 @@
 
 #include "billing/InvoiceDocument.h"
 #include "billing/U_sgbv.h"
+#include "crypt/U_Krypt.h"
 #include "lib/base/Error.h"
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
@@ -18,6 +19,18 @@ namespace {
 
 // Days back to the earliest billing date the run starts from.
 constexpr int kEarliestInvoiceDays = 3000;
+
+// The orders of a run signed and encrypted by the program itself: the key
+// file and the key list are read once, at the first order.
+class TKryptSealer : public IOrderSealer {
+public:
+    explicit TKryptSealer(const TSystem& s) : krypt_(s.KRYPT_PKCS12, s.KRYPT_PASSWORT, s.KRYPT_SCHLUESSELLISTE) {}
+    void CheckRecipient(const std::string& ik) override { krypt_.CheckRecipient(ik, Now()); }
+    std::string Seal(std::string_view data, const std::string& ik) override { return krypt_.Seal(data, ik, Now()); }
+
+private:
+    TKrypt krypt_;
+};
 
 } // namespace
 
@@ -113,7 +126,17 @@ std::unique_ptr<TSGBJob> TMainController::OpenJob(int billingMonth) {
     auto job = std::make_unique<TSGBJob>(*kt_, *rech_, *auf_, einrichtung_, system_.DAKOTA_ANN_CHECK);
     job->Init(system_.VERSION, KindFlag(), system_.VERSION_DATUM, billingMonth, system_.SYST_VERF, paths_.Temp,
               paths_.Export, paths_.ArchivR, paths_.ArchivA);
+    job->SetSealer(sealer_.get());
     return job;
+}
+
+void TMainController::LogSealedOrders(TSGBJob& job) {
+    for (size_t i = 0; i < job.Count(); ++i) {
+        const TSGBAuftrag& order = job.Order(i);
+        if (order.Sealed())
+            ShowProgress(1, 1, true,
+                         "Auftrag " + order.TransferName() + " signiert und verschlüsselt für IK " + order.EmpfEignerIK());
+    }
 }
 
 // Cancels a failed job: its orders leave the order archive and every invoice
@@ -178,6 +201,7 @@ void TMainController::ProcessCollective(std::vector<InboxEntry>& entries, TRunRe
         }
         ShowProgress(1, 1, true, "Schreibe Dateien... ");
         job_->WriteAll();
+        LogSealedOrders(*job_);
     } catch (const std::exception& e) {
         // A failing job (opening, adding or writing) is cancelled as a whole:
         // no order stays, and every invoice it took is open again.
@@ -213,6 +237,7 @@ void TMainController::ProcessSingle(std::vector<InboxEntry>& entries, TRunResult
             job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
             ShowProgress(1, 1, true, "Schreibe Dateien... ");
             job_->WriteAll();
+            LogSealedOrders(*job_);
             result.Billed += int(job_->Taken().size());
         } catch (const std::exception& e) {
             ShowProgress(1, 1, true, "Fehler bei " + entry.Name + e.what());
@@ -228,6 +253,9 @@ void TMainController::ProcessSingle(std::vector<InboxEntry>& entries, TRunResult
 void TMainController::RunPhases(TRunResult& result) {
     kt_->ResetIndexes();
     job_.reset();
+    // Changed key files count from the next run on.
+    sealer_.reset();
+    if (system_.KRYPT_AKTIV) sealer_ = std::make_unique<TKryptSealer>(system_);
 
     ReadInbox();
     std::vector<InboxEntry> entries;

@@ -6,6 +6,7 @@
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
+#include "crypt/U_Krypt.h"
 #include "mail/U_Email.h"
 
 namespace brenvo {
@@ -19,6 +20,27 @@ const char* FlagText(bool on) { return on ? "T" : "F"; }
 // A relative directory from the settings is taken below the data directory.
 std::string BelowRoot(const std::string& root, const std::string& dir) {
     return IsAbsolutePath(dir) ? dir : PathJoin(root, dir);
+}
+
+// The width of the settings table's KEY column. Older files have 20, too
+// few for keys such as KRYPT_SCHLUESSELLISTE: their column grows when they are
+// loaded (and in the file at the next save), so that no key is cut.
+constexpr int kSettingsKeyWidth = 40;
+
+void WidenKeyColumn(Table& settings) {
+    const int key = settings.FieldIndex("KEY");
+    if (key < 0 || settings.Field(key).type != FieldType::String || settings.Field(key).width >= kSettingsKeyWidth)
+        return;
+    std::vector<FieldDef> fields = settings.Fields();
+    fields[size_t(key)].width = kSettingsKeyWidth;
+    Table wider(fields);
+    for (settings.First(); !settings.Eof(); settings.Next()) {
+        wider.Append();
+        for (const FieldDef& f : fields)
+            if (!settings.IsNull(f.name)) wider.SetString(f.name, settings.AsString(f.name));
+        wider.Post();
+    }
+    settings = std::move(wider);
 }
 
 // EMAIL_TLS: "SMTPS" and "keine" in any letter case; anything else, a
@@ -101,6 +123,7 @@ void TMainController::PutSetting(const std::string& key, const std::string& valu
 
 void TMainController::LoadSettings() {
     settings_.LoadFromFile(paths_.StammdatenFile(SettingsFileName));
+    WidenKeyColumn(settings_);
     settings_.SetFiltered(false);
     settingsLoaded_ = true;
     auto get = [this](const char* key) { return SettingValue(key); };
@@ -179,7 +202,7 @@ void TMainController::LoadSettings() {
     system_.EMAIL_TLS = MailTlsFromSetting(get("EMAIL_TLS"));
     form_.EMAIL_TLS = MailTlsText(system_.EMAIL_TLS);
     form_.EMAIL_CAFILE = get("EMAIL_CAFILE");
-    system_.EMAIL_CAFILE = Trim(form_.EMAIL_CAFILE).empty() ? "" : BelowRoot(paths_.Root, form_.EMAIL_CAFILE);
+    system_.EMAIL_CAFILE = SettingPath(form_.EMAIL_CAFILE);
 
     form_.DAKOTA_AKTIV = Flag(get("DAKOTA_AKTIV"));
     values_.DAKOTA_DATADIR = form_.DAKOTA_DATADIR = get("DAKOTA_DATADIR");
@@ -192,6 +215,10 @@ void TMainController::LoadSettings() {
     form_.DAKOTA_EMAIL = Flag(get("DAKOTA_EMAIL"));
     form_.DAKOTA_PROT_READAUTO = Flag(get("DAKOTA_PROT_READAUTO"));
     form_.DAKOTA_ANN_CHECK = Flag(get("DAKOTA_ANN_CHECK"));
+    form_.KRYPT_AKTIV = Flag(get("KRYPT_AKTIV"));
+    form_.KRYPT_PKCS12 = get("KRYPT_PKCS12");
+    form_.KRYPT_PASSWORT = get("KRYPT_PASSWORT");
+    form_.KRYPT_SCHLUESSELLISTE = get("KRYPT_SCHLUESSELLISTE");
     form_.SIK_DIR = get("SIK_DIR");
     form_.SIK_AUTO = Flag(get("SIK_AUTO"));
     system_.DAKOTA_AKTIV = form_.DAKOTA_AKTIV;
@@ -200,6 +227,11 @@ void TMainController::LoadSettings() {
     system_.DAKOTA_PROT_AUTO = form_.DAKOTA_PROT_AUTO;
     system_.DAKOTA_PROT_READAUTO = form_.DAKOTA_PROT_READAUTO;
     system_.DAKOTA_ANN_CHECK = form_.DAKOTA_ANN_CHECK;
+    // A file edited by hand may hold both: DAKOTA, which encrypts itself, wins.
+    system_.KRYPT_AKTIV = form_.KRYPT_AKTIV && !form_.DAKOTA_AKTIV;
+    system_.KRYPT_PKCS12 = SettingPath(form_.KRYPT_PKCS12);
+    system_.KRYPT_PASSWORT = form_.KRYPT_PASSWORT;
+    system_.KRYPT_SCHLUESSELLISTE = SettingPath(form_.KRYPT_SCHLUESSELLISTE);
     SyncDakotaInfo();
 
     // Version: the list entry when there is one; the record keeps the first
@@ -252,13 +284,26 @@ void TMainController::ApplyImportDirectory(const std::string& dir) {
     ReadInbox();
 }
 
+std::string TMainController::SettingPath(const std::string& value) const {
+    return Trim(value).empty() ? "" : BelowRoot(paths_.Root, value);
+}
+
 void TMainController::CheckSettingsForm() const {
     const TSettingsForm& f = form_;
     const auto& tlsList = TSettingsForm::EmailTlsList();
     if (std::find(tlsList.begin(), tlsList.end(), f.EMAIL_TLS) == tlsList.end())
         throw Error("Verschlüsselung der Verbindung zum Mailserver: \"" + f.EMAIL_TLS +
                     "\" gibt es nicht, möglich sind STARTTLS, SMTPS und keine.");
-    if (!Trim(f.EMAIL_CAFILE).empty()) CheckMailCaFile(BelowRoot(paths_.Root, f.EMAIL_CAFILE));
+    if (!Trim(f.EMAIL_CAFILE).empty()) CheckMailCaFile(SettingPath(f.EMAIL_CAFILE));
+    if (f.KRYPT_AKTIV) {
+        if (f.DAKOTA_AKTIV)
+            throw Error("Die eigene Verschlüsselung (KRYPT_AKTIV) kann nicht zusammen mit Dakota (DAKOTA_AKTIV) "
+                        "eingeschaltet werden: Dakota verschlüsselt selbst.");
+        // Both files must open now, not at the first run.
+        TKrypt krypt(SettingPath(f.KRYPT_PKCS12), f.KRYPT_PASSWORT, SettingPath(f.KRYPT_SCHLUESSELLISTE));
+        krypt.Provider();
+        krypt.Offices();
+    }
 }
 
 void TMainController::SaveSettings() {
@@ -307,6 +352,10 @@ void TMainController::SaveSettings() {
     PutSetting("DAKOTA_PROT_AUTO", FlagText(f.DAKOTA_PROT_AUTO));
     PutSetting("DAKOTA_ANN_CHECK", FlagText(f.DAKOTA_ANN_CHECK));
     PutSetting("DAKOTA_PROT_READAUTO", FlagText(f.DAKOTA_PROT_READAUTO));
+    PutSetting("KRYPT_AKTIV", FlagText(f.KRYPT_AKTIV));
+    PutSetting("KRYPT_PKCS12", f.KRYPT_PKCS12);
+    PutSetting("KRYPT_PASSWORT", f.KRYPT_PASSWORT);
+    PutSetting("KRYPT_SCHLUESSELLISTE", f.KRYPT_SCHLUESSELLISTE);
     PutSetting("SIK_AUTO", FlagText(f.SIK_AUTO));
     PutSetting("SIK_DIR", f.SIK_DIR);
     PutSetting("VERSION", f.VERSION);
@@ -619,6 +668,7 @@ bool TMainController::Startup() {
         Step("Import Verzeichnis lesen...fertig");
         StartImportWatcher();
         StartupCheckDakota();
+        StartupCheckCertificates();
         Step("Eingabe Verzeichnis lesen...");
         ReadInputBasket();
         Step("Eingabe Verzeichnis lesen...fertig");
@@ -636,6 +686,30 @@ bool TMainController::Startup() {
     }
     LogLine("Startup beendet.");
     return startupOk_;
+}
+
+// Certificates that end within this many days are named in the start-up log.
+constexpr int kCertificateWarningDays = 30;
+
+void TMainController::StartupCheckCertificates() {
+    if (!system_.KRYPT_AKTIV) return;
+    Step("Zertifikate prüfen...");
+    // The offices billed so far: every order's handle begins with the IK of
+    // the office that decrypts it.
+    std::vector<std::string> iks;
+    if (auf_ && aufLoaded_) {
+        Table& orders = auf_->GetTable();
+        for (orders.First(); !orders.Eof(); orders.Next()) {
+            const std::string ik = orders.AsString("A_HANDLE").substr(0, 9);
+            if (IsDigits(ik) && ik.size() == 9 && std::find(iks.begin(), iks.end(), ik) == iks.end())
+                iks.push_back(ik);
+        }
+    }
+    std::sort(iks.begin(), iks.end());
+    TKrypt krypt(system_.KRYPT_PKCS12, system_.KRYPT_PASSWORT, system_.KRYPT_SCHLUESSELLISTE);
+    for (const std::string& line : krypt.ExpiryWarnings(iks, Now(), kCertificateWarningDays))
+        LogLine("Init Zertifikat: " + line);
+    Step("Zertifikate prüfen...fertig");
 }
 
 // ============================================================ shut-down

@@ -104,6 +104,11 @@ struct TSettingsForm {
     std::string DAKOTA_DATADIR, DAKOTA_INSTDIR, DAKOTA_EXPDIR, DAKOTA_PROTFILE, DAKOTA_ANN_FILE;
     bool DAKOTA_PROC_AUTO = false, DAKOTA_PROT_AUTO = false, DAKOTA_PROT_READAUTO = false,
          DAKOTA_ANN_CHECK = false;
+    // "Verschlüsselung": signing and encryption without DAKOTA
+    bool KRYPT_AKTIV = false;                   // "Abrechnungsdateien selbst verschlüsseln"
+    std::string KRYPT_PKCS12;                   // "Eigener Schlüssel (PKCS#12)"
+    std::string KRYPT_PASSWORT;                 // "Kennwort", input masked
+    std::string KRYPT_SCHLUESSELLISTE;          // "Schlüsselliste der Annahmestellen"
     // "Datensicherung"
     std::string SIK_DIR;
     bool SIK_AUTO = false;
@@ -186,7 +191,9 @@ public:
     // ------------------------------------------------------------ settings
     void LoadSettings();
     // Refuses (Error, nothing written) a form whose EMAIL_TLS is not one of
-    // its choices or whose EMAIL_CAFILE holds no readable certificate.
+    // its choices, whose EMAIL_CAFILE holds no readable certificate, or that
+    // switches KRYPT_AKTIV on together with DAKOTA_AKTIV or with a key file,
+    // password or key list that cannot be used.
     void SaveSettings();
     void CheckSettingsForm() const;
     void SaveTransferNumber();
@@ -447,16 +454,20 @@ private:
     void CreateOrderArchive();
     void StartImportWatcher();
     void StartupCheckDakota();
+    void StartupCheckCertificates();
     void ShutdownStopDakota();
     void ShutdownBackup();
     void RunDakotaFollowUp();
 
     // Settings table access.
     std::string SettingValue(const std::string& key) const;
+    // A file named by a setting: "" when blank, a relative one below the data directory.
+    std::string SettingPath(const std::string& value) const;
     void PutSetting(const std::string& key, const std::string& value);
 
     // The run.
     void RunPhases(TRunResult& result);
+    void LogSealedOrders(TSGBJob& job);
     void CheckPhase(std::vector<InboxEntry>& entries, TRunResult& result, TDateTime& latest);
     void CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest);
     std::unique_ptr<TSGBJob> OpenJob(int billingMonth);
@@ -489,6 +500,8 @@ private:
     std::unique_ptr<TAuftragSTore> auf_;
     bool rechLoaded_ = false, aufLoaded_ = false;
     std::unique_ptr<TSGBJob> job_;
+    // The run's own encryption of the orders (KRYPT_AKTIV), made at its start.
+    std::unique_ptr<IOrderSealer> sealer_;
 
     std::vector<std::string> log_;
     TBasketList inbox_, input_, outbox_;

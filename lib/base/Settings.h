@@ -54,6 +54,12 @@ struct TSystem {
     bool DAKOTA_PROT_AUTO = false;
     bool DAKOTA_PROT_READAUTO = false;
     bool DAKOTA_ANN_CHECK = false;
+    // The program's own signing and encryption of the billing files (never
+    // together with DAKOTA, which does both itself).
+    bool KRYPT_AKTIV = false;
+    std::string KRYPT_PKCS12;            // the provider's key with certificate and path; full path
+    std::string KRYPT_PASSWORT;
+    std::string KRYPT_SCHLUESSELLISTE;   // the acceptance offices' key list; full path
 };
 
 } // namespace brenvo
