@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 GENERATOR  ?= Ninja
 
-.PHONY: all setup build build-asan test test-normal test-asan demo bench clean
+.PHONY: all setup build build-asan test test-normal test-asan demo gui-demo screenshots bench clean
 
 all: build
 
@@ -30,6 +30,16 @@ test: test-normal test-asan
 
 demo: build
 	./scripts/demo.sh $(BUILD)
+
+# The window program on a fresh copy of the demo installation.
+gui-demo: build
+	rm -rf $(BUILD)/gui-demo
+	cp -r demo $(BUILD)/gui-demo
+	$(BUILD)/mainwindow/brenvo -d $(BUILD)/gui-demo
+
+# Pictures of every tab of the demo installation (docs/screenshots/*.png).
+screenshots: build
+	QT_QPA_PLATFORM=offscreen $(BUILD)/tools/screenshots docs/screenshots
 
 bench: build
 	./scripts/bench.sh $(BUILD)

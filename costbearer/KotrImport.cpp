@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "costbearer/KTTables.h"
 #include "lib/base/Error.h"
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
@@ -933,20 +934,121 @@ void KotrImport::CarryOver(Table& currentBase, Table& currentTransfer) {
 
 namespace {
 
-std::vector<FieldDef> TextColumns(std::initializer_list<std::pair<const char*, int>> columns) {
-    std::vector<FieldDef> f;
-    for (auto [name, width] : columns) f.push_back(FieldDef::Str(name, width));
-    return f;
+// The values of one row; empty texts and null dates stay null.
+using Cells = std::vector<std::pair<const char*, Value>>;
+
+void Add(Cells& row, const char* column, const std::string& v) {
+    if (!v.empty()) row.emplace_back(column, v);
 }
 
-int Widest(int minimum, size_t longest) { return std::max(minimum, int(longest)); }
-
-void Put(Table& t, const char* column, const std::string& v) {
-    if (!v.empty()) t.SetString(column, v);
+void Add(Cells& row, const char* column, TDateTime v) {
+    if (!v.IsNull()) row.emplace_back(column, v);
 }
 
-void Put(Table& t, const char* column, TDateTime v) {
-    if (!v.IsNull()) t.SetDateTime(column, v);
+// Makes the table with the program's columns, each text column widened to
+// its longest value (nothing the files say is cut), and adds the rows.
+void Fill(Table& t, std::vector<FieldDef> fields, const std::vector<Cells>& rows) {
+    std::unordered_map<std::string, size_t> position;
+    for (size_t i = 0; i < fields.size(); ++i) position.emplace(fields[i].name, i);
+    for (const Cells& row : rows)
+        for (const auto& [column, v] : row)
+            if (const auto* text = std::get_if<std::string>(&v)) {
+                FieldDef& f = fields.at(position.at(column));
+                if (f.type == FieldType::String) f.width = std::max(f.width, int(Utf8Length(*text)));
+            }
+    t.CreateDataSet(std::move(fields));
+    for (const Cells& row : rows) {
+        t.Append();
+        for (const auto& [column, v] : row) t.SetValue(column, v);
+        t.Post();
+    }
+    t.MergeChangeLog();
+}
+
+Cells BaseCells(const BaseRow& b) {
+    Cells c;
+    Add(c, "K_IK", b.ik);
+    if (!b.kept.empty()) {
+        for (const auto& [column, v] : b.kept) c.emplace_back(column.c_str(), v);
+    } else {
+        Add(c, "KT_ART", b.art);
+        Add(c, "KT_KURZBEZ", b.kurz);
+        Add(c, "KT_KASSENART", b.kassenart);
+        Add(c, "KT_NAME1", b.name[0]);
+        Add(c, "KT_NAME2", b.name[1]);
+        Add(c, "KT_NAME3", b.name[2]);
+        Add(c, "KT_NAME4", b.name[3]);
+        Add(c, "KT_ASP", b.asp);
+    }
+    Add(c, "ISKT", b.isKT);
+    Add(c, "ISDATEN", b.isDaten);
+    Add(c, "ISDATENPHYS", b.isDatenPhys);
+    Add(c, "ISPAPIER", b.isPapier);
+    Add(c, "ISVERWEIS", b.isVerweis);
+    Add(c, "VERWEISE", b.verweise);
+    Add(c, "ZIELVERWEIS", b.ziel);
+    Add(c, "FINAL_IK", b.final);
+    Add(c, "KOSTENTR_IK", b.kostentr);
+    Add(c, "KT_VALIDFROM", b.from);
+    Add(c, "KT_VALIDTO", b.to);
+    Add(c, "DTAREF", b.dtaref);
+    return c;
+}
+
+Cells LinkCells(const LinkRow& r) {
+    Cells c;
+    Add(c, "K_IK", r.ik);
+    Add(c, "Z_ART", r.art);
+    Add(c, "IK_PARTNER", r.partner);
+    Add(c, "Z_LESTANDORTLAND", r.land);
+    Add(c, "Z_LESTANDORTBEZIRK", r.bezirk);
+    Add(c, "Z_LEART", r.leart);
+    Add(c, "Z_DATENLIEFERART", r.lieferart);
+    Add(c, "Z_VALIDFROM", r.from);
+    Add(c, "Z_VALIDTO", r.to);
+    Add(c, "Z_LEGRUPPE", r.group.empty() ? "5" : r.group);
+    Add(c, "ISDATEN", r.art == "02" || r.art == "03" ? "T" : "F");
+    Add(c, "ISPAPIER", r.art == "09" ? "T" : "F");
+    return c;
+}
+
+Cells AddressCells(const AddressRow& a) {
+    Cells c;
+    Add(c, "K_IK", a.ik);
+    Add(c, "ANS_ART", a.art);
+    Add(c, "ANS_PLZ", a.plz);
+    Add(c, "ANS_ORT", a.ort);
+    Add(c, "ANS_STRASSE", a.strasse);
+    Add(c, "ANS_VALIDFROM", a.from);
+    Add(c, "ANS_VALIDTO", a.to);
+    return c;
+}
+
+Cells ChannelCells(const ChannelRow& r) {
+    Cells c;
+    Add(c, "K_IK", r.ik);
+    Add(c, "DFU_PROTOKOLL", r.protokoll);
+    Add(c, "DFU_KANAL", r.kanal);
+    Add(c, "DFU_VALIDFROM", r.from);
+    Add(c, "DFU_VALIDTO", r.to);
+    Add(c, "DAKOTA", r.dakota);
+    Add(c, "UEM_MEDIUM", r.medium);
+    Add(c, "UEM_PARAM", r.param);
+    Add(c, "UEM_ZEICHENSATZ", r.zeichensatz);
+    Add(c, "UEM_KOMPRIMIERUNG", r.kompression);
+    Add(c, "DFU_BENUTZER", r.benutzer);
+    Add(c, "DFU_ZEITVON", r.zeitVon);
+    Add(c, "DFU_ZEITBIS", r.zeitBis);
+    Add(c, "DFU_TAGE", r.tage);
+    return c;
+}
+
+template <class Row>
+std::vector<Cells> AllCells(const std::vector<Row>& rows, Cells (*cells)(const Row&)) {
+    std::vector<Cells> out;
+    out.reserve(rows.size());
+    for (const Row& r : rows) out.push_back(cells(r));
+    return out;
 }
 
 } // namespace
@@ -955,188 +1057,15 @@ CostBearerTables KotrImport::Tables() const {
     const Impl& d = *d_;
     if (!d.built) throw Error("Die Kostenträgerdateien sind noch nicht übernommen.");
     CostBearerTables t;
-
-    std::vector<FieldDef> baseFields = TextColumns({{"K_IK", 9},
-                                                    {"KT_ART", 2},
-                                                    {"KT_KURZBEZ", 30},
-                                                    {"KT_KASSENART", 2},
-                                                    {"KT_NAME1", 30},
-                                                    {"KT_NAME2", 30},
-                                                    {"KT_NAME3", 30},
-                                                    {"KT_NAME4", 30},
-                                                    {"KT_KTO_KONTONUMMER", 34},
-                                                    {"KT_KTO_BANKBLZ", 11},
-                                                    {"KT_KTO_BANKBEZ", 30},
-                                                    {"KT_KTO_INHABER", 30},
-                                                    {"KT_ASP", 60},
-                                                    {"PAPIER_IK", 9},
-                                                    {"DATEN_IK", 9},
-                                                    {"DATENPHYS_IK", 9},
-                                                    {"ISKT", 1},
-                                                    {"ISDATEN", 1},
-                                                    {"ISDATENPHYS", 1},
-                                                    {"ISPAPIER", 1},
-                                                    {"ISVERWEIS", 1},
-                                                    {"VERWEISE", 5},
-                                                    {"ZIELVERWEIS", 9},
-                                                    {"FINAL_IK", 9},
-                                                    {"KOSTENTR_IK", 9}});
-    baseFields.push_back(FieldDef::Date("KT_VALIDFROM"));
-    baseFields.push_back(FieldDef::Date("KT_VALIDTO"));
-    baseFields.push_back(FieldDef::Str("DTAREF", 9));
-    // Names the current directory had for a row kept for its counter may be longer.
-    size_t kurz = 0, name = 0;
-    for (const BaseRow& b : d.base)
-        for (const auto& [column, v] : b.kept) {
-            const size_t n = Utf8Length(std::get<std::string>(v));
-            if (std::string(column) == "KT_KURZBEZ") kurz = std::max(kurz, n);
-            else if (StartsWith(column, "KT_NAME")) name = std::max(name, n);
-        }
-    for (FieldDef& f : baseFields) {
-        if (f.name == "KT_KURZBEZ") f.width = Widest(f.width, kurz);
-        if (StartsWith(f.name, "KT_NAME")) f.width = Widest(f.width, name);
-    }
-    t.KTBase.CreateDataSet(baseFields);
-    for (const BaseRow& b : d.base) {
-        Table& x = t.KTBase;
-        x.Append();
-        Put(x, "K_IK", b.ik);
-        if (!b.kept.empty()) {
-            for (const auto& [column, v] : b.kept) x.SetValue(column, v);
-        } else {
-            Put(x, "KT_ART", b.art);
-            Put(x, "KT_KURZBEZ", b.kurz);
-            Put(x, "KT_KASSENART", b.kassenart);
-            Put(x, "KT_NAME1", b.name[0]);
-            Put(x, "KT_NAME2", b.name[1]);
-            Put(x, "KT_NAME3", b.name[2]);
-            Put(x, "KT_NAME4", b.name[3]);
-            Put(x, "KT_ASP", b.asp);
-        }
-        Put(x, "ISKT", b.isKT);
-        Put(x, "ISDATEN", b.isDaten);
-        Put(x, "ISDATENPHYS", b.isDatenPhys);
-        Put(x, "ISPAPIER", b.isPapier);
-        Put(x, "ISVERWEIS", b.isVerweis);
-        Put(x, "VERWEISE", b.verweise);
-        Put(x, "ZIELVERWEIS", b.ziel);
-        Put(x, "FINAL_IK", b.final);
-        Put(x, "KOSTENTR_IK", b.kostentr);
-        Put(x, "KT_VALIDFROM", b.from);
-        Put(x, "KT_VALIDTO", b.to);
-        Put(x, "DTAREF", b.dtaref);
-        x.Post();
-    }
-
-    std::vector<FieldDef> zFields = TextColumns({{"K_IK", 9},
-                                                 {"Z_ART", 2},
-                                                 {"IK_PARTNER", 9},
-                                                 {"Z_LESTANDORTLAND", 2},
-                                                 {"Z_LESTANDORTBEZIRK", 2},
-                                                 {"Z_LEART", 2},
-                                                 {"Z_DATENLIEFERART", 2}});
-    zFields.push_back(FieldDef::Date("Z_VALIDFROM"));
-    zFields.push_back(FieldDef::Date("Z_VALIDTO"));
-    for (FieldDef& f :
-         TextColumns({{"Z_LEGRUPPE", 1}, {"IK_ABRECHNUNGSTELLE", 9}, {"Z_MEDIUM", 1}, {"ISDATEN", 1}, {"ISPAPIER", 1}}))
-        zFields.push_back(std::move(f));
-    t.KTZuordn.CreateDataSet(zFields);
-    for (const LinkRow& r : d.links) {
-        Table& x = t.KTZuordn;
-        x.Append();
-        Put(x, "K_IK", r.ik);
-        Put(x, "Z_ART", r.art);
-        Put(x, "IK_PARTNER", r.partner);
-        Put(x, "Z_LESTANDORTLAND", r.land);
-        Put(x, "Z_LESTANDORTBEZIRK", r.bezirk);
-        Put(x, "Z_LEART", r.leart);
-        Put(x, "Z_DATENLIEFERART", r.lieferart);
-        Put(x, "Z_VALIDFROM", r.from);
-        Put(x, "Z_VALIDTO", r.to);
-        Put(x, "Z_LEGRUPPE", r.group.empty() ? "5" : r.group);
-        Put(x, "ISDATEN", r.art == "02" || r.art == "03" ? "T" : "F");
-        Put(x, "ISPAPIER", r.art == "09" ? "T" : "F");
-        x.Post();
-    }
-
-    // Longer places and streets than the usual widths are kept whole.
-    size_t plz = 0, ort = 0, strasse = 0;
-    for (const AddressRow& a : d.addresses) {
-        plz = std::max(plz, Utf8Length(a.plz));
-        ort = std::max(ort, Utf8Length(a.ort));
-        strasse = std::max(strasse, Utf8Length(a.strasse));
-    }
-    std::vector<FieldDef> aFields = TextColumns({{"K_IK", 9}, {"ANS_ART", 1}, {"ANS_PLZ", Widest(5, plz)},
-                                             {"ANS_ORT", Widest(25, ort)}, {"ANS_STRASSE", Widest(30, strasse)}});
-    aFields.push_back(FieldDef::Date("ANS_VALIDFROM"));
-    aFields.push_back(FieldDef::Date("ANS_VALIDTO"));
-    t.KTAnschrift.CreateDataSet(aFields);
-    for (const AddressRow& a : d.addresses) {
-        Table& x = t.KTAnschrift;
-        x.Append();
-        Put(x, "K_IK", a.ik);
-        Put(x, "ANS_ART", a.art);
-        Put(x, "ANS_PLZ", a.plz);
-        Put(x, "ANS_ORT", a.ort);
-        Put(x, "ANS_STRASSE", a.strasse);
-        Put(x, "ANS_VALIDFROM", a.from);
-        Put(x, "ANS_VALIDTO", a.to);
-        x.Post();
-    }
-
-    size_t kanal = 0, benutzer = 0;
-    for (const ChannelRow& c : d.channels) {
-        kanal = std::max(kanal, Utf8Length(c.kanal));
-        benutzer = std::max(benutzer, Utf8Length(c.benutzer));
-    }
-    std::vector<FieldDef> tFields = TextColumns({{"K_IK", 9}, {"DFU_PROTOKOLL", 3}, {"DFU_KANAL", Widest(70, kanal)}});
-    tFields.push_back(FieldDef::Date("DFU_VALIDFROM"));
-    tFields.push_back(FieldDef::Date("DFU_VALIDTO"));
-    for (FieldDef& f : TextColumns({{"DAKOTA", 1},
-                                    {"UEM_MEDIUM", 1},
-                                    {"UEM_PARAM", 2},
-                                    {"UEM_ZEICHENSATZ", 2},
-                                    {"UEM_KOMPRIMIERUNG", 2},
-                                    {"DFU_BENUTZER", Widest(30, benutzer)},
-                                    {"DFU_ZEITVON", 4},
-                                    {"DFU_ZEITBIS", 4},
-                                    {"DFU_TAGE", 1}}))
-        tFields.push_back(std::move(f));
-    t.KTTransfer.CreateDataSet(tFields);
-    for (const ChannelRow& c : d.channels) {
-        Table& x = t.KTTransfer;
-        x.Append();
-        Put(x, "K_IK", c.ik);
-        Put(x, "DFU_PROTOKOLL", c.protokoll);
-        Put(x, "DFU_KANAL", c.kanal);
-        Put(x, "DFU_VALIDFROM", c.from);
-        Put(x, "DFU_VALIDTO", c.to);
-        Put(x, "DAKOTA", c.dakota);
-        Put(x, "UEM_MEDIUM", c.medium);
-        Put(x, "UEM_PARAM", c.param);
-        Put(x, "UEM_ZEICHENSATZ", c.zeichensatz);
-        Put(x, "UEM_KOMPRIMIERUNG", c.kompression);
-        Put(x, "DFU_BENUTZER", c.benutzer);
-        Put(x, "DFU_ZEITVON", c.zeitVon);
-        Put(x, "DFU_ZEITBIS", c.zeitBis);
-        Put(x, "DFU_TAGE", c.tage);
-        x.Post();
-    }
-
-    t.KTKey.CreateDataSet(TextColumns({{"KTS_SNAME", 10}, {"KTS_KEY", 10}, {"KTS_TEXT", 60}}));
-    static const char* const kStates[] = {
-        "Schleswig-Holstein", "Hamburg", "Niedersachsen", "Bremen", "Nordrhein-Westfalen", "Hessen",
-        "Rheinland-Pfalz", "Baden-Württemberg", "Bayern", "Saarland", "Berlin", "Brandenburg",
-        "Mecklenburg-Vorpommern", "Sachsen", "Sachsen-Anhalt", "Thüringen"};
-    for (int i = 0; i < 16; ++i) {
-        Table& x = t.KTKey;
-        x.Append();
-        Put(x, "KTS_SNAME", "KT804");
-        Put(x, "KTS_KEY", Format("%.2d", {i + 1}));
-        Put(x, "KTS_TEXT", kStates[i]);
-        x.Post();
-    }
-    for (Table* x : {&t.KTBase, &t.KTZuordn, &t.KTAnschrift, &t.KTTransfer, &t.KTKey}) x->MergeChangeLog();
+    Fill(t.KTBase, KTBaseFields(), AllCells(d.base, BaseCells));
+    Fill(t.KTZuordn, KTZuordnFields(), AllCells(d.links, LinkCells));
+    Fill(t.KTAnschrift, KTAnschriftFields(), AllCells(d.addresses, AddressCells));
+    Fill(t.KTTransfer, KTTransferFields(), AllCells(d.channels, ChannelCells));
+    std::vector<Cells> keys;
+    for (const TKTKeyEntry& e : FederalStateKeys())
+        keys.push_back({{"KTS_SNAME", std::string("KT804")}, {"KTS_KEY", std::string(e.Key)},
+                        {"KTS_TEXT", std::string(e.Text)}});
+    Fill(t.KTKey, KTKeyFields(), keys);
     return t;
 }
 

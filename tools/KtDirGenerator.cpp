@@ -3,6 +3,7 @@
 #include <random>
 #include <set>
 
+#include "costbearer/KTTables.h"
 #include "lib/base/DateTime.h"
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
@@ -31,22 +32,17 @@ private:
     std::mt19937_64 g_;
 };
 
+// The KV districts of each federal state (KT804 key) the links use.
 struct FederalState {
     const char* code;
-    const char* name;
-    std::vector<const char*> districts;   // KV districts
+    std::vector<const char*> districts;
 };
 
 const std::vector<FederalState>& States() {
     static const std::vector<FederalState> states = {
-        {"01", "Schleswig-Holstein", {"01"}}, {"02", "Hamburg", {"02"}},
-        {"03", "Niedersachsen", {"17"}},      {"04", "Bremen", {"03"}},
-        {"05", "Nordrhein-Westfalen", {"38", "20"}}, {"06", "Hessen", {"46"}},
-        {"07", "Rheinland-Pfalz", {"51"}},    {"08", "Baden-Württemberg", {"52"}},
-        {"09", "Bayern", {"71"}},             {"10", "Saarland", {"73"}},
-        {"11", "Berlin", {"72"}},             {"12", "Brandenburg", {"83"}},
-        {"13", "Mecklenburg-Vorpommern", {"78"}}, {"14", "Sachsen", {"98"}},
-        {"15", "Sachsen-Anhalt", {"88"}},     {"16", "Thüringen", {"93"}},
+        {"01", {"01"}}, {"02", {"02"}}, {"03", {"17"}}, {"04", {"03"}}, {"05", {"38", "20"}}, {"06", {"46"}},
+        {"07", {"51"}}, {"08", {"52"}}, {"09", {"71"}}, {"10", {"73"}}, {"11", {"72"}},       {"12", {"83"}},
+        {"13", {"78"}}, {"14", {"98"}}, {"15", {"88"}}, {"16", {"93"}},
     };
     return states;
 }
@@ -65,52 +61,6 @@ const std::vector<std::string> kInsurerKinds = {"BKK", "IKK", "Ersatzkasse", "Or
 const std::vector<std::string> kTrades = {"Stahlwerk", "Glashütte", "Mühlenwerke", "Brauerei", "Süßwaren",
                                           "Maschinenbau", "Stadtwerke", "Textil", "Porzellan", "Hüttenwerk"};
 const std::vector<std::string> kKassenArten = {"AO", "BK", "EK", "IK", "LK", "KN"};
-
-std::vector<FieldDef> BaseFields() {
-    std::vector<FieldDef> f;
-    for (auto [name, width] : std::vector<std::pair<const char*, int>>{
-             {"K_IK", 9}, {"KT_ART", 2}, {"KT_KURZBEZ", 40}, {"KT_KASSENART", 2}, {"KT_NAME1", 40}, {"KT_NAME2", 40},
-             {"KT_NAME3", 40}, {"KT_NAME4", 40}, {"KT_KTO_KONTONUMMER", 10}, {"KT_KTO_BANKBLZ", 8},
-             {"KT_KTO_BANKBEZ", 30}, {"KT_KTO_INHABER", 40}, {"KT_ASP", 40}, {"PAPIER_IK", 9}, {"DATEN_IK", 9},
-             {"DATENPHYS_IK", 9}, {"ISKT", 1}, {"ISDATEN", 1}, {"ISDATENPHYS", 1}, {"ISPAPIER", 1},
-             {"ISVERWEIS", 1}, {"VERWEISE", 3}, {"ZIELVERWEIS", 3}, {"FINAL_IK", 9}, {"KOSTENTR_IK", 9}})
-        f.push_back(FieldDef::Str(name, width));
-    f.push_back(FieldDef::Date("KT_VALIDFROM"));
-    f.push_back(FieldDef::Date("KT_VALIDTO"));
-    f.push_back(FieldDef::Str("DTAREF", 9));
-    return f;
-}
-
-std::vector<FieldDef> ZuordnFields() {
-    std::vector<FieldDef> f;
-    for (auto [name, width] : std::vector<std::pair<const char*, int>>{
-             {"K_IK", 9}, {"Z_ART", 2}, {"IK_PARTNER", 9}, {"Z_LEGRUPPE", 2}, {"IK_ABRECHNUNGSTELLE", 9},
-             {"Z_LEART", 2}, {"Z_DATENLIEFERART", 2}, {"Z_MEDIUM", 1}, {"Z_LESTANDORTLAND", 2},
-             {"Z_LESTANDORTBEZIRK", 2}, {"ISDATEN", 1}, {"ISPAPIER", 1}})
-        f.push_back(FieldDef::Str(name, width));
-    f.push_back(FieldDef::Date("Z_VALIDFROM"));
-    f.push_back(FieldDef::Date("Z_VALIDTO"));
-    return f;
-}
-
-std::vector<FieldDef> AnschriftFields() {
-    return {FieldDef::Str("K_IK", 9),       FieldDef::Str("ANS_ART", 1),     FieldDef::Str("ANS_PLZ", 10),
-            FieldDef::Str("ANS_ORT", 40),   FieldDef::Str("ANS_STRASSE", 40), FieldDef::Date("ANS_VALIDFROM"),
-            FieldDef::Date("ANS_VALIDTO")};
-}
-
-std::vector<FieldDef> TransferFields() {
-    std::vector<FieldDef> f;
-    for (auto [name, width] : std::vector<std::pair<const char*, int>>{
-             {"K_IK", 9}, {"UEM_MEDIUM", 1}, {"UEM_PARAM", 2}, {"UEM_ZEICHENSATZ", 2}, {"UEM_KOMPRIMIERUNG", 2},
-             {"DFU_PROTOKOLL", 3}, {"DFU_BENUTZER", 20}, {"DFU_ZEITVON", 4}, {"DFU_ZEITBIS", 4}, {"DFU_TAGE", 1},
-             {"DFU_KANAL", 70}})
-        f.push_back(FieldDef::Str(name, width));
-    f.push_back(FieldDef::Date("DFU_VALIDFROM"));
-    f.push_back(FieldDef::Date("DFU_VALIDTO"));
-    f.push_back(FieldDef::Str("DAKOTA", 1));
-    return f;
-}
 
 using Cells = std::vector<std::pair<const char*, Value>>;
 
@@ -146,8 +96,8 @@ std::string MailName(std::string s) {
 KtDirSummary GenerateKtDirectory(const std::string& dir, const KtDirOptions& opt) {
     Rng rng(opt.seed);
     KtDirSummary sum;
-    Table base(BaseFields()), zuordn(ZuordnFields()), anschrift(AnschriftFields()), transfer(TransferFields()),
-        key({FieldDef::Str("KTS_SNAME", 10), FieldDef::Str("KTS_KEY", 10), FieldDef::Str("KTS_TEXT", 60)});
+    Table base(KTBaseFields()), zuordn(KTZuordnFields()), anschrift(KTAnschriftFields()),
+        transfer(KTTransferFields()), key(KTKeyFields());
 
     const TDateTime start = EncodeDate(2012, 1, 1);
     const Value T(std::string("T")), F(std::string("F")), none;
@@ -355,8 +305,8 @@ KtDirSummary GenerateKtDirectory(const std::string& dir, const KtDirOptions& opt
         addLink(ik, "09", rng.Pick(paper), "99", "99", "99", "99", start, TDateTime());
     }
 
-    for (const auto& st : States()) {
-        AddRow(key, {{"KTS_SNAME", str("KT804")}, {"KTS_KEY", str(st.code)}, {"KTS_TEXT", str(st.name)}});
+    for (const TKTKeyEntry& st : FederalStateKeys()) {
+        AddRow(key, {{"KTS_SNAME", str("KT804")}, {"KTS_KEY", str(st.Key)}, {"KTS_TEXT", str(st.Text)}});
         ++sum.keys;
     }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "../base/Error.h"
@@ -315,11 +316,13 @@ bool Passes(const Table& t, const Impl& I, std::span<const Value> values) {
 // Someone listens and is not to be spared the events.
 bool Listening(const Impl& I) { return I.updateDepth == 0 && !I.listeners.empty(); }
 
-void Notify(Impl& I, TableEvent ev, Table::Bookmark b) {
+// oldRow, newRow: the row's visible positions before and after, -1 when none.
+void Notify(Impl& I, TableEvent ev, Table::Bookmark b, size_t oldRow = SIZE_MAX, size_t newRow = SIZE_MAX) {
     if (!Listening(I)) return;
+    const Table::Change change{ev, b, oldRow == SIZE_MAX ? -1 : int(oldRow), newRow == SIZE_MAX ? -1 : int(newRow)};
     auto copy = I.listeners;
     for (auto& [id, l] : copy)
-        if (l) l(ev, b);
+        if (l) l(change);
 }
 
 // A number whose order agrees with the order of the first key column's values
@@ -853,7 +856,8 @@ struct ScrollGuard {
     ~ScrollGuard() {
         Row* after = CurRow(I);
         // (the row itself is read only for a listener)
-        if (after != before && Listening(I)) Notify(I, TableEvent::Scrolled, after ? after->id : 0);
+        if (after != before && Listening(I))
+            Notify(I, TableEvent::Scrolled, after ? after->id : 0, SIZE_MAX, after ? I.cur : SIZE_MAX);
     }
 };
 
@@ -1539,13 +1543,14 @@ void Table::Post() {
         if (visible) PositionOn(I, r);
         else I.cur = std::min(I.cur, Vis(I).empty() ? 0 : Vis(I).size() - 1);
         I.eof = I.bof = Vis(I).empty();
-        Notify(I, TableEvent::RowInserted, r->id);
+        Notify(I, TableEvent::RowInserted, r->id, SIZE_MAX, visible ? I.cur : SIZE_MAX);
         return;
     }
     Row* r = I.editRow;
     if (I.bufferModified && !std::ranges::equal(I.buffer, r->Values())) {
         bool visible = !I.filtering || Passes(*this, I, I.buffer);
-        size_t oldPos = FindPos(Vis(I), r, I.keyCols);
+        size_t oldPos = FindPos(Vis(I), r, I.keyCols);   // the size when it was filtered out
+        const size_t oldRow = oldPos < Vis(I).size() ? oldPos : SIZE_MAX;
         I.savedOrders.clear();
         I.orderPrefix.valid = false;
         EraseFrom(I.order, r, I.keyCols);
@@ -1572,7 +1577,7 @@ void Table::Post() {
             I.cur = v.empty() ? 0 : std::min(oldPos, v.size() - 1);
             I.eof = I.bof = v.empty();
         }
-        Notify(I, TableEvent::RowChanged, r->id);
+        Notify(I, TableEvent::RowChanged, r->id, oldRow, visible ? I.cur : SIZE_MAX);
         return;
     }
     I.state = State::Browse;
@@ -1628,7 +1633,7 @@ void Table::Delete() {
     auto& v = Vis(I);
     I.cur = v.empty() ? 0 : std::min(pos, v.size() - 1);
     I.eof = I.bof = v.empty();
-    Notify(I, TableEvent::RowDeleted, id);
+    Notify(I, TableEvent::RowDeleted, id, pos);
 }
 
 void Table::SetValue(std::string_view name, Value v) {
@@ -1710,9 +1715,33 @@ void Table::CancelUpdates() {
 // Notifications
 
 int Table::Subscribe(Listener l) {
+    return SubscribeChanges([l = std::move(l)](const Change& c) { l(c.event, c.bookmark); });
+}
+
+int Table::SubscribeChanges(ChangeListener l) {
     int id = d->nextListener++;
     d->listeners.emplace_back(id, std::move(l));
     return id;
+}
+
+const Value& Table::ValueAt(int row, int column) const {
+    const auto& v = Vis(*d);
+    if (row < 0 || size_t(row) >= v.size() || column < 0 || column >= FieldCount())
+        throw Error("Zeile oder Spalte außerhalb der Tabelle");
+    return v[size_t(row)]->Values()[size_t(column)];
+}
+
+Table::Bookmark Table::BookmarkAt(int row) const {
+    const auto& v = Vis(*d);
+    return row >= 0 && size_t(row) < v.size() ? v[size_t(row)]->id : 0;
+}
+
+int Table::RowOf(Bookmark b) const {
+    const Row* r = b ? d->FindRow(b) : nullptr;
+    if (!r || (d->filtering && !r->visible)) return -1;
+    const auto& v = Vis(*d);
+    const size_t p = FindPos(v, r, d->keyCols);
+    return p < v.size() ? int(p) : -1;
 }
 
 void Table::Unsubscribe(int id) {

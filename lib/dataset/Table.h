@@ -226,7 +226,27 @@ public:
     // --- notifications for views
     using Listener = std::function<void(TableEvent, Bookmark)>;
     int Subscribe(Listener l);
-    void Unsubscribe(int id);
+    // The same events with the row's position among the visible rows before
+    // and after the change (0-based, -1 when it was or is not visible), so
+    // that a view can follow a single row instead of re-reading everything.
+    // Scrolled gives the new current row as `newRow`; Reset gives -1 twice.
+    struct Change {
+        TableEvent event;
+        Bookmark bookmark;
+        int oldRow;
+        int newRow;
+    };
+    using ChangeListener = std::function<void(const Change&)>;
+    int SubscribeChanges(ChangeListener l);
+    void Unsubscribe(int id);   // either kind of listener
+
+    // --- reading rows for views, without moving the current row
+    // `row` is the 0-based position among the visible rows (0 .. RecordCount-1),
+    // `column` a field index; both must be in range.
+    const Value& ValueAt(int row, int column) const;
+    Bookmark BookmarkAt(int row) const;
+    // The visible position of a row; -1 when it does not exist or is filtered out.
+    int RowOf(Bookmark b) const;
     // Between BeginUpdate and EndUpdate no events are sent; EndUpdate sends Reset.
     void BeginUpdate();
     void EndUpdate();

@@ -289,7 +289,7 @@ struct Table::Impl {
     std::string fileName;
 
     // --- notifications
-    std::vector<std::pair<int, Listener>> listeners;
+    std::vector<std::pair<int, ChangeListener>> listeners;
     int nextListener = 1;
     int updateDepth = 0;
 

@@ -666,6 +666,46 @@ TEST(TableEvents, ListenersHearChangesUnlessUpdatesAreSuspended) {
     EXPECT_EQ(seen.size(), 1u);
 }
 
+// A view following the table row by row: the positions the events give
+// must agree with the rows it reads without moving the cursor.
+TEST(TableEvents, ChangesGiveTheRowsPositionsBeforeAndAfter) {
+    Table t({FieldDef::Str("S", 5)});
+    for (const char* s : {"b", "d", "f"}) AddRow(t, {{"S", std::string(s)}});
+    t.SetIndexFieldNames("S");
+    std::vector<Table::Change> seen;
+    t.SubscribeChanges([&](const Table::Change& c) { seen.push_back(c); });
+    auto last = [&] { return std::make_pair(seen.back().oldRow, seen.back().newRow); };
+
+    AddRow(t, {{"S", std::string("c")}});   // b c d f
+    EXPECT_EQ(last(), std::make_pair(-1, 1));
+    EXPECT_EQ(t.AsString(t.FieldIndex("S")), "c");
+    ASSERT_TRUE(t.Locate("S", {Value(std::string("b"))}));
+    t.Edit();
+    t.SetString("S", "e");                  // c d e f: from 0 to 2
+    t.Post();
+    EXPECT_EQ(last(), std::make_pair(0, 2));
+    EXPECT_EQ(std::get<std::string>(t.ValueAt(2, 0)), "e");
+    EXPECT_EQ(t.RowOf(seen.back().bookmark), 2);
+    EXPECT_EQ(t.RowOf(t.BookmarkAt(3)), 3);
+
+    t.SetFilter("S <> 'x'");
+    t.SetFiltered(true);
+    t.Edit();
+    t.SetString("S", "x");                  // leaves the filter: c d f
+    t.Post();
+    EXPECT_EQ(last(), std::make_pair(2, -1));
+    EXPECT_EQ(t.RowOf(seen.back().bookmark), -1);
+    t.First();
+    t.Delete();                             // d f
+    EXPECT_EQ(seen.back().event, TableEvent::RowDeleted);
+    EXPECT_EQ(last(), std::make_pair(0, -1));
+    t.Last();
+    EXPECT_EQ(seen.back().event, TableEvent::Scrolled);
+    EXPECT_EQ(seen.back().newRow, 1);
+    EXPECT_EQ(t.BookmarkAt(2), 0u);
+    EXPECT_THROW(t.ValueAt(2, 0), Error);
+}
+
 TEST(TableClone, IsADeepCopyWithoutChangeLog) {
     Table t({FieldDef::Str("S", 5), FieldDef::NestedF("D", {FieldDef::Int("X")})});
     AddRow(t, {{"S", std::string("b")}});

@@ -1,0 +1,117 @@
+// screenshots: pictures of the window program on a copy of the demo
+// installation, for the README.
+//
+//   screenshots AUSGABEVERZEICHNIS [DEMOVERZEICHNIS]
+//
+// Runs on Qt's offscreen platform with the real windows. Every scene below
+// prepares what it shows and names the widget to picture; a new picture is
+// one more line in kScenes. Scenes run in their order on one program run,
+// so a scene sees what the ones before it did.
+
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "lib/Basics/qt_applicationframe.h"
+#include "lib/base/Files.h"
+#include "mainwindow/main.h"
+#include "mainwindow/qt_Program.h"
+
+using namespace brenvo;
+
+namespace {
+
+struct Scene {
+    const char* file;                                  // below the output directory
+    std::function<QWidget*(TProgram&)> show;           // prepares the scene, returns what to picture
+};
+
+QWidget* Tab(TProgram& p, MainTab tab) {
+    p.frmMain->ShowTab(tab);
+    return p.frmMain.get();
+}
+
+// The demo's invoices are billed, as a user does it with "&Start".
+QWidget* AfterRun(TProgram& p, MainTab tab) {
+    if (p.frmMain->Controller().LastRun().Started == false) p.frmMain->Action(MainAction::ProzessStart)->trigger();
+    return Tab(p, tab);
+}
+
+const std::vector<Scene> kScenes = {
+    {"eingabe.png", [](TProgram& p) { return Tab(p, MainTab::Eingabe); }},
+    {"eingangskorb.png", [](TProgram& p) { return Tab(p, MainTab::Eingangskorb); }},
+    {"verarbeitung.png", [](TProgram& p) { return AfterRun(p, MainTab::Verarbeitung); }},
+    {"protokoll.png", [](TProgram& p) { return AfterRun(p, MainTab::Protokoll); }},
+    {"ausgangskorb.png", [](TProgram& p) { return AfterRun(p, MainTab::Ausgangskorb); }},
+    {"archiv-rechnung.png", [](TProgram& p) { return Tab(p, MainTab::ArchivRechnung); }},
+    {"archiv-auftraege.png", [](TProgram& p) { return Tab(p, MainTab::ArchivAuftraege); }},
+    {"kostentraeger-daten.png", [](TProgram& p) { return Tab(p, MainTab::KostentraegerDaten); }},
+    {"einstellungen.png", [](TProgram& p) { return Tab(p, MainTab::Einstellungen); }},
+    {"verwaltung.png", [](TProgram& p) { return Tab(p, MainTab::Verwaltung); }},
+    {"programm.png",
+     [](TProgram& p) {
+         p.formModal->OpenProgramInfo();
+         return static_cast<QWidget*>(p.formModal.get());
+     }},
+};
+
+void Settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "Aufruf: screenshots AUSGABEVERZEICHNIS [DEMOVERZEICHNIS]\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::string out = ExpandFileName(argv[1]);
+    const std::string demo = argc > 2 ? std::string(argv[2]) : std::string(BRENVO_SOURCE_DIR) + "/demo";
+
+    QApplication app(argc, argv);
+    SetUpApplication(app);
+
+    // A fresh copy of the demo installation, with one invoice being entered.
+    // A fixed name, so that the pictures (the status bar shows the data
+    // directory) come out the same on every run.
+    const std::filesystem::path work = std::filesystem::temp_directory_path() / "brenvo-demo";
+    std::filesystem::remove_all(work);
+    std::filesystem::copy(demo, work, std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(work / "eingabe");
+    std::filesystem::copy_file(work / "Stammdaten" / "eingabe_vorlage.xml", work / "eingabe" / "2024-1107.xml");
+    ForceDirectories(out);
+
+    int failures = 0;
+    {
+        auto program = TProgram::Create(work.string());
+        program->frmMain->SetPauseScale(0);
+        program->frmMain->show();
+        Settle();
+        program->frmMain->RunStartupNow();
+        Settle();
+        for (const Scene& scene : kScenes) {
+            QWidget* w = scene.show(*program);
+            Settle();
+            const QString file = QDir(QString::fromStdString(out)).filePath(QString::fromUtf8(scene.file));
+            if (!w->grab().save(file)) {
+                std::fprintf(stderr, "screenshots: %s kann nicht geschrieben werden\n", file.toUtf8().constData());
+                ++failures;
+            } else {
+                std::printf("%s\n", file.toUtf8().constData());
+            }
+            if (w != program->frmMain.get()) w->hide();
+        }
+        program->frmMain->Controller().Shutdown();
+    }
+    std::filesystem::remove_all(work);
+    return failures ? 1 : 0;
+}
