@@ -16,12 +16,12 @@ struct Column {
 
 // The columns fill the 184.6 mm between the margins.
 constexpr Column kColumns[] = {
-    {"R_ID", "lfdNr.", 14, ReportAlign::Right},
-    {"R_NUMMER", "Rechnung Nr.", 31, ReportAlign::Left},
-    {"R_DATUM", "Datum", 22, ReportAlign::Left},
-    {"R_BETRAG", "Betrag", 22, ReportAlign::Right},
-    {"R_FILENAME", "Dateiname", 49, ReportAlign::Left},
-    {"R_HANDLE", "ID", 46.6, ReportAlign::Left},
+    {"R_ID", "lfdNr.", 11, ReportAlign::Right},
+    {"R_NUMMER", "Rechnung Nr.", 29, ReportAlign::Left},
+    {"R_DATUM", "Datum", 20, ReportAlign::Left},
+    {"R_BETRAG", "Betrag", 21, ReportAlign::Right},
+    {"R_FILENAME", "Dateiname", 44, ReportAlign::Left},
+    {"R_HANDLE", "ID", 59.6, ReportAlign::Left},   // an order's handle has 28 characters
 };
 constexpr double kGap = 1.5;   // between neighbouring columns
 

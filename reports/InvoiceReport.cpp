@@ -60,6 +60,12 @@ int64_t PositionGrossCents(const Table& pos) {
     return PositionBetragCents(preis, menge) + (added > 0 ? PositionMwStCents(preis, menge, added) : 0);
 }
 
+// A post-office box: "Postfach " and its number. Directories that hold the
+// word in the address already (the insurers' files do) keep it once.
+std::string PostBox(const std::string& strasse) {
+    return StartsText("Postfach", strasse) ? strasse : "Postfach " + strasse;
+}
+
 std::string JoinNonEmpty(std::initializer_list<std::string> parts) {
     std::string out;
     for (const std::string& p : parts) {
@@ -139,7 +145,7 @@ private:
         const TKTPostalAddress& kt = addresses_ ? addresses_->Kostentraeger : none;
         std::vector<std::string> recipient{paper.Found ? paper.KurzBez : std::string()};
         if (paper.Art == "2") {
-            recipient.push_back("Postfach " + paper.Strasse);
+            recipient.push_back(PostBox(paper.Strasse));
             recipient.push_back(paper.Plz + " " + paper.Ort);
         } else if (paper.Art == "1") {
             recipient.push_back(paper.Strasse);
@@ -165,7 +171,7 @@ private:
             ktLine = "Kostenträger IK: " + Str(head_, "IKKT");
             ktName = kt.KurzBez;
             if (kt.Art == "2")
-                ktName += ", Postfach " + kt.Strasse + " " + kt.Plz + " " + kt.Ort;
+                ktName += ", " + PostBox(kt.Strasse) + " " + kt.Plz + " " + kt.Ort;
             else if (kt.Art == "1")
                 ktName += ", " + kt.Strasse + " " + kt.Plz + " " + kt.Ort;
         }

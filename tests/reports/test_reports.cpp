@@ -252,9 +252,9 @@ TEST(InvoiceReport, NetPricePositionsShowTheirAddedVatInTheGrossAmountAndTheVatT
 TEST(InvoiceReport, ShortFormHasAddressCaseHeadersSubtotalsAndSummaryOnly) {
     InvoicePlan plan;
     plan.faelle[0].fahrten = {Trip(EncodeDate(2024, 3, 1), 20, 0, 7), Trip(EncodeDate(2024, 3, 4), 30, 0, 7)};
-    const TKTPrintAddresses kt{"109930013",
-                               {true, "Rheinische OKK", "2", "10 12 34", "40001", "Düsseldorf"},
-                               {true, "Papierannahme Köln", "1", "Annahmeweg 3", "50667", "Köln"}};
+    TKTPrintAddresses kt{"109930013",
+                         {true, "Rheinische OKK", "2", "Postfach 10 12 34", "40001", "Düsseldorf"},
+                         {true, "Papierannahme Köln", "1", "Annahmeweg 3", "50667", "Köln"}};
     const TReportDocument doc = Invoice(plan, InvoicePrintForm::Short, Settings(), &kt);
     ASSERT_EQ(doc.Pages.size(), 1u);
     const TReportPage& p = doc.Pages[0];
@@ -270,6 +270,12 @@ TEST(InvoiceReport, ShortFormHasAddressCaseHeadersSubtotalsAndSummaryOnly) {
     for (const char* detail : {"Fahrstrecke", "Pos.Nr. / Leistungsart", "von: ", "Summe:", "Krankenfahrt"})
         EXPECT_FALSE(p.Contains(detail)) << detail;
     EXPECT_TRUE(p.Rules.size() == 1u);   // only the summary's
+
+    // A post-office box is named once, whether the directory holds the word or not.
+    kt.Papier = {true, "Papierannahme Köln", "2", "80 21 10", "51021", "Köln"};
+    const TReportDocument box = Invoice(plan, InvoicePrintForm::Short, Settings(), &kt);
+    EXPECT_TRUE(box.Pages[0].Contains("Postfach 80 21 10"));
+    EXPECT_FALSE(AnyPageContains(box, "Postfach Postfach"));
 
     // Without the directory's answer the address lines stay empty.
     const TReportDocument bare = Invoice(plan, InvoicePrintForm::Short);
