@@ -64,6 +64,10 @@ void TProgram::PrintInvoice(const std::string& file, InvoicePrintForm form, bool
     RechnungReport().PrintInvoice(file, form, preview);
 }
 
+void TProgram::PrintInvoiceArchive(const std::string& title) {
+    if (TRechStore* store = frmMain->Controller().RechStore()) qrListForm->Preview(store->GetTable(), title);
+}
+
 // Released in the reverse order of creation; the dialogs leave the main
 // window before it goes.
 TProgram::~TProgram() {

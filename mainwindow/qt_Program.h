@@ -35,6 +35,11 @@ struct TProgram {
     TQRRechnungForm& RechnungReport();
     // The entry window's "Drucken" commands on an invoice file.
     void PrintInvoice(const std::string& file, InvoicePrintForm form, bool preview);
+    // "Drucken" of "Archiv Rechnung": the print preview of the invoice
+    // archive's rows as the view has filtered and ordered them, with the
+    // view's title (ArchiveListTitle: "Alle archivierten Rechnungen" or
+    // "archivierte Rechnungen 01.03.2024 .. 31.03.2024").
+    void PrintInvoiceArchive(const std::string& title);
 
     // Creates the objects for the data directory; nothing is shown yet.
     static std::unique_ptr<TProgram> Create(const std::string& dataDir);

@@ -1,6 +1,7 @@
 #include "reports/qr_Report.h"
 
 #include <QFileDialog>
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPageLayout>
@@ -10,7 +11,9 @@
 #include <QPrinter>
 #include <QSaveFile>
 
-#include "lib/Basics/qt_Dialogs.h"
+#include <map>
+#include <tuple>
+
 #include "lib/base/Error.h"
 #include "lib/base/Format.h"
 
@@ -30,10 +33,6 @@ const QImage& MeasureDevice() {
         return img;
     }();
     return image;
-}
-
-QFontMetricsF Metrics(const TReportFont& font) {
-    return QFontMetricsF(QFont(ReportQFont(font), &MeasureDevice()), &MeasureDevice());
 }
 
 Qt::Alignment AlignmentOf(ReportAlign align) {
@@ -79,17 +78,42 @@ QFont ReportQFont(const TReportFont& f) {
     return font;
 }
 
+// Making the metrics of a font is far dearer than measuring with them, and a
+// long list measures every cell: each font's metrics are made once. They hold
+// Qt's font engines, so they are let go when the application goes.
+struct TQtTextMeasure::Cache {
+    std::map<std::tuple<int, double, bool, bool, bool>, QFontMetricsF> metrics;
+
+    const QFontMetricsF& Of(const TReportFont& f) {
+        const auto key = std::make_tuple(int(f.Face), f.Points, f.Bold, f.Italic, f.Underline);
+        auto it = metrics.find(key);
+        if (it == metrics.end())
+            it = metrics.emplace(key, QFontMetricsF(QFont(ReportQFont(f), &MeasureDevice()), &MeasureDevice())).first;
+        return it->second;
+    }
+};
+
+TQtTextMeasure::TQtTextMeasure() : cache_(std::make_unique<Cache>()) {}
+TQtTextMeasure::~TQtTextMeasure() = default;
+
 double TQtTextMeasure::LineHeight(const TReportFont& font) const {
-    return Metrics(font).lineSpacing() * 25.4 / kMeasureDpi;
+    return cache_->Of(font).lineSpacing() * 25.4 / kMeasureDpi;
 }
 
 double TQtTextMeasure::TextWidth(const TReportFont& font, std::string_view utf8) const {
-    return Metrics(font).horizontalAdvance(QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))) * 25.4 /
+    return cache_->Of(font).horizontalAdvance(QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))) * 25.4 /
            kMeasureDpi;
 }
 
+void TQtTextMeasure::Forget() { cache_->metrics.clear(); }
+
 const ITextMeasure& ReportTextMeasure() {
-    static const TQtTextMeasure measure;
+    static TQtTextMeasure measure;
+    static const bool forgetOnExit = [] {
+        qAddPostRoutine([] { measure.Forget(); });
+        return true;
+    }();
+    (void)forgetOnExit;
     return measure;
 }
 

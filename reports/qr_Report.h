@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QString>
 
+#include <memory>
 #include <string>
 
 #include "reports/ReportLayout.h"
@@ -25,9 +26,18 @@ QFont ReportQFont(const TReportFont& font);
 // is the same for every device. Needs a QGuiApplication.
 class TQtTextMeasure : public ITextMeasure {
 public:
+    TQtTextMeasure();
+    ~TQtTextMeasure() override;
     double LineHeight(const TReportFont& font) const override;
     double TextWidth(const TReportFont& font, std::string_view utf8) const override;
+    // Lets go of the fonts' metrics (they are made again when needed).
+    void Forget();
+
+private:
+    struct Cache;
+    std::unique_ptr<Cache> cache_;   // the metrics of each font used, made once
 };
+// The program's measure; its metrics go with the application object.
 const ITextMeasure& ReportTextMeasure();
 
 // Draws one page on a painter whose device shows the whole paper (its top

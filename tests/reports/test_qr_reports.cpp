@@ -120,7 +120,7 @@ TEST_F(ReportWindowTest, InvoiceAndArchiveListOpenInThePreviewAndABadFooterStops
     EXPECT_EQ(invoice.pages, 1);
 
     PreviewWatch list;
-    program->qrListForm->Preview(C().RechStore()->GetTable(), ArchiveListTitle(std::nullopt));
+    program->PrintInvoiceArchive(ArchiveListTitle(std::nullopt));
     EXPECT_EQ(list.title, "Alle archivierten Rechnungen");
     EXPECT_EQ(list.pages, 1);
 
