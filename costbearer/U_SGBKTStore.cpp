@@ -793,4 +793,33 @@ std::string TSGBKTStore::GetKTReport(const std::string& ik, const std::string& l
     return Join(lines, "\r\n");
 }
 
+TKTPrintAddresses TSGBKTStore::GetPrintAddresses(const std::string& ik, const std::string& land,
+                                                 const std::string& bezirk, TDateTime date) {
+    PositionKeeper keep(base_, zuordn_, anschrift_, transfer_);
+    ResetIndexes();
+    TKTPrintAddresses out;
+    out.PapierIK = GetPapierIK(ik, land, bezirk, date);
+    out.Kostentraeger = PostalAddress(ik);
+    out.Papier = PostalAddress(out.PapierIK);
+    return out;
+}
+
+TKTPostalAddress TSGBKTStore::PostalAddress(const std::string& ik) {
+    TKTPostalAddress a;
+    const BaseRow& base = Base(ik);
+    a.Found = base.found;
+    a.KurzBez = base.kurzBez;
+    Columns& c = *cols_;
+    for (const char* kind : {"2", "1"}) {
+        if (!Seek(anschrift_, c.anschriftIndex, std::array<Key, 2>{{{&c.aIK, ik}, {&c.aArt, kind}}})) continue;
+        std::string scratch;
+        a.Art = kind;
+        a.Strasse = CellText(anschrift_, c.aStrasse, scratch);
+        a.Plz = CellText(anschrift_, c.aPlz, scratch);
+        a.Ort = CellText(anschrift_, c.aOrt, scratch);
+        break;
+    }
+    return a;
+}
+
 } // namespace brenvo
