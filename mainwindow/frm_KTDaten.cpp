@@ -313,7 +313,7 @@ void TfrmKTDaten::FillDetails() {
     for (auto& [field, edit] : details_) {
         const bool shown = table && table->HasField(field) && !table->IsEmpty() && edit->isVisibleTo(this);
         // A field the user is typing in keeps what is typed.
-        if (edit->isModified() && edit->hasFocus()) continue;
+        if (edit->isModified()) continue;
         edit->setText(shown ? ToQ(logic.FieldText(field)) : QString());
         edit->setModified(false);
         edit->setEnabled(shown && enabled);
