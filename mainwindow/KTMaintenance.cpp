@@ -237,10 +237,10 @@ void TKTMaintenance::ApplyChoice() {
     const std::string filter = table_ == KTTable::Kostentraeger ? FilterText() : std::string();
     std::string failure;
     try {
-        if (t != base) t->SetFiltered(false);
+        if (t != base && t->Filtered()) t->SetFiltered(false);
         if (base && base->Active()) {
             if (filter.empty()) {
-                base->SetFiltered(false);
+                if (base->Filtered()) base->SetFiltered(false);
             } else {
                 base->SetFilter(filter);
                 base->SetFiltered(true);
@@ -257,6 +257,10 @@ void TKTMaintenance::ApplyChoice() {
 void TKTMaintenance::Enter() {
     detached_ = false;
     if (!Store()) return;
+    if (found_.empty()) {
+        for (const TKTTableChoice& c : KTTableChoices())
+            if (Table* t = TableOf(c.Table); t && t->Active()) found_.emplace_back(t, t->IndexFieldNames());
+    }
     if (!chosen_) {
         ChooseTable(KTTable::Kostentraeger);
         return;
@@ -265,15 +269,28 @@ void TKTMaintenance::Enter() {
 }
 
 void TKTMaintenance::Leave() {
+    const auto found = std::move(found_);
+    found_.clear();
     TSGBKTStore* s = Store();
     if (!s) return;
     Table& base = s->KTBase();
     if (base.Active() && base.Filtered()) base.SetFiltered(false);
-    s->ResetIndexes();
+    // Each table back in the order it had when the tab was shown (the table
+    // keeps that order, so nothing is sorted again).
+    for (const auto& [t, order] : found) {
+        if (!t->Active() || SameText(t->IndexFieldNames(), order)) continue;
+        try {
+            t->SetIndexFieldNames(order);
+        } catch (const std::exception&) {
+            // Its columns changed meanwhile (read again): the lookups' orders.
+            s->ResetIndexes();
+        }
+    }
 }
 
 void TKTMaintenance::Detach() {
     detached_ = true;
+    found_.clear();
     editing_ = false;
     columns_ = TGridColumns();
     marked_.clear();

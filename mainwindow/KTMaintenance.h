@@ -12,14 +12,15 @@
 // The tables are the store's own: an edit is seen at once by every lookup,
 // the processing run included. Since the lookups depend on the tables'
 // own orders and see only the rows a filter lets through, the view gives
-// the tables back in those orders, unfiltered, whenever the tab is left
-// (Leave), and applies its choice again when it is shown (Enter).
+// the tables back in the orders it found them in, unfiltered, whenever the
+// tab is left (Leave), and applies its choice again when it is shown (Enter).
 //
 // The window maps its widgets onto this class and is told of every change
 // through OnChange. Failures are brenvo::Error with the message to show.
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lib/Basics/GridColumns.h"
@@ -122,8 +123,9 @@ public:
     const TKTDetailPanel* Panel() const { return chosen_ ? KTDetailPanel(table_) : nullptr; }
 
     // The tab is shown: the first time "Kostenträger", afterwards the choice
-    // made before, applied again. The tab is left: the lookups' orders back,
-    // unfiltered. The store is about to go: nothing is shown any more.
+    // made before, applied again. The tab is left: the tables back in the
+    // orders they had when it was shown, unfiltered. The store is about to
+    // go: nothing is shown any more.
     void Enter();
     void Leave();
     void Detach();
@@ -210,6 +212,8 @@ private:
     std::string search_;
     std::string report_;
     bool editing_ = false;
+    // The tables' orders when the tab was shown, given back when it is left.
+    std::vector<std::pair<Table*, std::string>> found_;
 };
 
 } // namespace brenvo

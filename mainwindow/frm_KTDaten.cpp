@@ -23,6 +23,7 @@
 #include "lib/Basics/qt_Dialogs.h"
 #include "lib/Basics/qt_TableModel.h"
 #include "lib/Basics/qt_Widgets.h"
+#include "lib/base/Strings.h"
 #include "mainwindow/KTMaintenance.h"
 #include "mainwindow/frm_main.h"
 #include "mainwindow/main.h"
@@ -42,6 +43,14 @@ const char* ObjectSuffix(KTTable t) {
 }
 
 } // namespace
+
+// The widths of the columns are those of a font whose digits are six pixels
+// wide (an IK fills 60); they grow with the font the grid has.
+TGridColumns TfrmKTDaten::ScaledColumns(TGridColumns columns) const {
+    const double factor = std::max(1.0, grid_->fontMetrics().horizontalAdvance(QLatin1Char('0')) / 6.0);
+    for (TGridColumn& c : columns.All()) c.Width = int(c.Width * factor + 0.5);
+    return columns;
+}
 
 TfrmKTDaten::TfrmKTDaten(TfrmMain& main, QWidget* parent)
     : QWidget(parent), main_(main), logic_(main.Controller().KTMaintenance()) {
@@ -175,7 +184,10 @@ void TfrmKTDaten::BuildPanels(QWidget* parent, QHBoxLayout* layout) {
         box->setObjectName(QStringLiteral("pnl") + QLatin1String(ObjectSuffix(c.Table)));
         auto* form = new QFormLayout(box);
         for (const TKTDetailGroup& g : panel->Groups) {
-            auto* row = new QHBoxLayout;
+            // The first field of a group on its line, the others below it
+            // side by side (Name 2 and 3; postcode and town).
+            auto* lines = new QVBoxLayout;
+            QHBoxLayout* row = nullptr;
             QLineEdit* first = nullptr;
             for (const char* field : g.Fields) {
                 auto* edit = new QLineEdit;
@@ -185,13 +197,21 @@ void TfrmKTDaten::BuildPanels(QWidget* parent, QHBoxLayout* layout) {
                 // field takes the text into the row.
                 connect(edit, &QLineEdit::textEdited, this, [this] { Logic().SetEditing(true); });
                 connect(edit, &QLineEdit::editingFinished, this, [this, edit] { CommitDetail(edit); });
-                row->addWidget(edit, 1);
                 details_[field] = edit;
-                if (!first) first = edit;
+                if (!first) {
+                    first = edit;
+                    lines->addWidget(edit);
+                    continue;
+                }
+                if (!row) {
+                    row = new QHBoxLayout;
+                    lines->addLayout(row);
+                }
+                row->addWidget(edit, SameText(field, "ANS_PLZ") ? 1 : 3);
             }
             auto* label = new QLabel(ToQ(g.Label));
             label->setBuddy(first);
-            form->addRow(label, row);
+            form->addRow(label, lines);
         }
         QPushButton* save = ActionButton(main_.Action(MainAction::KTSpeichern), ToQ(panel->ButtonCaption));
         save->setObjectName(QStringLiteral("btnSpeichern") + QLatin1String(ObjectSuffix(c.Table)));
@@ -285,7 +305,7 @@ void TfrmKTDaten::ShowTable() {
     updating_ = true;
     Table* table = logic.ShownTable();
     model_->SetTable(table);
-    model_->SetColumns(logic.Columns());
+    model_->SetColumns(ScaledColumns(logic.Columns()));
     model_->SetMarkedColumn(model_->ColumnOf(logic.MarkedField()));
     if (logic.HasChoice()) choice_[logic.Shown()]->setChecked(true);
     ohneVerweisungen_->setChecked(logic.OhneVerweisungen());
@@ -315,6 +335,7 @@ void TfrmKTDaten::FillDetails() {
         // A field the user is typing in keeps what is typed.
         if (edit->isModified()) continue;
         edit->setText(shown ? ToQ(logic.FieldText(field)) : QString());
+        edit->setCursorPosition(0);   // a long name shows its beginning
         edit->setModified(false);
         edit->setEnabled(shown && enabled);
     }

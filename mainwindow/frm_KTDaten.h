@@ -13,6 +13,8 @@
 #include <map>
 #include <string>
 
+#include "lib/Basics/GridColumns.h"
+
 class QCheckBox;
 class QHBoxLayout;
 class QGroupBox;
@@ -53,6 +55,7 @@ private:
     void WireActions();
     void OnLogicChange(int change);
     void ShowTable();
+    TGridColumns ScaledColumns(TGridColumns columns) const;
     void FillDetails();
     // Takes what is typed in a detail field into the row; false when refused.
     bool CommitDetail(QLineEdit* edit);

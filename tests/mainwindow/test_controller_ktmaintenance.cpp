@@ -43,15 +43,6 @@ protected:
         for (t.First(); !t.Eof(); t.Next()) n += t.AsString("K_IK") == ik;
         return n;
     }
-    template <class F>
-    static std::string ErrorOf(F&& f) {
-        try {
-            f();
-        } catch (const Error& e) {
-            return e.what();
-        }
-        return "";
-    }
     // The logical data recipient as a run resolves it ("" when it cannot).
     std::string Recipient(const std::string& ik) {
         c->ResetCostBearerIndexes();
