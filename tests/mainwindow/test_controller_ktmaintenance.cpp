@@ -348,3 +348,72 @@ TEST_F(KTMaintenanceTest, ClosingCanSaveTheChanges) {
     ASSERT_TRUE(base.Locate("K_IK", {Value("103110016")}));
     EXPECT_EQ(base.AsString("KT_KURZBEZ"), "Rheinische OKK neu");
 }
+
+// ------------------------------------------------------------------ the real directory
+
+namespace {
+
+// The demo installation with the insurers' real directory (2022) in place of its own.
+class KTMaintenanceRealTest : public KTMaintenanceTest {
+protected:
+    void SetUp() override {
+        ControllerTest::SetUp();
+        const std::string real = std::string(BRENVO_SOURCE_DIR) + "/tests/costbearer/data/kt-real/";
+        for (const char* f : {"KT_BASE.XML", "KT_ZUORDN.XML", "KT_ANSCHRIFT.XML", "KT_TRANSFER.XML", "KT_KEY.XML"})
+            std::filesystem::copy_file(real + f, Stamm(f), std::filesystem::copy_options::overwrite_existing);
+        c = Started();
+        kt().Enter();
+    }
+    // Cost bearer, data recipients and paper office of an IK; "" when it cannot be resolved.
+    std::string Resolved(const std::string& ik) {
+        c->ResetCostBearerIndexes();
+        try {
+            const TKTInfo i = store().GetKTInfo(ik, "05", "38", Today());
+            return i.KTIK + " " + i.DatenIKLog + " " + i.DatenIKPhys + " " + i.PapierIK;
+        } catch (const Error&) {
+            return "";
+        }
+    }
+    void Restart() {
+        EXPECT_TRUE(c->Shutdown());
+        c.reset();
+        c = Started();
+        kt().Enter();
+    }
+};
+
+const std::string kTK = "101575519";     // Techniker Krankenkasse, a cost bearer
+const std::string kTKCard = "100177504"; // one of its insurance-card IKs, referring to it
+
+} // namespace
+
+TEST_F(KTMaintenanceRealTest, DeleteAndAddACostBearerThenReadTheFilesAgain) {
+    const std::string before = Resolved(kTKCard);
+    ASSERT_TRUE(StartsWith(before, kTK + " 661430035 ")) << before;
+    kt().MarkColumn("KT_NAME1");
+    kt().Search("techniker");
+    EXPECT_TRUE(StartsText("techniker krankenkasse", Cell("KT_NAME1"))) << Cell("KT_NAME1");
+
+    // Gone from the directory: its cards resolve to nothing, after a new start too.
+    kt().MarkColumn("K_IK");
+    kt().Search(kTK);
+    view.answers = {Answer::Yes};
+    kt().actKTDeleteExecute();
+    EXPECT_EQ(Resolved(kTKCard), "");
+    Restart();
+    EXPECT_EQ(Resolved(kTKCard), "");
+    EXPECT_EQ(RowsOf("KT_BASE.XML", kTK), 0);
+
+    // Added again by hand as a cost bearer: the links still in the directory
+    // resolve its cards as before, now and after the files are read again.
+    kt().Search(kTK);
+    kt().actKTAddExecute();
+    kt().SetField("ISKT", "T");
+    kt().SetField("KT_KURZBEZ", "TK");
+    EXPECT_EQ(Resolved(kTKCard), before);
+    kt().actKTSpeichernExecute();
+    Restart();
+    EXPECT_EQ(Resolved(kTKCard), before);
+    EXPECT_EQ(store().GetKurzBez(kTK), "TK");
+    EXPECT_EQ(RowsOf("KT_ANSCHRIFT.XML", kTK), 1);
+}
