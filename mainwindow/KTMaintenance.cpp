@@ -21,20 +21,6 @@ bool Editing(const Table& t) {
     return t.Active() && (t.GetState() == Table::State::Edit || t.GetState() == Table::State::Insert);
 }
 
-// Runs body on the table with its filter off, and puts the filter back.
-template <class F>
-auto Unfiltered(Table& t, F&& body) {
-    struct Restore {
-        Table& t;
-        bool on;
-        ~Restore() {
-            if (on) t.SetFiltered(true);
-        }
-    } restore{t, t.Filtered()};
-    if (restore.on) t.SetFiltered(false);
-    return body();
-}
-
 // Sets a field of the row being inserted from its text, when the table has it.
 void SetText(Table& t, const char* field, const std::string& text) {
     const int i = t.FieldIndex(field);
@@ -454,7 +440,12 @@ void TKTMaintenance::actKTAddExecute() {
     TSGBKTStore* s = Store();
     if (!s || !s->KTBase().Active()) throw Error(kNotLoaded);
     Table& base = s->KTBase();
-    if (Unfiltered(base, [&] { return base.Locate("K_IK", {Value(ik)}); }))
+    bool present = false;
+    {
+        AllRows all(base);
+        present = base.Locate("K_IK", {Value(ik)});
+    }
+    if (present)
         throw Error(Format("Die IK %s ist bereits vorhanden.", {ik}));
     actKTSpeichernExecute();
 
@@ -494,16 +485,17 @@ void TKTMaintenance::actKTDeleteExecute() {
     TSGBKTStore* s = Store();
     if (!s || !s->KTBase().Active()) return;
     Table& base = s->KTBase();
-    if (!Unfiltered(base, [&] { return base.Locate("K_IK", {Value(ik)}); })) return;
+    {
+        AllRows all(base);
+        if (!base.Locate("K_IK", {Value(ik)})) return;
+    }
     if (ui_.Ask(MessageKind::Confirmation, Format("IK %s löschen?", {ik}), {Answer::Yes, Answer::No}) != Answer::Yes)
         return;
     for (Table* t : {&base, &s->KTAnschrift(), &s->KTTransfer()}) {
         if (!t->Active()) continue;
         if (Editing(*t)) t->Cancel();
-        Unfiltered(*t, [&] {
-            while (t->Locate("K_IK", {Value(ik)})) t->Delete();
-            return true;
-        });
+        AllRows all(*t);
+        while (t->Locate("K_IK", {Value(ik)})) t->Delete();
     }
     Notify(Change::Data);
     actKTSpeichernExecute();
