@@ -299,7 +299,8 @@ bool TSGBKTStore::RaiseDtaRef(const std::string& ik, int64_t value) {
 
 void TSGBKTStore::SaveKTBase(bool force) {
     if (!(force || modified_) || !base_.Active()) return;
-    base_.MergeChangeLog();
+    // Written first, then the change log merged: a save that fails leaves
+    // the changes pending.
     base_.SaveToFile(baseFile_.empty() ? base_.FileName() : baseFile_);
     modified_ = false;
 }

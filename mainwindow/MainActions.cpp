@@ -184,6 +184,8 @@ const TMainActionDef* FindMainAction(const std::string& name) {
 
 bool MainActionEnabled(const TMainController& controller, MainAction id) {
     if (id == MainAction::ProzessStart) return controller.StartEnabled();
+    if (id == MainAction::KTSpeichern)
+        return controller.ActionEnabled(ActionCategory::None) && controller.KTMaintenance().SaveEnabled();
     return controller.ActionEnabled(MainActionDef(id).Category);
 }
 

@@ -128,7 +128,8 @@ const TMainActionDef* FindMainAction(const std::string& name);
 
 // Whether the action may be used now: never while busy or during a run;
 // "&Start" only while the controller allows it; the "Dakota" actions only
-// while DAKOTA_AKTIV is set.
+// while DAKOTA_AKTIV is set; "Speichern" of the cost-bearer tab only while
+// a change there is not saved.
 bool MainActionEnabled(const TMainController& controller, MainAction id);
 
 // Captions that carry the name of the printer chosen in "Druckereinstellung".

@@ -28,6 +28,7 @@
 #include "lib/Basics/qt_Dialogs.h"
 #include "lib/Basics/qt_Widgets.h"
 #include "mainwindow/frm_Busy.h"
+#include "mainwindow/frm_KTDaten.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_BasketModel.h"
 
@@ -331,6 +332,9 @@ void TfrmMain::BuildTabs() {
             logView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
             logView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
             page = logView_;
+            break;
+        case MainTab::KostentraegerDaten:
+            page = new TfrmKTDaten(*this);
             break;
         case MainTab::Ausgangskorb: {
             outboxHomeOutbox_ = new QWidget;

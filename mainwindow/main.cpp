@@ -94,10 +94,13 @@ TMainController::TMainController(IMainView& view, std::string rootDir, std::shar
     // gives it the import directory and its handler.
     importWatcher_ = std::make_unique<TShellChangeNotifier>(queue_);
     importWatcher_->SetWatchSubTree(false);
+    ktMaintenance_ = std::make_unique<TKTMaintenance>([this] { return kt_.get(); }, einrichtung_, view_);
 }
 
 TMainController::~TMainController() {
     *alive_ = false;
+    // The views of the cost-bearer tables let go of them first.
+    ktMaintenance_->Detach();
     importWatcher_.reset();
     job_.reset();
 }
@@ -775,6 +778,7 @@ bool TMainController::RefusedWithoutArchives(const std::string& action) {
 
 void TMainController::ReleaseTables() {
     job_.reset();
+    ktMaintenance_->Detach();
     kt_.reset();
     rech_.reset();
     auf_.reset();
@@ -795,6 +799,9 @@ bool TMainController::Shutdown() {
         view_.CloseWindow();
         return true;
     }
+    // Changes of the cost-bearer tab not yet saved: saved, dropped, or the
+    // program stays open.
+    if (!ktMaintenance_->ConfirmClose()) return false;
     shuttingDown_ = true;
     SetBusy(true);
     bool ok = false;

@@ -31,6 +31,7 @@
 #include "mainwindow/Backup.h"
 #include "mainwindow/BasketList.h"
 #include "mainwindow/DakotaActions.h"
+#include "mainwindow/KTMaintenance.h"
 #include "mainwindow/MainView.h"
 #include "mainwindow/OrderActions.h"
 #include "mainwindow/ProgramUpdate.h"
@@ -180,6 +181,9 @@ public:
     TRechStore* RechStore() { return rech_.get(); }
     TAuftragSTore* AuftragStore() { return auf_.get(); }
     TSGBJob* CurrentJob() { return job_.get(); }
+    // The "Kostenträger-Daten" tab's logic over the cost-bearer store.
+    TKTMaintenance& KTMaintenance() { return *ktMaintenance_; }
+    const TKTMaintenance& KTMaintenance() const { return *ktMaintenance_; }
     // Both archives are loaded. After a start-up or a reload that failed one
     // of them is not, and nothing may write into either: the run would check
     // against an empty invoice archive, and the closing steps would not save
@@ -532,6 +536,7 @@ private:
     bool settingsLoaded_ = false;
 
     std::unique_ptr<TSGBKTStore> kt_;
+    std::unique_ptr<TKTMaintenance> ktMaintenance_;
     std::unique_ptr<TRechStore> rech_;
     std::unique_ptr<TAuftragSTore> auf_;
     bool rechLoaded_ = false, aufLoaded_ = false;

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -25,6 +26,7 @@
 #include "billing/InvoiceDocument.h"
 #include "lib/Basics/qt_applicationframe.h"
 #include "lib/base/Files.h"
+#include "mainwindow/frm_KTDaten.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_Program.h"
 #include "reports/ArchiveListReport.h"
@@ -59,7 +61,16 @@ const std::vector<Scene> kScenes = {
     {"ausgangskorb.png", [](TProgram& p) { return AfterRun(p, MainTab::Ausgangskorb); }},
     {"archiv-rechnung.png", [](TProgram& p) { return Tab(p, MainTab::ArchivRechnung); }},
     {"archiv-auftraege.png", [](TProgram& p) { return Tab(p, MainTab::ArchivAuftraege); }},
-    {"kostentraeger-daten.png", [](TProgram& p) { return Tab(p, MainTab::KostentraegerDaten); }},
+    {"kostentraeger-daten.png",
+     [](TProgram& p) {
+         // A referral resolved: typed into the search field, then F12.
+         QWidget* w = Tab(p, MainTab::KostentraegerDaten);
+         auto* page = p.frmMain->findChild<TfrmKTDaten*>();
+         page->SearchField()->setText(QStringLiteral("103110038"));
+         emit page->SearchField()->textEdited(page->SearchField()->text());
+         p.frmMain->Action(MainAction::KTDatenAnzeigen)->trigger();
+         return w;
+     }},
     {"einstellungen.png", [](TProgram& p) { return Tab(p, MainTab::Einstellungen); }},
     {"verwaltung.png", [](TProgram& p) { return Tab(p, MainTab::Verwaltung); }},
     {"programm.png",

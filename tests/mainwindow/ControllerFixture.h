@@ -15,6 +15,7 @@
 
 #include "common/TempDir.h"
 #include "lib/base/DateTime.h"
+#include "lib/base/Error.h"
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
 #include "lib/dataset/Table.h"
@@ -33,6 +34,17 @@ inline const std::string kIKKThuer = "103440014";   // data recipient 109910025
 inline const std::string kNoRecipient = "103880016";
 
 inline std::string DemoDir() { return std::string(BRENVO_SOURCE_DIR) + "/demo"; }
+
+// The message of the Error that f throws; "" when it does not throw.
+template <class F>
+std::string ErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "";
+}
 
 struct RecordingView : IMainView {
     struct Message {
