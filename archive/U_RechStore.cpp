@@ -266,6 +266,29 @@ bool TRechStore::LocateByHandle(const std::string& handle) { return index_.GotoF
 
 bool TRechStore::LocateByFileName(const std::string& fileName) { return index_.GotoFirst(kByFile, fileName); }
 
+bool TRechStore::HasNumber(const std::string& number) { return index_.Contains(kByNumber, number); }
+
+bool TRechStore::HasHandle(const std::string& handle) { return index_.Contains(kByHandle, handle); }
+
+bool TRechStore::FindRow(int slot, const std::string& key, std::string* fileName, std::string* handle) {
+    const std::vector<TableKeyIndex::Bookmark>& rows = index_.Find(slot, key);
+    if (rows.empty()) return false;
+    const TableKeyIndex::Bookmark row = rows.front();
+    const std::vector<std::string>* values = index_.ValuesOf(row);
+    if (!values) return false;
+    if (fileName) *fileName = (*values)[kByFile];
+    if (handle) *handle = (*values)[kByHandle];
+    return true;
+}
+
+bool TRechStore::FindByNumber(const std::string& number, std::string* fileName, std::string* handle) {
+    return FindRow(kByNumber, number, fileName, handle);
+}
+
+bool TRechStore::FindByFileName(const std::string& fileName, std::string* archivedName, std::string* handle) {
+    return FindRow(kByFile, fileName, archivedName, handle);
+}
+
 bool TRechStore::LinkHandle(const std::string& number, const std::string& handle) {
     UnfilteredScope all(table_, index_);
     if (!index_.GotoFirst(kByNumber, number)) return false;

@@ -137,6 +137,14 @@ public:
     bool LocateByHandle(const std::string& handle);
     // Makes a row naming the file current, ignoring letter case.
     bool LocateByFileName(const std::string& fileName);
+    // The same questions whatever filter a view has set: is there a row with
+    // the number, with the order handle; the row with the number, or the row
+    // naming the file (ignoring letter case), with its R_FILENAME and
+    // R_HANDLE (false when there is none). Nothing moves.
+    bool HasNumber(const std::string& number);
+    bool HasHandle(const std::string& handle);
+    bool FindByNumber(const std::string& number, std::string* fileName, std::string* handle);
+    bool FindByFileName(const std::string& fileName, std::string* archivedName, std::string* handle);
     // Sets R_HANDLE of the row with the number and posts it; false when no row
     // has the number ("Daten Import" links rebuilt invoices to their orders).
     bool LinkHandle(const std::string& number, const std::string& handle);
@@ -167,6 +175,7 @@ private:
     void Notify(const std::string& action, int64_t value, const std::string& text);
     void AppendRow(const std::string& number, TDateTime date, double amount, const std::string& fileName,
                    const std::string& handle);
+    bool FindRow(int slot, const std::string& key, std::string* fileName, std::string* handle);
 
     Table table_;
     TableKeyIndex index_;   // declared after table_: goes first, while the table still lives

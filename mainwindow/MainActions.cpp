@@ -243,6 +243,27 @@ std::optional<ActionCategory> ContextCategory(ContextControl control, bool outbo
     return std::nullopt;
 }
 
+ContextControl ControlOfTab(MainTab tab) {
+    switch (tab) {
+    case MainTab::Eingangskorb: return ContextControl::Inbox;
+    case MainTab::Verarbeitung:
+    case MainTab::Ausgangskorb: return ContextControl::Outbox;
+    case MainTab::ArchivRechnung: return ContextControl::InvoiceGrid;
+    case MainTab::ArchivAuftraege: return ContextControl::OrderGrid;
+    case MainTab::KostentraegerDaten: return ContextControl::CostBearerGrid;
+    default: return ContextControl::Other;
+    }
+}
+
+std::optional<MainAction> ItemActivatedAction(BasketKind basket) {
+    switch (basket) {
+    case BasketKind::InputBasket: return MainAction::RechnungBearbeiten;
+    case BasketKind::Inbox: return MainAction::RechnungAnsehen;
+    case BasketKind::Outbox: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 // Sets the visibility below entry; true when something in it shows.

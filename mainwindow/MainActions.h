@@ -161,6 +161,14 @@ TMenuEntry SharedContextMenu();
 // The controls the shared context menu can be opened on.
 enum class ContextControl { OrderGrid, InvoiceGrid, Outbox, Inbox, CostBearerGrid, Other };
 
+// The list or grid a tab shows, which the actions of the shared context
+// menu work on while the tab is active (the outbox on "&Verarbeitung" and
+// "&Ausgangskorb"); Other for the tabs without one.
+ContextControl ControlOfTab(MainTab tab);
+// What a double click or Enter on a list item does: edit in the input
+// basket, show in the inbox; nothing in the outbox.
+std::optional<MainAction> ItemActivatedAction(BasketKind basket);
+
 // The category the menu shows for a control; none when the menu stays as it
 // was (another control). The outbox shows its order actions only while an
 // item is selected, otherwise no action at all.

@@ -90,6 +90,7 @@ TMainController::TMainController(IMainView& view, std::string rootDir, std::shar
     importDir_ = paths_.Import;
     backupDir_ = paths_.Datensicherung;
     form_.VERSION_DATUM = *ParseDDMMYYYY(DefaultVersionDate);
+    invoiceFilter_ = TInvoiceArchiveFilter::Initial(Today());
     // The import watcher exists from the start; it watches once start-up
     // gives it the import directory and its handler.
     importWatcher_ = std::make_unique<TShellChangeNotifier>(queue_);
@@ -282,6 +283,7 @@ void TMainController::ApplyImportDirectory(const std::string& dir) {
                          });
         rech_->Load(file);
         rechLoaded_ = true;
+        InvoiceArchiveLoaded();
     }
     importWatcher_->SetRoot(importDir_);
     ReadInbox();
@@ -629,6 +631,14 @@ void TMainController::CreateInvoiceArchive() {
     Step("Lade Stammdaten Rechnungen...");
     rech_->Load(paths_.StammdatenFile(InvoiceArchiveFileName));
     rechLoaded_ = true;
+    InvoiceArchiveLoaded();
+}
+
+// The view of "Archiv Rechnung" filters the table read anew as before, and
+// the grids attach to it.
+void TMainController::InvoiceArchiveLoaded() {
+    invoiceFilter_.Apply(rech_->GetTable());
+    view_.ArchiveTablesAvailable(true);
 }
 
 void TMainController::CreateOrderArchive() {
@@ -643,6 +653,7 @@ void TMainController::CreateOrderArchive() {
     auf_->Load(paths_.StammdatenFile(OrderArchiveFileName));
     aufLoaded_ = true;
     RebuildOutbox();
+    view_.ArchiveTablesAvailable(true);
 }
 
 void TMainController::StartImportWatcher() {
@@ -777,6 +788,7 @@ bool TMainController::RefusedWithoutArchives(const std::string& action) {
 }
 
 void TMainController::ReleaseTables() {
+    view_.ArchiveTablesAvailable(false);
     job_.reset();
     ktMaintenance_->Detach();
     kt_.reset();

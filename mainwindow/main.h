@@ -28,7 +28,9 @@
 #include "lib/base/MessageQueue.h"
 #include "lib/base/Settings.h"
 #include "lib/dataset/Table.h"
+#include "mainwindow/ArchiveGrids.h"
 #include "mainwindow/Backup.h"
+#include "mainwindow/BasketActions.h"
 #include "mainwindow/BasketList.h"
 #include "mainwindow/DakotaActions.h"
 #include "mainwindow/KTMaintenance.h"
@@ -389,6 +391,40 @@ public:
     // The accompanying-slip report; until one is attached slips cannot be printed.
     void SetSlipReport(ISlipReport* report) { slipReport_ = report; }
 
+    // --- invoice baskets (BasketActions.cpp)
+    // The invoice entry window. Without one, invoices can be neither created
+    // nor edited (the actions say so), and "Rechnung ansehen" shows the file's text.
+    void SetInvoiceEditor(IInvoiceEditor* editor) { invoiceEditor_ = editor; }
+    IInvoiceEditor* InvoiceEditor() const { return invoiceEditor_; }
+    // The input basket's actions; `selected` holds the captions of the
+    // selected items in list order. Every move between baskets copies without
+    // overwriting and deletes the source only when the copy is there; a
+    // failure is shown (or thrown, for the window's error message).
+    void actRechnungNeuExecute();                                                      // "Rechnung neu erstellen"
+    void actRechnungBearbeitenExecute(const std::vector<std::string>& selected);       // "Rechnung bearbeiten"
+    void actEingabeRechnungLoeschenExecute(const std::vector<std::string>& selected);  // "Rechnung löschen"
+    void actRechnungInEingangskorbExecute(const std::vector<std::string>& selected);   // "Rechnung in Eingangskorb ablegen"
+    void actRechnungInArchivExecute(const std::vector<std::string>& selected);         // "Rechnung in Archiv verschieben"
+    void actRechnungKopierenExecute(const std::vector<std::string>& selected);         // "Rechnung kopieren"
+    void actRechnungUmbenennenExecute(const std::vector<std::string>& selected);       // "Rechnung umbenennen"
+    void actEingabeAktualisierenExecute() { ReadInputBasket(); }                       // "Ansicht aktualisieren"
+    // The actions of the category "Rechnung" on the inbox and on the grid of
+    // "Archiv Rechnung".
+    void actRechnungAnsehenExecute(const TInvoiceSelection& sel);            // "Rechnung ansehen"
+    void actRechnungKorrigierenExecute(const TInvoiceSelection& sel);        // "Rechnung korrigieren"
+    void actRechnungLoeschenExecute(const TInvoiceSelection& sel);           // "Rechnung löschen"
+    void actFehlerMarkierungEntfernenExecute(const TInvoiceSelection& sel);  // "Fehler-Markierung entfernen"
+    // "Gehe zu Auftrag": true when the order was found and its tab shown.
+    bool actGeheZuAuftragExecute(const TInvoiceSelection& sel);
+    void actNeuLadenExecute(const TInvoiceSelection& sel);                   // "Neu laden"
+    // The view of "Archiv Rechnung": "Filtern", the date range and "Suchen".
+    // Setting it puts the filter on the invoice archive's table and searches;
+    // false when a search text found no invoice.
+    const TInvoiceArchiveFilter& InvoiceArchiveFilter() const { return invoiceFilter_; }
+    bool SetInvoiceArchiveFilter(const TInvoiceArchiveFilter& filter);
+    // The title of the printed list of "Archiv Rechnung" ("Drucken").
+    std::string InvoiceArchivePrintTitle() const { return invoiceFilter_.PrintTitle(); }
+
     // --- data maintenance, backup and update (Maintenance.cpp)
     // The maintenance actions of the "Einstellungen" tab, the backup of the
     // "Datei" menu and the update of the "Über" menu. Each runs to its end
@@ -471,6 +507,7 @@ private:
     void ApplyImportDirectory(const std::string& dir);
     void CreateInvoiceArchive();
     void CreateOrderArchive();
+    void InvoiceArchiveLoaded();
     void StartImportWatcher();
     void StartupCheckDakota();
     void StartupCheckCertificates();
@@ -601,6 +638,14 @@ private:
     std::unique_ptr<TMailerHolder> mailers_ = std::make_unique<TMailerHolder>();
     IMailClient* mailClient_ = nullptr;
     ISlipReport* slipReport_ = nullptr;
+
+    // --- invoice baskets (BasketActions.cpp)
+    bool DeleteInvoiceFiles(const std::string& dir, const std::vector<std::string>& names);
+    bool OpenInvoice(const std::string& path, TInvoiceEditMode mode, const TNewInvoiceFields* header);
+    void EditInputInvoice(const std::string& name, const TNewInvoiceFields* header);
+    void ReturnArchivedInvoice(const std::string& number, bool deleteReturned);
+    IInvoiceEditor* invoiceEditor_ = nullptr;
+    TInvoiceArchiveFilter invoiceFilter_;
 
     // Throws the refusal of ArchivesRefusal.
     void RequireArchives(const std::string& action) const;

@@ -59,7 +59,23 @@ const std::vector<Scene> kScenes = {
     {"verarbeitung.png", [](TProgram& p) { return AfterRun(p, MainTab::Verarbeitung); }},
     {"protokoll.png", [](TProgram& p) { return AfterRun(p, MainTab::Protokoll); }},
     {"ausgangskorb.png", [](TProgram& p) { return AfterRun(p, MainTab::Ausgangskorb); }},
+    {"eingangskorb-fehler.png",
+     [](TProgram& p) {
+         p.frmMain->Controller().ReadInbox();   // what the watcher does when the program is idle
+         return AfterRun(p, MainTab::Eingangskorb);
+     }},
     {"archiv-rechnung.png", [](TProgram& p) { return Tab(p, MainTab::ArchivRechnung); }},
+    {"archiv-rechnung-filter.png",
+     [](TProgram& p) {
+         TInvoiceArchiveFilter f = p.frmMain->Controller().InvoiceArchiveFilter();
+         f.Filtern = true;
+         f.From = EncodeDate(2024, 11, 1);
+         f.To = EncodeDate(2024, 11, 30);
+         f.Search = "2024-1103";
+         p.frmMain->Controller().SetInvoiceArchiveFilter(f);
+         p.frmMain->InvoiceArchiveFilterChanged();
+         return Tab(p, MainTab::ArchivRechnung);
+     }},
     {"archiv-auftraege.png", [](TProgram& p) { return Tab(p, MainTab::ArchivAuftraege); }},
     {"kostentraeger-daten.png",
      [](TProgram& p) {

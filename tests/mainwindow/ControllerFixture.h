@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,11 @@ struct RecordingView : IMainView {
     std::vector<LoadPanelMode> loadPanels;   // SetLoadPanel, in order
     std::vector<Answer> answers;   // given to Ask in turn; Cancel when used up
     std::vector<std::string> captions;       // SetWindowCaption, in order
+    // What the user types into the input dialogs in turn (nullopt: "Abbrechen");
+    // "Abbrechen" when used up. The dialogs' titles, in order.
+    std::vector<std::optional<std::string>> inputs;
+    std::vector<std::string> inputTitles;
+    std::vector<std::pair<BasketKind, long>> selections;   // SelectBasketItem, in order
     int closed = 0;
     int basketEvents = 0;
     int transferNumberChanges = 0;
@@ -75,9 +81,17 @@ struct RecordingView : IMainView {
         answers.erase(answers.begin());
         return a;
     }
-    bool InputQuery(const std::string&, const std::vector<std::string>&, const std::string&, std::string&) override {
-        return false;
+    bool InputQuery(const std::string& title, const std::vector<std::string>&, const std::string&,
+                    std::string& value) override {
+        inputTitles.push_back(title);
+        if (inputs.empty()) return false;
+        std::optional<std::string> typed = inputs.front();
+        inputs.erase(inputs.begin());
+        if (!typed) return false;
+        value = *typed;
+        return true;
     }
+    void SelectBasketItem(BasketKind basket, long index) override { selections.emplace_back(basket, index); }
     void ShowText(const std::string&, const std::string&) override {}
     void LogLineAdded(const std::string& line) override { log.push_back(line); }
     void ProgressChanged(int, int, const std::string& text) override {
@@ -121,6 +135,25 @@ struct RecordingView : IMainView {
     long LastIndexOf(const std::string& line) const {
         auto it = std::find(log.rbegin(), log.rend(), line);
         return it == log.rend() ? -1 : long(log.rend() - it) - 1;
+    }
+};
+
+// The entry window as the tests drive it: records what it was asked to show
+// and does what `user` does with the file in the window.
+struct FakeEditor : IInvoiceEditor {
+    struct Call {
+        std::string path;
+        TInvoiceEditMode mode;
+        std::optional<TNewInvoiceFields> header;
+    };
+    std::vector<Call> calls;
+    bool deleteRequest = false;
+    std::function<void(const std::string& path)> user;
+
+    bool ShowInvoice(const std::string& path, TInvoiceEditMode mode, const TNewInvoiceFields* header) override {
+        calls.push_back({path, mode, header ? std::optional<TNewInvoiceFields>(*header) : std::nullopt});
+        if (user) user(path);
+        return deleteRequest;
     }
 };
 

@@ -48,7 +48,7 @@ TEST_F(MainWindowTest, StartsUpAfterTheWindowIsPainted) {
     EXPECT_TRUE(Action(MainAction::ProzessStart)->isEnabled());
     EXPECT_TRUE(Action(MainAction::Hilfe)->isEnabled());
     EXPECT_FALSE(Action(MainAction::DakotaExport)->isEnabled());   // DAKOTA_AKTIV off
-    EXPECT_FALSE(Action(MainAction::RechnungNeu)->isEnabled());
+    EXPECT_FALSE(Action(MainAction::ArchivDrucken)->isEnabled());
 }
 
 TEST_F(MainWindowTest, EveryTabShowsInItsOrder) {
