@@ -49,6 +49,7 @@ public:
     void Pause(int) override {}
     void CloseWindow() override { closed_ = true; }
     void SetWindowCaption(const std::string&) override {}
+    std::vector<std::string> ChooseFiles(const std::string&, const std::string&) override { return {}; }
 
     bool Closed() const { return closed_; }
     void SetEchoLog(bool on) { echoLog_ = on; }

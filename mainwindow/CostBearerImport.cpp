@@ -83,6 +83,18 @@ bool TMainController::actKTImportExecute(const std::vector<std::string>& files, 
     return RunCostBearerImport(files, allLinks, true);
 }
 
+void TMainController::actKTDateienImportierenExecute() {
+    const std::vector<std::string> files =
+        view_.ChooseFiles("Kostenträgerdateien einlesen", "Kostenträgerdateien (*.ke? *.KE?);;Alle Dateien (*)");
+    if (files.empty()) return;
+    // The tab's view lets go of the tables' orders while they are read
+    // again, and shows its choice on the new ones afterwards.
+    const bool shown = ktMaintenance_->Entered();
+    if (shown) ktMaintenance_->Leave();
+    actKTImportExecute(files, false);
+    if (shown) ktMaintenance_->Enter();
+}
+
 bool TMainController::ImportCostBearerFiles(const std::vector<std::string>& files, bool allLinks) {
     return RunCostBearerImport(files, allLinks, false);
 }

@@ -242,6 +242,7 @@ void TKTMaintenance::ApplyChoice() {
 
 void TKTMaintenance::Enter() {
     detached_ = false;
+    entered_ = true;
     if (!Store()) return;
     if (found_.empty()) {
         for (const TKTTableChoice& c : KTTableChoices())
@@ -255,6 +256,7 @@ void TKTMaintenance::Enter() {
 }
 
 void TKTMaintenance::Leave() {
+    entered_ = false;
     const auto found = std::move(found_);
     found_.clear();
     TSGBKTStore* s = Store();
@@ -276,6 +278,7 @@ void TKTMaintenance::Leave() {
 
 void TKTMaintenance::Detach() {
     detached_ = true;
+    entered_ = false;
     found_.clear();
     editing_ = false;
     columns_ = TGridColumns();

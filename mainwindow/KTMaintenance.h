@@ -129,6 +129,8 @@ public:
     void Enter();
     void Leave();
     void Detach();
+    // Between Enter and Leave.
+    bool Entered() const { return entered_; }
 
     // ---- column, sorting, searching
     // The marked column's field (the one a search looks in); "" for none.
@@ -204,6 +206,7 @@ private:
     IUserInterface& ui_;
     bool chosen_ = false;
     bool detached_ = false;
+    bool entered_ = false;
     KTTable table_ = KTTable::Kostentraeger;
     bool ohneVerweisungen_ = false;
     bool datenEmpfaenger_ = false;

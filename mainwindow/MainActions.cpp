@@ -123,6 +123,10 @@ std::vector<TMainActionDef> Build() {
                       MainTab::KostentraegerDaten));
     a.push_back(OnTab(Def(A::KTDelete, "actKTDelete", "IK löschen", P::Button, Cat::None, "Ctrl+Del"),
                       MainTab::KostentraegerDaten));
+    a.push_back(OnTab(Def(A::KTImport, "actKTImport", "Kostenträgerdateien einlesen ...", P::Button, Cat::None, "",
+                          "Die Kostenträgerdateien der Krankenkassen (KOTR) ersetzen die Kostenträger-Daten",
+                          [](C& c) { c.actKTDateienImportierenExecute(); }),
+                      MainTab::KostentraegerDaten));
     a.push_back(Def(A::KTZeigeKostentraeger, "actKTZeigeKostentraeger", "IK-Kostenträger anzeigen", P::ReportMenu));
     a.push_back(Def(A::KTZeigeVersichertenkarte, "actKTZeigeVersichertenkarte", "IK-Versichertenkarte anzeigen",
                     P::ReportMenu));

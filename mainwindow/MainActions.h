@@ -66,6 +66,7 @@ enum class MainAction {
     KTSpeichern,
     KTAdd,
     KTDelete,
+    KTImport,
     KTZeigeKostentraeger,
     KTZeigeVersichertenkarte,
     KTZeigeAnschrift,

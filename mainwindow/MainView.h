@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "lib/base/UserInterface.h"
 
@@ -97,6 +98,9 @@ public:
     // The window's title: a long action may show its progress there and
     // gives TMainController::Caption back when it ends.
     virtual void SetWindowCaption(const std::string& caption) = 0;
+    // The file chooser: files to open, several at once; `filter` in the form
+    // "Beschreibung (*.a *.b)". Empty when the user cancels.
+    virtual std::vector<std::string> ChooseFiles(const std::string& title, const std::string& filter) = 0;
 };
 
 } // namespace brenvo

@@ -105,6 +105,10 @@ TfrmKTDaten::TfrmKTDaten(TfrmMain& main, QWidget* parent)
     ikButtons->addWidget(ActionButton(main_.Action(MainAction::KTAdd)));
     ikButtons->addWidget(ActionButton(main_.Action(MainAction::KTDelete)));
     top->addLayout(ikButtons);
+    auto* importButtons = new QVBoxLayout;
+    importButtons->addWidget(ActionButton(main_.Action(MainAction::KTImport)));
+    importButtons->addStretch();
+    top->addLayout(importButtons);
     layout->addLayout(top);
 
     // The grid above, the detail panel and the report below.

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QEventLoop>
 #include <QFrame>
 #include <QGridLayout>
@@ -715,6 +716,13 @@ void TfrmMain::SettingsFormChanged() { emit SettingsFormReloaded(); }
 void TfrmMain::TransferNumberChanged() { emit TransferNumberReloaded(); }
 
 void TfrmMain::SetWindowCaption(const std::string& caption) { setWindowTitle(ToQ(caption)); }
+
+std::vector<std::string> TfrmMain::ChooseFiles(const std::string& title, const std::string& filter) {
+    std::vector<std::string> files;
+    for (const QString& f : QFileDialog::getOpenFileNames(this, ToQ(title), QString(), ToQ(filter)))
+        files.push_back(FromQ(f));
+    return files;
+}
 
 void TfrmMain::OpenBusyDialog(const std::string& title, const std::string& text) { BusyDialog().Open(title, text); }
 

@@ -128,6 +128,7 @@ public:
     void Pause(int milliseconds) override;
     void CloseWindow() override;
     void SetWindowCaption(const std::string& caption) override;
+    std::vector<std::string> ChooseFiles(const std::string& title, const std::string& filter) override;
 
 signals:
     // The controller filled the settings form anew ("Einstellungen" tab).

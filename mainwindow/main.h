@@ -474,6 +474,9 @@ public:
     // hand since the last import, asks first (Yes, No). True when the new
     // directory is in place.
     bool actKTImportExecute(const std::vector<std::string>& files, bool allLinks);
+    // The tab's button: the files chosen in the file chooser are imported
+    // with the links for patient transport; the tab shows the new tables.
+    void actKTDateienImportierenExecute();
     // The same without the question (the rows changed by hand are named in the log).
     bool ImportCostBearerFiles(const std::vector<std::string>& files, bool allLinks);
     // Reads the five cost-bearer files into the store again (views of its

@@ -1,11 +1,5 @@
 #include "mainwindow/qt_Program.h"
 
-#include <QListView>
-
-#include <algorithm>
-#include <functional>
-#include <vector>
-
 #include "lib/base/Files.h"
 #include "mainwindow/main.h"
 
@@ -24,34 +18,11 @@ std::unique_ptr<TProgram> TProgram::Create(const std::string& dataDir) {
     p->qrListForm = std::make_unique<TQRListForm>(main.SlipPrinter(), &main);
     p->qrBGLForm = std::make_unique<TqrBGLForm>(main.Controller(), main.SlipPrinter(), &main);
     main.Controller().SetSlipReport(p->qrBGLForm.get());
-    WireSlipPrinting(main);
+    TProgram* program = p.get();
+    main.SetActionHandler(MainAction::ArchivDrucken, [program] {
+        program->PrintInvoiceArchive(program->frmMain->Controller().InvoiceArchivePrintTitle());
+    });
     return p;
-}
-
-void TProgram::WireSlipPrinting(TfrmMain& main) {
-    // The outbox's slip printing, unless the outbox's own actions are wired
-    // already. The list's selected items, in list order.
-    auto outboxSelection = [&main] {
-        std::vector<int64_t> ids;
-        auto* view = main.findChild<QListView*>(QStringLiteral("lvAusgangskorb"));
-        if (!view || !view->selectionModel()) return ids;
-        QModelIndexList rows = view->selectionModel()->selectedIndexes();
-        std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-        const auto& items = main.Controller().Outbox().Items();
-        for (const QModelIndex& row : rows)
-            if (size_t(row.row()) < items.size()) ids.push_back(items[size_t(row.row())].Id);
-        return ids;
-    };
-    auto wire = [&main](MainAction id, std::function<void()> handler) {
-        if (!main.HasHandler(id)) main.SetActionHandler(id, std::move(handler));
-    };
-    TMainController& c = main.Controller();
-    wire(MainAction::BegleitzettelDrucken,
-         [&c, outboxSelection] { c.actBegleitzettelDruckenExecute(TOrderSelection::InOutbox(outboxSelection())); });
-    wire(MainAction::AlleBegleitzettelDrucken,
-         [&c] { c.actAlleBegleitzettelDruckenExecute(TOrderSelection::InOutbox({}), false); });
-    wire(MainAction::AlleBegleitzettelDruckenVorschau,
-         [&c] { c.actAlleBegleitzettelDruckenExecute(TOrderSelection::InOutbox({}), true); });
 }
 
 TQRRechnungForm& TProgram::RechnungReport() {

@@ -46,8 +46,6 @@ struct TProgram {
     ~TProgram();
 
 private:
-    static void WireSlipPrinting(TfrmMain& main);
-
     std::unique_ptr<TQRRechnungForm> qrRechnung_;
 };
 

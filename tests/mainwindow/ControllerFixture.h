@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/TempDir.h"
@@ -117,6 +118,10 @@ struct RecordingView : IMainView {
     void Pause(int) override {}
     void CloseWindow() override { ++closed; }
     void SetWindowCaption(const std::string& caption) override { captions.push_back(caption); }
+    std::vector<std::string> chosenFiles;   // what the file chooser gives, once
+    std::vector<std::string> ChooseFiles(const std::string&, const std::string&) override {
+        return std::exchange(chosenFiles, {});
+    }
 
     // The lines of the log that start with prefix, in order.
     std::vector<std::string> LinesWith(const std::string& prefix) const {

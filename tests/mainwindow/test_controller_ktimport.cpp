@@ -7,6 +7,8 @@
 
 #include "costbearer/KotrImport.h"
 #include "lib/base/Error.h"
+#include "mainwindow/KTMaintenance.h"
+#include "mainwindow/MainActions.h"
 #include "mainwindow/ControllerFixture.h"
 
 using namespace ctltest;
@@ -104,6 +106,31 @@ TEST_F(KtImportTest, AsksBeforeRowsChangedByHandAreReplaced) {
     // Since that import nothing was changed by hand: no question.
     EXPECT_TRUE(c->actKTImportExecute(Files2022(), false));
     EXPECT_EQ(view.questions.size(), 2u);
+}
+
+// The tab's button: the files come from the chooser, and the tab, shown
+// meanwhile, shows the new tables; a cancelled chooser changes nothing.
+TEST_F(KtImportTest, TheTabsButtonImportsTheChosenFilesAndShowsTheNewTables) {
+    auto c = Started();
+    TKTMaintenance& tab = c->KTMaintenance();
+    tab.Enter();
+    const int demoRows = tab.ShownTable()->RecordCount();
+    const TMainActionDef& button = MainActionDef(MainAction::KTImport);
+    ASSERT_TRUE(button.Run);
+
+    button.Run(*c);
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_EQ(tab.ShownTable()->RecordCount(), demoRows);
+
+    view.chosenFiles = Files2022();
+    view.answers = {Answer::Yes};
+    button.Run(*c);
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_TRUE(view.Logged("Kostenträger-Import: beendet.")) << Joined();
+    EXPECT_TRUE(tab.Entered());
+    EXPECT_TRUE(tab.HasChoice());
+    EXPECT_EQ(tab.ShownTable()->RecordCount(), 1038);
+    EXPECT_FALSE(tab.HasUnsavedChanges());
 }
 
 TEST_F(KtImportTest, ABrokenFileOrAnUnsavedEditReplacesNothing) {
