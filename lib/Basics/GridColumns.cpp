@@ -1,6 +1,8 @@
 #include "lib/Basics/GridColumns.h"
 
+#include "lib/base/Cp1252.h"
 #include "lib/base/DateTime.h"
+#include "lib/base/Error.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
 
@@ -78,6 +80,7 @@ TGridColumn* TGridColumns::Find(const std::string& field) {
 }
 
 std::string FormatCell(const Value& value, const TGridColumn& column, FieldType type) {
+    if (column.Optimiser) return column.Optimiser->ValueToText(value);
     if (IsNullValue(value)) return "";
     switch (column.Format) {
     case ColumnFormat::Text:
@@ -100,6 +103,66 @@ std::string FormatCell(const Value& value, const TGridColumn& column, FieldType 
     if (const auto* d = std::get_if<TDateTime>(&value)) return d->IsNull() ? "" : FormatDateTimeDE(*d);
     if (const auto* b = std::get_if<bool>(&value)) return *b ? "Ja" : "Nein";
     return Number(value);
+}
+
+std::optional<double> ParseGermanNumber(std::string_view text) {
+    std::string t = Trim(text);
+    if (t.find(',') != std::string::npos) t = ReplaceAll(t, ".", "");
+    return ParseDecimal(t);
+}
+
+Value TextToFieldValue(const FieldDef& field, std::string_view text, const Value& current) {
+    const std::string trimmed = Trim(text);
+    if (field.type == FieldType::DateTime) {
+        static const TDatumFieldOptimiser dates;
+        return dates.TextToValue(text, current);
+    }
+    if (trimmed.empty()) return Value();
+    switch (field.type) {
+    case FieldType::Integer:
+        if (auto v = ParseInt(trimmed)) return *v;
+        throw Error(Format("\"%s\" ist keine ganze Zahl.", {trimmed}));
+    case FieldType::Float:
+        if (auto v = ParseGermanNumber(trimmed)) return *v;
+        throw Error(Format("\"%s\" ist keine Zahl.", {trimmed}));
+    case FieldType::Boolean:
+        if (SameText(trimmed, "Ja") || SameText(trimmed, "True")) return true;
+        if (SameText(trimmed, "Nein") || SameText(trimmed, "False")) return false;
+        throw Error(Format("\"%s\" ist weder Ja noch Nein.", {trimmed}));
+    case FieldType::String:
+    case FieldType::Memo: {
+        std::string s = TrimRight(text);
+        std::string bad;
+        if (!IsCp1252Text(s, &bad))
+            throw Error(Format("Das Zeichen \"%s\" ist nicht erlaubt (nur Zeichen des Zeichensatzes windows-1252).",
+                               {bad}));
+        if (field.type == FieldType::String && field.width > 0 && Utf8Length(s) > size_t(field.width))
+            throw Error(Format("Der Text \"%s\" ist länger als %d Zeichen.", {s, field.width}));
+        return s;
+    }
+    default: break;
+    }
+    throw Error(Format("Das Feld %s kann nicht eingegeben werden.", {field.name}));
+}
+
+Value CellValue(const TGridColumn& column, const FieldDef& field, std::string_view text, const Value& current) {
+    if (column.Optimiser) return column.Optimiser->TextToValue(text, current);
+    return TextToFieldValue(field, text, current);
+}
+
+void StoreCell(Table& table, const TGridColumn& column, std::string_view text) {
+    const int index = table.FieldIndex(column.Field);
+    if (index < 0) throw Error(Format("Das Feld %s gibt es nicht.", {column.Field}));
+    Value v = CellValue(column, table.Field(index), text, table.GetValue(index));
+    const bool started = table.GetState() == Table::State::Browse;
+    if (started) table.Edit();
+    try {
+        table.SetValue(column.Field, std::move(v));
+        table.Post();
+    } catch (...) {
+        if (started) table.Cancel();
+        throw;
+    }
 }
 
 } // namespace brenvo

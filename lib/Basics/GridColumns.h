@@ -6,11 +6,14 @@
 // window's table model reads it. Cells are shown in the German forms: dates
 // "TT.MM.JJJJ" (with " HH:MM:SS" when they carry a time), amounts "1.234,56".
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lib/dataset/Table.h"
+#include "lib/util_oracle/dbFieldOptimiser.h"
 
 namespace brenvo {
 
@@ -32,6 +35,12 @@ struct TGridColumn {
     ColumnFormat Format = ColumnFormat::Auto;
     std::string Pattern;            // Amount: "#.00", "#,##0.00", ...
     bool Visible = true;
+    bool Editable = false;          // the grid may change it (when its model has a cell writer)
+    // Shows the value, and reads typed text, through a field formatter
+    // (currency in whole cents, dates in short forms) instead of Format.
+    std::shared_ptr<const TFieldOptimiser> Optimiser;
+    // The values an editable column offers to choose from (a drop-down); empty: free text.
+    std::vector<std::string> Choices;
 
     const std::string& Title() const { return Caption.empty() ? Field : Caption; }
 };
@@ -63,5 +72,24 @@ private:
 
 // The text a grid cell shows for a value of a column of the given type.
 std::string FormatCell(const Value& value, const TGridColumn& column, FieldType type);
+
+// A number as a German user types it: "12,5" and "1.234,56" (with a comma,
+// points group the thousands), or "12.5" (without a comma a point is the
+// decimal mark); nullopt when the text is no number.
+std::optional<double> ParseGermanNumber(std::string_view text);
+
+// Text typed into a window becomes a field's value: a blank text is no
+// value; integers and numbers as a German user types them ("12,5",
+// "1.234,56"); dates in the short forms of the date formatter (keeping the
+// current value's time of day); texts as typed (without trailing blanks).
+// Fails with the message for the user on text that is no such value, on a
+// text longer than the field and on a character that windows-1252 (the
+// code page of invoice and billing files) does not have.
+Value TextToFieldValue(const FieldDef& field, std::string_view text, const Value& current);
+// The same for a grid column: through its formatter when it has one.
+Value CellValue(const TGridColumn& column, const FieldDef& field, std::string_view text, const Value& current);
+// Stores typed text in the current row: edit, set, post; on a failure the
+// row is left as it was and the failure passes on.
+void StoreCell(Table& table, const TGridColumn& column, std::string_view text);
 
 } // namespace brenvo

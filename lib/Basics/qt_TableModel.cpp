@@ -1,8 +1,11 @@
 #include "lib/Basics/qt_TableModel.h"
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 
 #include "lib/Basics/qt_Dialogs.h"
 #include "lib/base/Strings.h"
@@ -19,6 +22,37 @@ Qt::Alignment AlignmentOf(ColumnAlign a) {
     }
     return Qt::AlignLeft | Qt::AlignVCenter;
 }
+
+// Cells of a column with choices are edited with a drop-down.
+class TChoiceDelegate : public QStyledItemDelegate {
+public:
+    TChoiceDelegate(TTableModel* model, QObject* parent) : QStyledItemDelegate(parent), model_(model) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const TGridColumn* c = model_->ShownColumn(index.column());
+        if (!c || c->Choices.empty()) return QStyledItemDelegate::createEditor(parent, option, index);
+        auto* box = new QComboBox(parent);
+        for (const std::string& choice : c->Choices) box->addItem(ToQ(choice));
+        return box;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        if (auto* box = qobject_cast<QComboBox*>(editor)) {
+            box->setCurrentIndex(std::max(0, box->findText(index.data(Qt::EditRole).toString())));
+            return;
+        }
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+        if (auto* box = qobject_cast<QComboBox*>(editor)) {
+            model->setData(index, box->currentText(), Qt::EditRole);
+            return;
+        }
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
+private:
+    TTableModel* model_;
+};
 
 } // namespace
 
@@ -96,13 +130,50 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !table_ || index.row() >= rows_ || size_t(index.column()) >= shown_.size()) return {};
     const size_t c = size_t(index.column());
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(AlignmentOf(shown_[c].Align));
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::EditRole) return {};
     const int f = fieldIndex_[c];
     const int row = TableRow(index.row());
     if (f < 0 || row < 0 || row >= table_->RecordCount()) return {};
     const QString text = ToQ(FormatCell(table_->ValueAt(row, f), shown_[c], fieldType_[c]));
     if (role == Qt::ToolTipRole && text.isEmpty()) return {};
     return text;
+}
+
+const TGridColumn* TTableModel::ShownColumn(int column) const {
+    return column >= 0 && size_t(column) < shown_.size() ? &shown_[size_t(column)] : nullptr;
+}
+
+Qt::ItemFlags TTableModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    const TGridColumn* c = ShownColumn(index.column());
+    if (writer_ && c && c->Editable && fieldIndex_[size_t(index.column())] >= 0) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !writer_ || !table_ || !index.isValid() || index.row() >= rows_) return false;
+    const TGridColumn* c = ShownColumn(index.column());
+    if (!c || !c->Editable) return false;
+    const std::string text = FromQ(value.toString());
+    if (text == FromQ(data(index, Qt::EditRole).toString())) return true;   // nothing typed
+    try {
+        following_ = true;
+        const bool there = table_->GotoBookmark(table_->BookmarkAt(index.row()));
+        following_ = false;
+        if (!there) return false;
+        writer_(*table_, *c, text);
+    } catch (const std::exception& e) {
+        following_ = false;
+        // Told once the editor has gone, so that closing it does not write again.
+        const std::string message = e.what();
+        QPointer<QTableView> view = view_;
+        QTimer::singleShot(0, this, [view, message] {
+            ShowMessageDialog(view ? view->window() : nullptr, MessageKind::Warning, message);
+        });
+        emit dataChanged(index, index);
+        return false;
+    }
+    return true;
 }
 
 QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -242,11 +313,20 @@ void TTableModel::AttachView(QTableView* view) {
         const QSignalBlocker block(header);
         header->setSortIndicator(section, Qt::AscendingOrder);
     });
+    view->setItemDelegate(new TChoiceDelegate(this, view));
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (following_ || !table_ || !current.isValid()) return;
                 following_ = true;
-                table_->GotoBookmark(table_->BookmarkAt(current.row()));
+                try {
+                    table_->GotoBookmark(table_->BookmarkAt(current.row()));
+                } catch (const std::exception& e) {
+                    // A pending edit the table refused to store: it stays on its row.
+                    following_ = false;
+                    ShowMessageDialog(view_ ? view_->window() : nullptr, MessageKind::Warning, e.what());
+                    QTimer::singleShot(0, this, [this] { FollowTable(CurrentRow()); });
+                    return;
+                }
                 following_ = false;
             });
     FollowTable(CurrentRow());

@@ -13,12 +13,19 @@
 // alignment, German display form). A click on a column title makes that
 // column the table's sort order.
 //
+// A grid becomes editable with a cell writer: the columns marked Editable
+// then take typed text (a drop-down for a column with choices), which the
+// writer checks and stores on the row edited; what it refuses is shown to
+// the user and the cell keeps its value.
+//
 // The table must outlive the model, or be detached with SetTable(nullptr)
 // before it goes (for example when the stores release their tables).
 
 #include <QAbstractTableModel>
 #include <QPointer>
 
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "lib/Basics/GridColumns.h"
@@ -52,6 +59,16 @@ public:
     // The table's current row (0-based among the visible rows), -1 when none.
     int CurrentRow() const;
 
+    // The writer of edited cells: the table is on the edited row, the text
+    // is what was typed. Fails with the message for the user.
+    using CellWriter = std::function<void(Table& table, const TGridColumn& column, const std::string& text)>;
+    void SetCellWriter(CellWriter writer) { writer_ = std::move(writer); }
+    bool HasCellWriter() const { return bool(writer_); }
+    // The shown column `column`; null when out of range.
+    const TGridColumn* ShownColumn(int column) const;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -84,6 +101,7 @@ private:
     int rows_ = 0;                       // the row count the views know
     bool sorting_ = false;               // inside sort(): the table's reset is a layout change
     bool following_ = false;             // moving one side after the other
+    CellWriter writer_;
     // The table tells a change after it happened, but while a view is told
     // that rows are about to be inserted, removed or moved it still reads
     // the rows as they were: the change under way, to read around it.
