@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QToolTip>
 
-#include <cstring>
 #include <vector>
 
 namespace brenvo {
@@ -125,7 +124,7 @@ void TMuster4View::paintEvent(QPaintEvent*) {
     QFont label(QStringLiteral("Liberation Sans"));
     label.setPointSizeF(2.2);
     QFont title = label;
-    title.setPointSizeF(4.2);
+    title.setPointSizeF(3.5);
     title.setBold(true);
     QFont heading = label;
     heading.setPointSizeF(2.8);
@@ -140,7 +139,7 @@ void TMuster4View::paintEvent(QPaintEvent*) {
 
     // Head of the form.
     p.setPen(kInk);
-    text(QRectF(108, 6, 96, 8), QStringLiteral("Verordnung einer Krankenbeförderung"), title);
+    text(QRectF(106, 5, 98, 8), QStringLiteral("Verordnung einer Krankenbeförderung"), title);
     text(QRectF(192, 1.5, 16, 4), QStringLiteral("Muster 4"), label, Qt::AlignRight | Qt::AlignTop);
 
     // Insured person's block with its boxes.
@@ -191,7 +190,7 @@ void TMuster4View::paintEvent(QPaintEvent*) {
         text(part.rect.adjusted(1.5, 1, -1, -1), QString::fromUtf8(part.heading), heading);
         double x = part.rect.left() + 2, y = part.rect.top() + 6;
         for (const char* o : part.options) {
-            const double w = 4.5 + 1.45 * double(std::strlen(o));
+            const double w = 4.5 + 1.75 * double(QString::fromUtf8(o).size());
             if (x + w > part.rect.right()) {
                 x = part.rect.left() + 2;
                 y += 5.5;
