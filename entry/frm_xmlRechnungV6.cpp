@@ -576,7 +576,8 @@ QWidget* TformXMLRechnung6::BuildTrips() {
     tripModel_->AttachView(tripGrid_);
     connect(tripGrid_, &QTableView::doubleClicked, Action(QStringLiteral("actLeistungAendern")), &QAction::trigger);
     connect(tripModel_, &TTableModel::CurrentRowChanged, this, [this] {
-        Table* positions = logic_.Positions();
+        // Detached trips take their positions with them: the document may go next.
+        Table* positions = tripModel_->GetTable() ? logic_.Positions() : nullptr;
         if (positionModel_->GetTable() != positions) positionModel_->SetTable(positions);
     });
 
@@ -757,8 +758,8 @@ bool TformXMLRechnung6::WriteField(const Binding& b) {
 }
 
 void TformXMLRechnung6::DetachGrids() {
-    if (positionModel_) positionModel_->SetTable(nullptr);
     if (tripModel_) tripModel_->SetTable(nullptr);
+    if (positionModel_) positionModel_->SetTable(nullptr);
 }
 
 void TformXMLRechnung6::RefreshGrids() {
