@@ -911,7 +911,7 @@ bool TInvoiceEntry::MultiPersonTransport() {
     trips.First();
     if (!trips.IsEmpty()) {
         destination = {trips.AsString("NACH_STRASSE"), trips.AsString("NACH_PLZ"), trips.AsString("NACH_ORT"),
-                       trips.AsString("NACH_LAND")};
+                       trips.AsString("NACH_LAND"), ""};
         zeit1 = trips.AsString("ZEIT1");
         zeit2 = trips.AsString("ZEIT2");
         km = trips.AsFloat("KM");

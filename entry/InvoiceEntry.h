@@ -54,6 +54,10 @@ public:
     virtual std::vector<TCostBearerChoice> CostBearers() = 0;
     // Remembers the cost bearer for the next new invoice ("Letzte_KT_IK").
     virtual void RememberCostBearer(const std::string& ik) = 0;
+    // A value of "brenvo.ini" ("" when it has none), and changing one (the
+    // trip window's address list layout "Auswahl_Adresse").
+    virtual std::string IniValue(const std::string& /*name*/) { return {}; }
+    virtual void SetIniValue(const std::string& /*name*/, const std::string& /*value*/) {}
 };
 
 // The destination and remark of the template last applied to the current
@@ -98,6 +102,7 @@ public:
 
     TdmVerwaltung& Verwaltung() { return dm_; }
     IUserInterface& UI() { return ui_; }
+    IInvoiceEntryHost& Host() { return host_; }
 
     // ------------------------------------------------------------ the window's hooks
     // The document was loaded, reloaded or closed: views re-attach to its tables.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "billing/InvoiceDocument.h"
 #include "entry/InvoiceEntry.h"
@@ -62,9 +63,9 @@ void TTripEntry::BeginNewTrips() {
     coPaymentShown_ = c.AsString("ZuzaKennz") == "3";
     coPaymentLimit = true;
     if (!Trim(c.AsString("Strasse")).empty())
-        pickup = {c.AsString("Strasse"), c.AsString("Plz"), c.AsString("Ort"), ""};
+        pickup = {c.AsString("Strasse"), c.AsString("Plz"), c.AsString("Ort"), "", ""};
     const TTemplateExtras& extras = entry_.TemplateExtras();
-    if (!extras.ZStrasse.empty()) destination = {extras.ZStrasse, extras.ZPlz, extras.ZOrt, ""};
+    if (!extras.ZStrasse.empty()) destination = {extras.ZStrasse, extras.ZPlz, extras.ZOrt, "", ""};
     const std::string remembered = entry_.RememberedTariff();
     const auto names = TariffNames();
     if (!remembered.empty() && std::find(names.begin(), names.end(), remembered) != names.end())
@@ -81,10 +82,10 @@ void TTripEntry::BeginChange() {
     coPayment = t.AsFloat("ZuZaBetrag");
     coPaymentShown_ = !t.AsString("ZuZaArt").empty();
     coPaymentLimit = t.AsString("ZuZaArt") == "02";
-    coPaymentTyped = true;   // the trip's own co-payment stays unless changed
-    pickup = {t.AsString("VON_STRASSE"), t.AsString("VON_PLZ"), t.AsString("VON_ORT"), t.AsString("VON_LAND")};
+    coPaymentTyped = false;
+    pickup = {t.AsString("VON_STRASSE"), t.AsString("VON_PLZ"), t.AsString("VON_ORT"), t.AsString("VON_LAND"), ""};
     destination = {t.AsString("NACH_STRASSE"), t.AsString("NACH_PLZ"), t.AsString("NACH_ORT"),
-                   t.AsString("NACH_LAND")};
+                   t.AsString("NACH_LAND"), ""};
     zeit1 = t.AsString("ZEIT1");
     zeit2 = t.AsString("ZEIT2");
     wagenNr = t.AsInteger("WagenNr");
@@ -106,7 +107,7 @@ void TTripEntry::BeginChange() {
         rows_.Post();
     }
     rows_.First();
-    ComputePrice();
+    loadedPrice_ = ComputePrice();
 }
 
 std::string TTripEntry::Title() const {
@@ -122,6 +123,22 @@ void TTripEntry::AddDate(TDateTime date) {
     date = date.DateOnly();
     if (date.IsNull() || std::find(dates.begin(), dates.end(), date) != dates.end()) return;
     dates.insert(std::upper_bound(dates.begin(), dates.end(), date), date);
+}
+
+void TTripEntry::AddWeekdays(TDateTime inMonth, int weekday) {
+    const DateParts p = Decode(inMonth);
+    for (int day = 1; day <= DaysInMonth(p.year, p.month); ++day) {
+        const TDateTime d = EncodeDate(p.year, p.month, day);
+        // DayOfWeek counts from Sunday = 1; the buttons from Monday = 1.
+        const int mondayFirst = (DayOfWeek(d) + 5) % 7 + 1;
+        if (weekday == 0 ? mondayFirst <= 5 : mondayFirst == weekday) AddDate(d);
+    }
+}
+
+void TTripEntry::AddWorkingDays(TDateTime inMonth) { AddWeekdays(inMonth, 0); }
+
+void TTripEntry::RemoveDate(size_t index) {
+    if (index < dates.size()) dates.erase(dates.begin() + std::ptrdiff_t(index));
 }
 
 std::string TTripEntry::DateText(TDateTime date) { return FormatWeekdayDate(date); }
@@ -213,7 +230,122 @@ void TTripEntry::SetKm(double newKm) {
     if (changed) ComputePrice();
 }
 
+void TTripEntry::RowEdited() {
+    if (!rows_.IsEmpty() && !rows_.IsNull("EPreis")) {
+        const double cents = CentsToEuro(EuroToCents(rows_.AsFloat("EPreis")));
+        if (cents != rows_.AsFloat("EPreis")) {
+            rows_.Edit();
+            rows_.SetFloat("EPreis", cents);
+            rows_.Post();
+        }
+    }
+    ComputePrice();
+}
+
+std::string TTripEntry::EntryColumn() {
+    if (rows_.IsEmpty()) return "Menge";
+    return entry_.Verwaltung().KindOf(rows_.AsString("PosNum")).art == "T" ? "EPreis" : "Menge";
+}
+
 void TTripEntry::SwapPlaces() { std::swap(pickup, destination); }
+
+// ---------------------------------------------------------------- addresses
+
+AddressLayout TTripEntry::LayoutOf(std::string_view setting) {
+    return setting == kLayoutByInfo ? AddressLayout::ByInfo : AddressLayout::ByStreet;
+}
+
+AddressLayout TTripEntry::Layout() { return LayoutOf(entry_.Host().IniValue(kLayoutSetting)); }
+
+std::string TTripEntry::AddressEntry(const TTripAddress& row, AddressLayout layout) {
+    if (layout == AddressLayout::ByInfo) return row.info + "»" + row.strasse + "«" + row.plz + " |" + row.ort;
+    return row.strasse + "»" + row.plz + "«" + row.ort + " |" + row.info;
+}
+
+std::optional<TTripAddress> TTripEntry::SplitAddressEntry(std::string_view text, AddressLayout layout) {
+    const size_t open = text.find("»");
+    if (open == std::string_view::npos) return std::nullopt;
+    const size_t afterOpen = open + std::string_view("»").size();
+    const size_t close = text.find("«", afterOpen);
+    if (close == std::string_view::npos) return std::nullopt;
+    const size_t afterClose = close + std::string_view("«").size();
+    // The last part follows the first " |" after "«"; a remark may hold more.
+    size_t bar = text.find(" |", afterClose);
+    const std::string_view third = text.substr(afterClose, bar == std::string_view::npos ? bar : bar - afterClose);
+    const std::string_view last = bar == std::string_view::npos ? std::string_view() : text.substr(bar + 2);
+    const std::string_view first = text.substr(0, open);
+    const std::string_view second = text.substr(afterOpen, close - afterOpen);
+    TTripAddress a;
+    if (layout == AddressLayout::ByInfo) {
+        a.info = Trim(first);
+        a.strasse = Trim(second);
+        a.plz = Trim(third);
+        a.ort = Trim(last);
+    } else {
+        a.strasse = Trim(first);
+        a.plz = Trim(second);
+        a.ort = Trim(third);
+        a.info = Trim(last);
+    }
+    return a;
+}
+
+std::vector<std::string> TTripEntry::AddressEntries() {
+    TdmVerwaltung& dm = entry_.Verwaltung();
+    dm.OpenAdressen();
+    const AddressLayout layout = Layout();
+    // A copy in the list's order: the table keeps its own.
+    auto rows = dm.Adressen().Clone();
+    rows->SetIndexFieldNames(layout == AddressLayout::ByInfo ? "bem;strasse;plz;ort" : "strasse;plz;ort");
+    std::vector<std::string> entries;
+    entries.reserve(size_t(rows->RecordCount()));
+    for (rows->First(); !rows->Eof(); rows->Next())
+        entries.push_back(AddressEntry(
+            {rows->AsString("strasse"), rows->AsString("plz"), rows->AsString("ort"), "", rows->AsString("bem")},
+            layout));
+    return entries;
+}
+
+bool TTripEntry::TakeStreet(Side side, std::string_view text) {
+    TTripAddress& place = Place(side);
+    if (text.find("«") != std::string_view::npos && text.find("»") != std::string_view::npos)
+        if (std::optional<TTripAddress> a = SplitAddressEntry(text, Layout())) {
+            place.strasse = a->strasse;
+            place.plz = a->plz;
+            place.ort = a->ort;
+            place.info = a->info;
+            return true;
+        }
+    place.strasse = Trim(text);
+    return false;
+}
+
+void TTripEntry::SwitchAddressLayout() {
+    const std::string now = entry_.Host().IniValue(kLayoutSetting) == kLayoutByInfo ? kLayoutByStreet : kLayoutByInfo;
+    entry_.Host().SetIniValue(kLayoutSetting, now);
+    entry_.UI().ShowMessage(MessageKind::Information, "Auaswahl der Adressen: " + now);
+}
+
+bool TTripEntry::SaveAddress(Side side) {
+    const TTripAddress& place = Place(side);
+    if (!place.Complete()) return false;
+    TdmVerwaltung& dm = entry_.Verwaltung();
+    if (dm.LocateAdresse(place.plz, place.ort, place.strasse)) return false;
+    std::string bem;
+    if (!entry_.UI().InputQuery("Adresse speichern",
+                                {"Strasse: \"" + place.strasse + "\"", "Plz....: \"" + place.plz + "\"",
+                                 "Ort....: \"" + place.ort + "\""},
+                                "Bemerkung/Info:", bem))
+        return false;
+    Table& a = dm.Adressen();
+    a.Append();
+    a.SetString("plz", place.plz);
+    a.SetString("ort", place.ort);
+    a.SetString("strasse", place.strasse);
+    a.SetString("bem", bem);
+    a.Post();
+    return true;
+}
 
 // ---------------------------------------------------------------- price
 
@@ -240,12 +372,23 @@ double TTripEntry::ComputePrice() {
     PositionSum(rows_, ScratchRowKinds(dm), {}, DiscountRow::FirstWithPctInForce);
     price_ = CentsToEuro(TripAmountCents(rows_, true));
     KmFromRows();
-    if (coPaymentShown_ && !coPaymentTyped) {
+    // New trips carry the proposal until the user types an amount; a
+    // changed trip keeps its own until the cursor enters the field.
+    if (mode_ == Mode::NewTrips && coPaymentShown_ && !coPaymentTyped) {
         const CoPaymentProposal p = ProposeCoPayment(price_);
         coPayment = p.amount;
         coPaymentLimit = p.zuZaArt == "02";
     }
     return price_;
+}
+
+void TTripEntry::EnteringCoPayment() {
+    if (!coPaymentShown_) return;
+    ComputePrice();
+    if (coPaymentTyped || (mode_ == Mode::Change && price_ == loadedPrice_)) return;
+    const CoPaymentProposal p = ProposeCoPayment(price_);
+    coPayment = p.amount;
+    coPaymentLimit = p.zuZaArt == "02";
 }
 
 double TTripEntry::InvoiceAmount() const { return price_ - (coPaymentShown_ ? coPayment : 0); }

@@ -28,6 +28,10 @@ std::vector<TCostBearerChoice> TEntryHost::CostBearers() {
 
 void TEntryHost::RememberCostBearer(const std::string& ik) { c_.WriteIniValue("Letzte_KT_IK", ik); }
 
+std::string TEntryHost::IniValue(const std::string& name) { return c_.ReadIniValue(name); }
+
+void TEntryHost::SetIniValue(const std::string& name, const std::string& value) { c_.WriteIniValue(name, value); }
+
 TNewInvoiceHeader NewInvoiceHeader(TMainController& controller, const std::string& number) {
     const TEinrichtung& e = controller.Einrichtung();
     TNewInvoiceHeader h;

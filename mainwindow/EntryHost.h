@@ -1,8 +1,8 @@
 #pragma once
 
 // What invoice entry needs from the main window's controller: the
-// cost-bearer directory for the header's lists and name, the setting
-// "Letzte_KT_IK" of "brenvo.ini", and the header of a new invoice as the
+// cost-bearer directory for the header's lists and name, the settings of
+// "brenvo.ini" ("Letzte_KT_IK", the trip window's "Auswahl_Adresse"), and the header of a new invoice as the
 // settings fill it.
 
 #include <string>
@@ -21,6 +21,8 @@ public:
     std::string CostBearerName(const std::string& ik) override;
     std::vector<TCostBearerChoice> CostBearers() override;
     void RememberCostBearer(const std::string& ik) override;
+    std::string IniValue(const std::string& name) override;
+    void SetIniValue(const std::string& name, const std::string& value) override;
 
 private:
     TMainController& c_;

@@ -96,7 +96,7 @@ const std::vector<Scene> kScenes = {
          entry->Reset();
          entry->BeginNewTrips();
          for (int day : {4, 6, 8}) entry->AddDate(EncodeDate(2024, 11, day));
-         entry->destination = {"Schloßstraße 5", "50667", "Köln", ""};
+         entry->destination = {"Schloßstraße 5", "50667", "Köln", "", "Dialyse"};
          entry->zeit1 = "0800";
          entry->zeit2 = "0830";
          entry->km = 12;

@@ -24,6 +24,13 @@ public:
     std::vector<std::string> messages;
     std::vector<std::string> questions;
     std::deque<Answer> answers;
+    struct Input {
+        std::string title;
+        std::vector<std::string> explanation;
+        std::string caption;
+    };
+    std::vector<Input> inputs;         // the input dialogs shown
+    std::deque<std::string> typed;     // what is typed into them; none left: Cancel
 
     void ShowMessage(MessageKind, const std::string& text, const std::string&) override { messages.push_back(text); }
     Answer Ask(MessageKind, const std::string& text, const std::vector<Answer>& buttons, const std::string&) override {
@@ -33,8 +40,13 @@ public:
         answers.pop_front();
         return a;
     }
-    bool InputQuery(const std::string&, const std::vector<std::string>&, const std::string&, std::string&) override {
-        return false;
+    bool InputQuery(const std::string& title, const std::vector<std::string>& explanation, const std::string& caption,
+                    std::string& value) override {
+        inputs.push_back({title, explanation, caption});
+        if (typed.empty()) return false;
+        value = typed.front();
+        typed.pop_front();
+        return true;
     }
     void ShowText(const std::string&, const std::string&) override {}
 };
@@ -57,6 +69,9 @@ public:
         return out;
     }
     void RememberCostBearer(const std::string& ik) override { remembered = ik; }
+    std::map<std::string, std::string> ini;
+    std::string IniValue(const std::string& name) override { return ini[name]; }
+    void SetIniValue(const std::string& name, const std::string& value) override { ini[name] = value; }
 };
 
 class EntryTest : public ::testing::Test {

@@ -5,10 +5,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
@@ -17,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "billing/Version21Rules.h"
@@ -27,6 +30,7 @@
 #include "entry/qt_Muster4.h"
 #include "lib/base/Cp1252.h"
 #include "lib/base/Files.h"
+#include "lib/base/Format.h"
 #include "lib/base/Strings.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_Program.h"
@@ -246,6 +250,156 @@ TEST_F(EntryWindowTest, ANewInvoiceTypedWithATemplateAndTwoTripEntriesIsBilledAs
         "BES+71,64+15,00",
     };
     EXPECT_EQ(CaseSegments(billing, "INV+M123456789"), expected);
+}
+
+// One entry in the trip window: three appointment dates from the date
+// picker and the month calendar, the destination from the address list,
+// km and tariff by the keyboard, the pickup saved as an address, written
+// there and back.
+TEST_F(EntryWindowTest, TheTripWindowWritesThreeDatesThereAndBackIntoTheInvoice) {
+    TMainController& c = program->frmMain->Controller();
+    const std::string file = PathJoin(c.ImportDir(), "2024-1101.xml");
+    W().Open(file);
+    W().SetMode(EntryMode::Edit);
+    W().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&W()));
+    const int tripsBefore = W().TripGrid()->model()->rowCount();
+
+    bool done = false;
+    std::unique_ptr<DialogScript> others;   // what saving the invoice shows
+    W().SetTripWindow([&](TTripEntry& entry) {
+        TfrmLeistung window(entry, &W());
+        QTimer::singleShot(0, &window, [&] {
+            auto edit = [&](const char* name) { return window.findChild<QLineEdit*>(QString::fromUtf8(name)); };
+            auto combo = [&](const char* name) { return window.findChild<QComboBox*>(QString::fromUtf8(name)); };
+            auto button = [&](const char* name) { return window.findChild<QPushButton*>(QString::fromUtf8(name)); };
+            auto activate = [&] {
+                window.activateWindow();
+                EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+            };
+            activate();
+            EXPECT_EQ(window.windowTitle(), "Leistung(en) eingeben, Verordnung-Nr.: 187398");
+            EXPECT_EQ(combo("edVonStrasse")->currentText(), "Gerresheimer Landstraße 70");   // the patient's home
+
+            // Nothing entered yet: every warning, and the window stays.
+            {
+                DialogScript script;
+                script.Ignore("frmLeistung");
+                script.Answer("Leistungsdatum bitte angeben!", "OK")
+                    .Answer("Abhol- und Zielort bitte angeben!", "OK")
+                    .Answer("Preis oder Fahrstrecke bitte angeben!", "OK")
+                    .Answer("Leistungspositionen bitte angeben!", "OK");
+                button("btnHinZurueck")->click();
+                EXPECT_TRUE(QTest::qWaitFor([&] { return script.Done(); }, 5000)) << script.Report();
+            }
+            EXPECT_TRUE(window.isVisible());
+            activate();
+
+            // The dates: Monday and Friday from the picker, Wednesday from the calendar.
+            auto* date = window.findChild<QDateEdit*>(QStringLiteral("dtTermin"));
+            for (const QDate& d : {QDate(2024, 11, 8), QDate(2024, 11, 4)}) {
+                date->setFocus();
+                date->setDate(d);
+                QTest::keyClick(date, Qt::Key_Return);
+            }
+            EXPECT_EQ(Focused(), edit("edWagenNr"));
+            window.MonthCalendar()->setSelectedDate(QDate(2024, 11, 6));
+            QTest::keyClick(window.MonthCalendar()->findChild<QTableView*>(), Qt::Key_Return);
+            auto* dates = window.findChild<QListWidget*>(QStringLiteral("lbTermine"));
+            ASSERT_EQ(dates->count(), 3);
+            EXPECT_EQ(dates->item(0)->text(), "Mo, 04.11.2024");
+            EXPECT_EQ(dates->item(2)->text(), "Fr, 08.11.2024");
+            EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("lblTermine"))->text(), "    Leistungsdatum: 3 Termine");
+
+            // Vehicle, then Enter through the pickup to the destination, picked from the list.
+            edit("edWagenNr")->setFocus();
+            Keys(Focused(), "7");
+            QTest::keyClick(Focused(), Qt::Key_Return);
+            EXPECT_EQ(Focused(), combo("edVonStrasse"));
+            for (int i = 0; i < 3; ++i) QTest::keyClick(Focused(), Qt::Key_Return);
+            ASSERT_EQ(Focused(), combo("edNachStrasse"));
+            Keys(Focused(), "schl");   // completed from the list
+            QTest::keyClick(Focused(), Qt::Key_Return);
+            EXPECT_EQ(combo("edNachStrasse")->currentText(), "Schloßstraße 5");
+            EXPECT_EQ(edit("edNachPlz")->text(), "50667");
+            EXPECT_EQ(edit("edNachOrt")->text(), "Köln");
+            EXPECT_EQ(edit("edNachInfo")->text(), "Dialysezentrum am Schloßgarten");
+            ASSERT_EQ(Focused(), edit("edKM"));
+
+            // km and tariff; Enter puts the cursor into the quantity of the first row.
+            Keys(Focused(), "12");
+            QTest::keyClick(Focused(), Qt::Key_Return);
+            QComboBox* tariff = combo("cbTarif");
+            EXPECT_EQ(Focused(), tariff);
+            const int index = tariff->findText(QStringLiteral("Rheinische OKK Taxi Stadt"));
+            tariff->setCurrentIndex(index);
+            emit tariff->activated(index);
+            QTest::keyClick(tariff, Qt::Key_Return);
+            QTableView* grid = window.PositionGrid();
+            EXPECT_EQ(Focused(), grid);
+            EXPECT_EQ(grid->model()->headerData(grid->currentIndex().column(), Qt::Horizontal).toString(), "Menge");
+            EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("lblSumme"))->text(), "€ 22,86");
+            EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("lblZuzahlung"))->text(), "Zuzahlungsfrei");
+            QTest::keyClick(grid, Qt::Key_Return);   // no co-payment: on to "Speichern"
+            EXPECT_EQ(Focused(), button("btnSpeichern"));
+
+            // The patient's home becomes an address of the lists.
+            {
+                DialogScript script;
+                script.Ignore("frmLeistung");
+                script.Answer("Gerresheimer Landstraße 70", "OK", "Wohnung Wagner");
+                button("btnAbholortSpeichern")->click();
+                EXPECT_TRUE(script.Done()) << script.Report();
+            }
+            activate();
+            EXPECT_EQ(combo("edNachStrasse")->findText(QStringLiteral("Gerresheimer Landstraße 70»40629«Düsseldorf |Wohnung Wagner")), 2);
+
+            done = true;
+            others = std::make_unique<DialogScript>();
+            others->Ignore("formXMLRechnung6").Ignore("frmLeistung");
+            others->Answer("Wenn eine Genehmigung vorliegt", "OK");   // the invoice's approval lacks its date
+            button("btnHinZurueck")->click();
+        });
+        window.exec();
+        return window.Result();
+    });
+    W().findChild<QPushButton*>(QStringLiteral("btnLeistungNeu"))->click();
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(others->Done()) << others->Report();
+    EXPECT_EQ(W().TripGrid()->model()->rowCount(), tripsBefore + 6);
+
+    // In the file: three trips to the dialysis, three back, each with its two positions.
+    InvoiceDocument saved = InvoiceDocument::FromFile(file);
+    Table& cases = saved.Rechnung().Nested(CaseNestName);
+    cases.First();
+    Table& trips = cases.Nested(TripNestName);
+    std::vector<std::string> there, back;
+    for (trips.First(); !trips.Eof(); trips.Next()) {
+        if (trips.AsInteger("WagenNr") != 7) continue;
+        const std::string day = FormatDDMMYYYY(trips.AsDateTime("Datum"));
+        (trips.AsString("VON_STRASSE") == "Schloßstraße 5" ? back : there).push_back(day);
+        EXPECT_EQ(trips.AsString(trips.AsString("VON_STRASSE") == "Schloßstraße 5" ? "NACH_STRASSE" : "VON_STRASSE"),
+                  "Gerresheimer Landstraße 70");
+        EXPECT_DOUBLE_EQ(trips.AsFloat("BruttoSum"), 22.86);
+        EXPECT_DOUBLE_EQ(trips.AsFloat("KM"), 12);
+        Table& ef = trips.Nested(PositionNestName);
+        std::vector<std::string> positions;
+        for (ef.First(); !ef.Eof(); ef.Next()) {
+            positions.push_back(ef.AsString("PosNum") + " " + FloatToText(ef.AsFloat("Menge")) + " x " +
+                                FloatToText(ef.AsFloat("EPreis")));
+            EXPECT_EQ(ef.AsInteger("EFLeistID"), trips.AsInteger("LeistID"));
+        }
+        std::sort(positions.begin(), positions.end());
+        EXPECT_EQ(positions, (std::vector<std::string>{"610001 1 x 4.5", "610002 12 x 1.53"}));
+    }
+    std::sort(there.begin(), there.end());
+    std::sort(back.begin(), back.end());
+    const std::vector<std::string> days = {"04.11.2024", "06.11.2024", "08.11.2024"};
+    EXPECT_EQ(there, days);
+    EXPECT_EQ(back, days);
+    Table addresses;
+    addresses.LoadFromFile(program->dmVerwaltung->AdressenFile());
+    EXPECT_EQ(addresses.RecordCount(), 6);
 }
 
 TEST_F(EntryWindowTest, AnInvoiceViewedShowsItsPrescriptionAndCannotBeChanged) {
