@@ -177,7 +177,7 @@ void TInvoiceEntry::PrepareNewInvoice(const TNewInvoiceHeader& n) {
     if (h.IsEmpty() && h.GetState() == Table::State::Browse) throw Error("Die Rechnungsdatei enthält keine Rechnung.");
     BeginEdit(h);
     h.SetString("SaRechNr", n.SaRechNr);
-    h.SetString("EinzelRechNr", "1");
+    h.SetString("EinzelRechNr", n.EinzelRechNr);
     h.SetDateTime("RechDatum", n.RechDatum);
     h.SetString("IKLE", n.IKLE);
     h.SetString("Name1", n.Name1);
@@ -270,7 +270,7 @@ void TInvoiceEntry::SetFieldText(InvoiceLevel level, std::string_view field, std
     std::string typed(text);
     if (field == "GenArt" || field == "Land" || field == "UStBefreit") typed = UpperCase(Trim(text));
     if (field == "GenArt" && !typed.empty() && typed != "E1" && typed != "E2") throw Error("Gültig: E1 oder E2");
-    Value v = TextToFieldValue(f, typed, t->GetValue(field));
+    Value v = ParseCell(typed, f, t->GetValue(field));
 
     const Value current = t->GetValue(field);
     if (CompareValues(current, v) == 0) return;
@@ -658,7 +658,7 @@ void TInvoiceEntry::EditTripCell(std::string_view field, std::string_view text) 
         throw Error(Format("Das Feld %s kann in der Liste nicht geändert werden.", {std::string(field)}));
     Table* t = Trips();
     if (!t || t->IsEmpty()) return;
-    Value v = TextToFieldValue(*FindField(*t, field), text, t->GetValue(field));
+    Value v = ParseCell(text, *FindField(*t, field), t->GetValue(field));
     const TripListValues remembered = RememberTripListValues(*t);
     t->Edit();
     t->SetValue(field, std::move(v));

@@ -69,9 +69,11 @@ struct TTemplateExtras {
 
 // The header of a new invoice as the main window fills it.
 struct TNewInvoiceHeader {
-    std::string SaRechNr;
-    TDateTime RechDatum;
-    std::string IKLE, Name1, Name2, Name3, IKKT;
+    std::string SaRechNr;            // the number the user typed
+    std::string EinzelRechNr = "1";
+    TDateTime RechDatum;             // today
+    std::string IKLE, Name1, Name2, Name3;   // the provider's IK, name, street, postcode and town
+    std::string IKKT;                // the cost bearer of the last invoice ("Letzte_KT_IK")
 };
 
 // A store of header or case refused by the checks; the user has been told.

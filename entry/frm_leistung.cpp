@@ -52,7 +52,6 @@ TGridColumns RowColumns(const Table& rows) {
         c.Find(f)->Format = ColumnFormat::Amount;
         c.Find(f)->Pattern = "#,##0.00";
     }
-    c.Find("EPreis")->Pattern = "€ #,##0.00";
     c.Find("BPosNum")->Editable = true;
     std::vector<TGridColumn> ordered;
     for (const char* f : {"Tarif", "PosNum", "Menge", "EPreis", "Text", "USt", "BPosNum", "MwStSatz"})

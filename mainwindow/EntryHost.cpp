@@ -1,6 +1,5 @@
 #include "mainwindow/EntryHost.h"
 
-#include "lib/base/DateTime.h"
 #include "lib/base/Error.h"
 #include "mainwindow/main.h"
 
@@ -31,18 +30,5 @@ void TEntryHost::RememberCostBearer(const std::string& ik) { c_.WriteIniValue("L
 std::string TEntryHost::IniValue(const std::string& name) { return c_.ReadIniValue(name); }
 
 void TEntryHost::SetIniValue(const std::string& name, const std::string& value) { c_.WriteIniValue(name, value); }
-
-TNewInvoiceHeader NewInvoiceHeader(TMainController& controller, const std::string& number) {
-    const TEinrichtung& e = controller.Einrichtung();
-    TNewInvoiceHeader h;
-    h.SaRechNr = number;
-    h.RechDatum = Today();
-    h.IKLE = e.EINR_IK;
-    h.Name1 = e.EINR_NAME1;
-    h.Name2 = e.EINR_STRASSE;
-    h.Name3 = e.EIN_PLZORT;
-    h.IKKT = controller.ReadIniValue("Letzte_KT_IK");
-    return h;
-}
 
 } // namespace brenvo

@@ -1,9 +1,8 @@
 #pragma once
 
 // What invoice entry needs from the main window's controller: the
-// cost-bearer directory for the header's lists and name, the settings of
-// "brenvo.ini" ("Letzte_KT_IK", the trip window's "Auswahl_Adresse"), and the header of a new invoice as the
-// settings fill it.
+// cost-bearer directory for the header's lists and name, and the settings
+// of "brenvo.ini" ("Letzte_KT_IK", the trip window's "Auswahl_Adresse").
 
 #include <string>
 #include <vector>
@@ -27,10 +26,5 @@ public:
 private:
     TMainController& c_;
 };
-
-// The header of a new invoice with this number: today's date, the
-// provider's IK and name from the settings, the cost bearer of the last
-// invoice ("Letzte_KT_IK").
-TNewInvoiceHeader NewInvoiceHeader(TMainController& controller, const std::string& number);
 
 } // namespace brenvo

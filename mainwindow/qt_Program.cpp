@@ -1,12 +1,18 @@
 #include "mainwindow/qt_Program.h"
 
 #include <QLabel>
+#include <QListView>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
 
 #include "entry/frm_adressen.h"
 #include "entry/frm_tarife.h"
 #include "entry/frm_versicherte.h"
+#include "lib/Basics/qt_Dialogs.h"
 #include "lib/Basics/qt_Widgets.h"
 #include "lib/base/Files.h"
 #include "mainwindow/main.h"
@@ -75,6 +81,19 @@ std::unique_ptr<TProgram> TProgram::Create(const std::string& dataDir) {
     main.SetActionHandler(MainAction::VerwaltungAdressen, [program] { RunEditor<TfrmAdressen>(*program); });
     main.SetActionHandler(MainAction::VerwaltungVersicherte,
                           [program] { RunEditor<TfrmVersicherte>(*program, TVersicherteEditor::Mode::Maintenance); });
+    program->formXMLRechnung6->SetPrintHandler([program](TInvoiceEntry& entry, bool detailed) {
+        try {
+            program->PrintInvoice(entry.Path(), detailed ? InvoicePrintForm::Detailed : InvoicePrintForm::Short, true);
+        } catch (const std::exception& e) {
+            ShowMessageDialog(program->formXMLRechnung6.get(), MessageKind::Error, e.what());
+        }
+    });
+
+    p->qrListForm = std::make_unique<TQRListForm>(main.SlipPrinter(), &main);
+    p->qrBGLForm = std::make_unique<TqrBGLForm>(main.Controller(), main.SlipPrinter(), &main);
+    main.Controller().SetSlipReport(p->qrBGLForm.get());
+    WireSlipPrinting(main);
+    main.Controller().SetInvoiceEditor(program);
     return p;
 }
 
@@ -87,9 +106,56 @@ bool TProgram::ShowInvoice(const std::string& path, EntryMode mode, const TNewIn
     return w.DeleteRequested();
 }
 
+void TProgram::WireSlipPrinting(TfrmMain& main) {
+    // The outbox's slip printing, unless the outbox's own actions are wired
+    // already. The list's selected items, in list order.
+    auto outboxSelection = [&main] {
+        std::vector<int64_t> ids;
+        auto* view = main.findChild<QListView*>(QStringLiteral("lvAusgangskorb"));
+        if (!view || !view->selectionModel()) return ids;
+        QModelIndexList rows = view->selectionModel()->selectedIndexes();
+        std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+        const auto& items = main.Controller().Outbox().Items();
+        for (const QModelIndex& row : rows)
+            if (size_t(row.row()) < items.size()) ids.push_back(items[size_t(row.row())].Id);
+        return ids;
+    };
+    auto wire = [&main](MainAction id, std::function<void()> handler) {
+        if (!main.HasHandler(id)) main.SetActionHandler(id, std::move(handler));
+    };
+    TMainController& c = main.Controller();
+    wire(MainAction::BegleitzettelDrucken,
+         [&c, outboxSelection] { c.actBegleitzettelDruckenExecute(TOrderSelection::InOutbox(outboxSelection())); });
+    wire(MainAction::AlleBegleitzettelDrucken,
+         [&c] { c.actAlleBegleitzettelDruckenExecute(TOrderSelection::InOutbox({}), false); });
+    wire(MainAction::AlleBegleitzettelDruckenVorschau,
+         [&c] { c.actAlleBegleitzettelDruckenExecute(TOrderSelection::InOutbox({}), true); });
+}
+
+TQRRechnungForm& TProgram::RechnungReport() {
+    if (!qrRechnung_)
+        qrRechnung_ = std::make_unique<TQRRechnungForm>(frmMain->Controller(), frmMain->SlipPrinter(), frmMain.get());
+    return *qrRechnung_;
+}
+
+void TProgram::PrintInvoice(const std::string& file, InvoicePrintForm form, bool preview) {
+    RechnungReport().PrintInvoice(file, form, preview);
+}
+
+void TProgram::PrintInvoiceArchive(const std::string& title) {
+    if (TRechStore* store = frmMain->Controller().RechStore()) qrListForm->Preview(store->GetTable(), title);
+}
+
 // Released in the reverse order of creation; the dialogs leave the main
 // window before it goes.
 TProgram::~TProgram() {
+    if (frmMain) {
+        frmMain->Controller().SetSlipReport(nullptr);
+        frmMain->Controller().SetInvoiceEditor(nullptr);
+    }
+    qrRechnung_.reset();
+    qrBGLForm.reset();
+    qrListForm.reset();
     formXMLRechnung6.reset();
     entryHost.reset();
     dmVerwaltung.reset();

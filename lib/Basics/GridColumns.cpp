@@ -5,6 +5,7 @@
 #include "lib/base/Error.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
+#include "lib/util_string/u_strings.h"
 
 namespace brenvo {
 
@@ -31,6 +32,43 @@ std::string Amount(const Value& v, const std::string& pattern) {
     if (const auto* i = std::get_if<int64_t>(&v)) return FormatFloat(p, double(*i));
     if (const auto* s = std::get_if<std::string>(&v)) return *s;
     return "";
+}
+
+// A date with a time of day: "TT.MM.JJJJ HH:MM" or "TT.MM.JJJJ HH:MM:SS"
+// (the date in any short form of StrToKelmarDate); nullopt when the time is
+// no such time.
+std::optional<TDateTime> DateWithTime(const std::string& text, size_t blank) {
+    const std::vector<std::string> parts = Split(Trim(text.substr(blank + 1)), ':');
+    if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
+    int hms[3] = {0, 0, 0};
+    const int limit[3] = {23, 59, 59};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].size() != 2 || !IsDigits(parts[i])) return std::nullopt;
+        hms[i] = int(StrToIntDef(parts[i], 0));
+        if (hms[i] > limit[i]) return std::nullopt;
+    }
+    const DateParts d = Decode(StrToKelmarDate(text.substr(0, blank)));
+    return EncodeDateTime(d.year, d.month, d.day, hms[0], hms[1], hms[2]);
+}
+
+Value ParseDate(const std::string& text, const Value& current) {
+    static const TDatumFieldOptimiser dates;
+    if (text.empty()) {
+        // Emptied: only the time of day stays, as with the date formatter;
+        // a plain date becomes no date.
+        const auto* d = std::get_if<TDateTime>(&current);
+        if (d && !d->IsNull() && d->TimePart() != 0.0) return dates.TextToValue("", current);
+        return Value();
+    }
+    const size_t blank = text.find(' ');
+    if (blank == std::string::npos) return dates.TextToValue(text, current);
+    std::optional<TDateTime> d;
+    try {
+        d = DateWithTime(text, blank);
+    } catch (const Error&) {
+    }
+    if (d) return *d;
+    throw Error(Format(MessageText("us004", "\"%s\" kann nicht in ein Datum konvertiert werden."), {text}));
 }
 
 } // namespace
@@ -111,49 +149,49 @@ std::optional<double> ParseGermanNumber(std::string_view text) {
     return ParseDecimal(t);
 }
 
-Value TextToFieldValue(const FieldDef& field, std::string_view text, const Value& current) {
-    const std::string trimmed = Trim(text);
-    if (field.type == FieldType::DateTime) {
-        static const TDatumFieldOptimiser dates;
-        return dates.TextToValue(text, current);
-    }
-    if (trimmed.empty()) return Value();
+Value ParseCell(std::string_view typed, const FieldDef& field, const Value& current) {
+    const bool text = field.type == FieldType::String || field.type == FieldType::Memo;
+    const std::string t = text ? TrimRight(typed) : Trim(typed);
+    if (field.type == FieldType::DateTime) return ParseDate(t, current);
+    if (t.empty()) return Value();
     switch (field.type) {
-    case FieldType::Integer:
-        if (auto v = ParseInt(trimmed)) return *v;
-        throw Error(Format("\"%s\" ist keine ganze Zahl.", {trimmed}));
-    case FieldType::Float:
-        if (auto v = ParseGermanNumber(trimmed)) return *v;
-        throw Error(Format("\"%s\" ist keine Zahl.", {trimmed}));
-    case FieldType::Boolean:
-        if (SameText(trimmed, "Ja") || SameText(trimmed, "True")) return true;
-        if (SameText(trimmed, "Nein") || SameText(trimmed, "False")) return false;
-        throw Error(Format("\"%s\" ist weder Ja noch Nein.", {trimmed}));
     case FieldType::String:
     case FieldType::Memo: {
-        std::string s = TrimRight(text);
         std::string bad;
-        if (!IsCp1252Text(s, &bad))
+        if (!IsCp1252Text(t, &bad))
             throw Error(Format("Das Zeichen \"%s\" ist nicht erlaubt (nur Zeichen des Zeichensatzes windows-1252).",
                                {bad}));
-        if (field.type == FieldType::String && field.width > 0 && Utf8Length(s) > size_t(field.width))
-            throw Error(Format("Der Text \"%s\" ist länger als %d Zeichen.", {s, field.width}));
-        return s;
+        if (field.type == FieldType::String && field.width > 0 && Utf8Length(t) > size_t(field.width))
+            throw Error(Format("Der Text \"%s\" ist länger als %d Zeichen.", {t, field.width}));
+        return t;
     }
-    default: break;
+    case FieldType::Integer:
+        if (const auto i = ParseInt(t)) return *i;
+        throw Error(Format("\"%s\" ist keine ganze Zahl.", {t}));
+    case FieldType::Float:
+        if (const auto d = ParseGermanNumber(t)) return *d;
+        throw Error(Format("\"%s\" ist keine Zahl.", {t}));
+    case FieldType::Boolean:
+        if (SameText(t, "Ja")) return true;
+        if (SameText(t, "Nein")) return false;
+        throw Error(Format("\"%s\" ist weder Ja noch Nein.", {t}));
+    case FieldType::DateTime:
+    case FieldType::Nested:
+        break;
     }
-    throw Error(Format("Das Feld %s kann nicht eingegeben werden.", {field.name}));
+    throw Error(Format("Das Feld %s kann hier nicht geändert werden.", {field.name}));
 }
 
-Value CellValue(const TGridColumn& column, const FieldDef& field, std::string_view text, const Value& current) {
+Value ParseCell(std::string_view text, const TGridColumn& column, const FieldDef& field, const Value& current) {
     if (column.Optimiser) return column.Optimiser->TextToValue(text, current);
-    return TextToFieldValue(field, text, current);
+    return ParseCell(text, field, current);
 }
 
-void StoreCell(Table& table, const TGridColumn& column, std::string_view text) {
+void StoreCell(Table& table, const TGridColumn& column, std::string_view text, const CellCheck& check) {
     const int index = table.FieldIndex(column.Field);
     if (index < 0) throw Error(Format("Das Feld %s gibt es nicht.", {column.Field}));
-    Value v = CellValue(column, table.Field(index), text, table.GetValue(index));
+    Value v = ParseCell(text, column, table.Field(index), table.GetValue(index));
+    if (check) check(column.Field, v);
     const bool started = table.GetState() == Table::State::Browse;
     if (started) table.Edit();
     try {

@@ -1,11 +1,12 @@
 #pragma once
 
-// The columns a grid shows of a table: field, caption, width, alignment and
-// display form, in the order of the grid. The grids of the archives and of
-// the cost-bearer directory describe their columns with this list; the
-// window's table model reads it. Cells are shown in the German forms: dates
+// The columns a grid shows of a table: field, caption, width, alignment,
+// display form and whether the grid may change it, in the order of the grid.
+// Every grid describes its columns with this list; the window's table model
+// reads it. Cells are shown in the German forms: dates
 // "TT.MM.JJJJ" (with " HH:MM:SS" when they carry a time), amounts "1.234,56".
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,23 +74,35 @@ private:
 // The text a grid cell shows for a value of a column of the given type.
 std::string FormatCell(const Value& value, const TGridColumn& column, FieldType type);
 
-// A number as a German user types it: "12,5" and "1.234,56" (with a comma,
-// points group the thousands), or "12.5" (without a comma a point is the
-// decimal mark); nullopt when the text is no number.
+// A number as a German user types it, blanks around it ignored: "12,5" and
+// "1.234,56" (with a comma, points group the thousands), or "12.5" (without
+// a comma a point is the decimal mark); nullopt when the text is no number.
 std::optional<double> ParseGermanNumber(std::string_view text);
 
-// Text typed into a window becomes a field's value: a blank text is no
-// value; integers and numbers as a German user types them ("12,5",
-// "1.234,56"); dates in the short forms of the date formatter (keeping the
-// current value's time of day); texts as typed (without trailing blanks).
-// Fails with the message for the user on text that is no such value, on a
-// text longer than the field and on a character that windows-1252 (the
-// code page of invoice and billing files) does not have.
-Value TextToFieldValue(const FieldDef& field, std::string_view text, const Value& current);
-// The same for a grid column: through its formatter when it has one.
-Value CellValue(const TGridColumn& column, const FieldDef& field, std::string_view text, const Value& current);
-// Stores typed text in the current row: edit, set, post; on a failure the
-// row is left as it was and the failure passes on.
-void StoreCell(Table& table, const TGridColumn& column, std::string_view text);
+// Text typed into a window (a cell, an edit field) becomes a field's value,
+// read as the field's type wants it; `current` is the value the field holds.
+//  - A blank text is no value (null); a date that carries a time of day keeps
+//    only the time, as the date formatter does.
+//  - Texts as typed without trailing blanks, at most the field's width (in
+//    characters) and only characters that windows-1252, the code page of
+//    invoice and billing files, has.
+//  - Dates in the short forms of the date formatter ("5.12.24", "0512",
+//    "05.12.2024"), keeping the current time of day, or "TT.MM.JJJJ" followed
+//    by a time "HH:MM" or "HH:MM:SS".
+//  - Integers; numbers and amounts in the German form ("12,5", "1.234,56").
+//  - Flags "Ja"/"Nein".
+// Fails with Error carrying the German message, naming the text, when it is
+// no such value.
+Value ParseCell(std::string_view text, const FieldDef& field, const Value& current = Value());
+// The same for a grid column: through its field formatter when it has one.
+Value ParseCell(std::string_view text, const TGridColumn& column, const FieldDef& field, const Value& current);
+
+// An owner's check of a value before it is stored; throws Error with the
+// message to refuse it.
+using CellCheck = std::function<void(const std::string& field, const Value& value)>;
+// Stores typed text in the column's field of the table's current row: read
+// (ParseCell), checked, then edit, set, post. On a failure the row is left
+// as it was and the failure passes on.
+void StoreCell(Table& table, const TGridColumn& column, std::string_view text, const CellCheck& check = {});
 
 } // namespace brenvo

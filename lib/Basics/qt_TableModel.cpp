@@ -139,21 +139,43 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const {
     return text;
 }
 
+QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || size_t(section) >= shown_.size())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole) return ToQ(shown_[size_t(section)].Title());
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(AlignmentOf(shown_[size_t(section)].Align));
+    if (role == Qt::FontRole && section == marked_) {
+        QFont font;
+        font.setUnderline(true);
+        return font;
+    }
+    return {};
+}
+
+void TTableModel::SetMarkedColumn(int column) {
+    if (column == marked_) return;
+    const int before = marked_;
+    marked_ = column;
+    if (before >= 0) emit headerDataChanged(Qt::Horizontal, before, before);
+    if (column >= 0) emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
 const TGridColumn* TTableModel::ShownColumn(int column) const {
     return column >= 0 && size_t(column) < shown_.size() ? &shown_[size_t(column)] : nullptr;
 }
 
 Qt::ItemFlags TTableModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (!index.isValid() || !writer_ || !table_) return f;
     const TGridColumn* c = ShownColumn(index.column());
-    if (writer_ && c && c->Editable && fieldIndex_[size_t(index.column())] >= 0) f |= Qt::ItemIsEditable;
+    const size_t i = size_t(index.column());
+    if (c && c->Editable && fieldIndex_[i] >= 0 && fieldType_[i] != FieldType::Nested) f |= Qt::ItemIsEditable;
     return f;
 }
 
 bool TTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::EditRole || !writer_ || !table_ || !index.isValid() || index.row() >= rows_) return false;
-    const TGridColumn* c = ShownColumn(index.column());
-    if (!c || !c->Editable) return false;
+    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable) || index.row() >= rows_) return false;
+    const TGridColumn& column = shown_[size_t(index.column())];
     const std::string text = FromQ(value.toString());
     if (text == FromQ(data(index, Qt::EditRole).toString())) return true;   // nothing typed
     try {
@@ -161,27 +183,22 @@ bool TTableModel::setData(const QModelIndex& index, const QVariant& value, int r
         const bool there = table_->GotoBookmark(table_->BookmarkAt(index.row()));
         following_ = false;
         if (!there) return false;
-        writer_(*table_, *c, text);
+        writer_(*table_, column, text);
     } catch (const std::exception& e) {
         following_ = false;
-        // Told once the editor has gone, so that closing it does not write again.
-        const std::string message = e.what();
-        QPointer<QTableView> view = view_;
-        QTimer::singleShot(0, this, [view, message] {
-            ShowMessageDialog(view ? view->window() : nullptr, MessageKind::Warning, message);
-        });
+        const QString message = ToQ(e.what());
+        // Shown once the editor has gone, so that closing it does not write again.
+        if (view_) {
+            QPointer<QTableView> view = view_;
+            QTimer::singleShot(0, this, [view, message] {
+                if (view) ShowMessageDialog(view->window(), MessageKind::Warning, FromQ(message));
+            });
+        }
         emit dataChanged(index, index);
+        emit EditRefused(message);
         return false;
     }
     return true;
-}
-
-QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || size_t(section) >= shown_.size())
-        return QAbstractTableModel::headerData(section, orientation, role);
-    if (role == Qt::DisplayRole) return ToQ(shown_[size_t(section)].Title());
-    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(AlignmentOf(shown_[size_t(section)].Align));
-    return {};
 }
 
 void TTableModel::sort(int column, Qt::SortOrder) {

@@ -14,9 +14,14 @@
 // column the table's sort order.
 //
 // A grid becomes editable with a cell writer: the columns marked Editable
-// then take typed text (a drop-down for a column with choices), which the
-// writer checks and stores on the row edited; what it refuses is shown to
-// the user and the cell keeps its value.
+// then take typed text (a drop-down for a column with choices). The writer
+// gets the table on the edited row and the text; it reads, checks and posts
+// it at once (StoreCell, with the owner's check), so the table's change log
+// holds it until the owner saves. A text that cannot be read or is refused
+// leaves the row as it was: the model shows the German message once the
+// editor has closed, and EditRefused carries it.
+//
+// One column's title may be marked (underlined): the one a search looks in.
 //
 // The table must outlive the model, or be detached with SetTable(nullptr)
 // before it goes (for example when the stores release their tables).
@@ -66,13 +71,16 @@ public:
     bool HasCellWriter() const { return bool(writer_); }
     // The shown column `column`; null when out of range.
     const TGridColumn* ShownColumn(int column) const;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    // The column whose title is underlined (the one a search looks in); -1 none.
+    void SetMarkedColumn(int column);
+    int MarkedColumn() const { return marked_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     // Sorts the table by the column's field (the table sorts ascending
     // only); a field that cannot be sorted on leaves the order as it was.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
@@ -80,6 +88,8 @@ public:
 signals:
     // The table's current row moved (or the rows were re-read).
     void CurrentRowChanged(int row);
+    // A changed cell was not taken; the message says why.
+    void EditRefused(const QString& message);
 
 private:
     void Subscribe();
@@ -109,6 +119,7 @@ private:
     Pending pending_ = Pending::None;
     int pendingOld_ = -1, pendingNew_ = -1;
     QPointer<QTableView> view_;
+    int marked_ = -1;
 };
 
 } // namespace brenvo

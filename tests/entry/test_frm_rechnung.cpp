@@ -29,6 +29,7 @@
 #include "entry/frm_tarife.h"
 #include "entry/qt_Muster4.h"
 #include "lib/base/Cp1252.h"
+#include "lib/base/DateTime.h"
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
@@ -147,7 +148,7 @@ TEST_F(EntryWindowTest, ANewInvoiceTypedWithATemplateAndTwoTripEntriesIsBilledAs
     // What the main window does for a new invoice, then the window as the user sees it.
     W().Open(file);
     W().SetMode(EntryMode::Edit);
-    TNewInvoiceHeader header = NewInvoiceHeader(c, "2024-1200");
+    TNewInvoiceHeader header = c.NewInvoiceHeader("2024-1200");
     W().PrepareNewInvoice(header);
     W().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&W()));
@@ -400,6 +401,35 @@ TEST_F(EntryWindowTest, TheTripWindowWritesThreeDatesThereAndBackIntoTheInvoice)
     Table addresses;
     addresses.LoadFromFile(program->dmVerwaltung->AdressenFile());
     EXPECT_EQ(addresses.RecordCount(), 6);
+}
+
+TEST_F(EntryWindowTest, TheInputBasketOpensANewInvoiceAndDropsItWhenClosedUntouched) {
+    // "Rechnung neu erstellen" asks for the number and opens the entry
+    // window with the header filled in; closed without saving, the blank
+    // invoice goes after the question.
+    TMainController& c = program->frmMain->Controller();
+    DialogScript script;
+    script.Ignore("formXMLRechnung6");
+    script.Answer("Geben Sie nun die Rechnungsnummer ein", "OK", "2024-1300");
+    script.Answer("endgültig löschen?", "Ja");
+    std::string title, date;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget() != &W() || !W().isVisible()) return;
+        poll.stop();
+        title = W().windowTitle().toStdString();
+        date = Field("RechDatum")->text().toStdString();
+        EXPECT_TRUE(FileExists(PathJoin(c.Paths().Eingabe, "2024-1300.xml")));
+        W().reject();
+    });
+    poll.start(10);
+    program->frmMain->ShowTab(MainTab::Eingabe);
+    ASSERT_TRUE(program->frmMain->Action(MainAction::RechnungNeu)->isEnabled());
+    program->frmMain->Action(MainAction::RechnungNeu)->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return script.Done(); }, 5000)) << script.Report();
+    EXPECT_EQ(title, "Rechnung: 2024-1300");
+    EXPECT_EQ(date, FormatDDMMYYYY(Today()));
+    EXPECT_FALSE(FileExists(PathJoin(c.Paths().Eingabe, "2024-1300.xml")));
 }
 
 TEST_F(EntryWindowTest, AnInvoiceViewedShowsItsPrescriptionAndCannotBeChanged) {

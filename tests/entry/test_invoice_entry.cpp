@@ -75,7 +75,7 @@ TEST_F(EntryTest, CaseStoreChecksInOrderDrawsIdsAndCleansTheInvoiceNumber) {
     EXPECT_EQ(ui.messages.back(), kRequired + "VersNum" + kRequest);
 
     SetCase("Plz", "50667");
-    SetCase("GenDatum", "");   // the date formatter leaves 0: stored as no date
+    SetCase("GenDatum", "");   // emptied: stored as no date
     EXPECT_TRUE(entry.StoreCase());
     EXPECT_TRUE(Cases().IsNull("GenDatum"));
     EXPECT_EQ(entry.Header().AsString("SaRechNr"), "1234");
@@ -187,7 +187,7 @@ TEST_F(EntryTest, ClosingDropsWhatWasNotSavedAndAsksToDeleteABlankInvoice) {
     WriteBlank(blank);
     entry.Open(blank);
     entry.SetMode(EntryMode::Edit);
-    entry.PrepareNewInvoice({"2024-1200", Today(), "510123456", "Taxi", "Weg 1", "12345 Ort", "103330011"});
+    entry.PrepareNewInvoice({"2024-1200", "1", Today(), "510123456", "Taxi", "Weg 1", "12345 Ort", "103330011"});
     EXPECT_EQ(entry.Title(), "Rechnung: 2024-1200");
     EXPECT_EQ(focus.back(), "RechDatum");
     entry.Close();
@@ -196,7 +196,7 @@ TEST_F(EntryTest, ClosingDropsWhatWasNotSavedAndAsksToDeleteABlankInvoice) {
     // Saved with its date, it stays.
     entry.Open(blank);
     entry.SetMode(EntryMode::Edit);
-    entry.PrepareNewInvoice({"2024-1200", Today(), "510123456", "Taxi", "Weg 1", "12345 Ort", "103330011"});
+    entry.PrepareNewInvoice({"2024-1200", "1", Today(), "510123456", "Taxi", "Weg 1", "12345 Ort", "103330011"});
     ASSERT_TRUE(entry.Speichern());
     entry.Close();
     EXPECT_FALSE(entry.DeleteRequested());
