@@ -1,48 +1,34 @@
-// Speed of the money rules' inner lookups: the kind of a position by its
-// number (once per position in every sum), and the recomputation of a large
-// invoice.
+// Speed of invoice entry: the kind of a position by its number (once per
+// position in every sum), the recomputation of a large invoice, and what a
+// clerk waits for in the entry window: opening an invoice of 50 cases with
+// 200 trips, and a trip's km typed into the trip list with the sums
+// recomputed after it.
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-#include <string>
-
-#include "billing/InvoiceDocument.h"
+#include "EntryBenchData.h"
 #include "entry/MoneyRules.h"
-#include "entry/dm_verwaltung.h"
-#include "lib/base/DateTime.h"
 
 using namespace brenvo;
+using namespace brenvo::bench;
 
 namespace {
 
-std::string PosNum(int tariff, int pos) { return std::to_string(100000 + tariff * 100 + pos); }
-
-// 60 tariffs of 20 positions each.
-void FillTariffs(TdmVerwaltung& dm) {
-    dm.OpenTarife();
-    Table& t = dm.Tarife();
-    static const char* arts[] = {"K", "P", "W", "S", "T"};
-    for (int i = 0; i < 60; ++i) {
-        t.Append();
-        t.SetString("Tarifbez", "Tarif " + std::to_string(60 - i));
-        Table& p = t.Nested(TdmVerwaltung::kTarifdetail);
-        for (int j = 0; j < 20; ++j) {
-            p.Append();
-            p.SetString("PosNum", PosNum(i, j));
-            p.SetString("Art", arts[j % 5]);
-            p.SetInteger("EPreis", 100 + j);
-            p.Post();
-        }
-        t.Post();
+class SilentUi : public IUserInterface {
+public:
+    void ShowMessage(MessageKind, const std::string&, const std::string&) override {}
+    Answer Ask(MessageKind, const std::string&, const std::vector<Answer>&, const std::string&) override {
+        return Answer::Cancel;
     }
-}
-
-// The tariffs stay in memory; nothing is read from or written to this directory.
-std::string ScratchDir() { return (std::filesystem::temp_directory_path() / "brenvo-bench-entry-unused").string(); }
+    bool InputQuery(const std::string&, const std::vector<std::string>&, const std::string&, std::string&) override {
+        return false;
+    }
+    void ShowText(const std::string&, const std::string&) override {}
+};
 
 void BM_KindOf(benchmark::State& state) {
-    TdmVerwaltung dm(ScratchDir());
+    ScratchDir dir("kind");
+    TdmVerwaltung dm(dir.Path());
     FillTariffs(dm);
     int i = 0;
     for (auto _ : state) {
@@ -54,33 +40,49 @@ BENCHMARK(BM_KindOf);
 
 // An invoice of 20 cases with 50 trips of 3 positions each.
 void BM_RecomputeInvoice(benchmark::State& state) {
-    InvoiceDocument doc;
-    Table& r = doc.Rechnung();
-    r.Append();
-    r.SetInteger("RechID", 1);
-    r.Post();
-    Table& cases = r.Nested(CaseNestName);
-    for (int c = 0; c < 20; ++c) {
-        cases.Append();
-        cases.SetInteger("AbrFallID", c + 1);
-        Table& trips = cases.Nested(TripNestName);
-        for (int l = 0; l < 50; ++l) {
-            trips.Append();
-            trips.SetDateTime("Datum", EncodeDate(2014, 10, 1 + l % 28));
-            Table& ef = trips.Nested(PositionNestName);
-            for (int p = 0; p < 3; ++p) {
-                ef.Append();
-                ef.SetFloat("Menge", 12.5 + p);
-                ef.SetFloat("EPreis", 1.53 + p);
-                ef.Post();
-            }
-            trips.Post();
-        }
-        cases.Post();
-    }
-    for (auto _ : state) benchmark::DoNotOptimize(RecomputeInvoice(r));
+    InvoiceDocument doc = LargeInvoice(20, 50);
+    for (auto _ : state) benchmark::DoNotOptimize(RecomputeInvoice(doc.Rechnung()));
 }
 BENCHMARK(BM_RecomputeInvoice);
+
+struct EntryScene {
+    ScratchDir dir{"entry"};
+    TdmVerwaltung dm{dir.Path()};
+    SilentUi ui;
+    BenchHost host;
+    TInvoiceEntry entry{dm, ui, host};
+    std::string file = dir.File("2024-9000.xml");
+
+    EntryScene() {
+        FillTariffs(dm);
+        LargeInvoice(50, 4).SaveToFile(file);
+    }
+    // What opening for editing does: read, order, the sums brought up to date.
+    void Open() {
+        entry.Open(file);
+        entry.SetMode(EntryMode::Edit);
+        entry.Activate();
+    }
+};
+
+void BM_EntryOpenInvoice50Cases200Trips(benchmark::State& state) {
+    EntryScene s;
+    for (auto _ : state) s.Open();
+    state.SetLabel(s.entry.CountText());
+}
+BENCHMARK(BM_EntryOpenInvoice50Cases200Trips)->Unit(benchmark::kMillisecond);
+
+void BM_EntryTripKmTypedAndRecomputed(benchmark::State& state) {
+    EntryScene s;
+    s.Open();
+    s.entry.GotoCase(25);
+    int km = 10;
+    for (auto _ : state) {
+        s.entry.EditTripCell("KM", std::to_string(km++ % 40 + 5));
+        s.entry.Recompute();
+    }
+}
+BENCHMARK(BM_EntryTripKmTypedAndRecomputed)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

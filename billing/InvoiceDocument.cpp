@@ -513,7 +513,15 @@ InvoiceDocument InvoiceDocument::FromFile(const std::string& path) {
     return d;
 }
 
-void InvoiceDocument::LoadFromXml(std::string_view bytes, const std::string& file) {
+void InvoiceDocument::LoadFromXml(std::string_view bytes, const std::string& file) { Load(bytes, file, false); }
+
+void InvoiceDocument::UpgradeLayout() {
+    if (withGenArt_) return;
+    const std::string file = fileName_;
+    Load(SaveToXml(), file, true);
+}
+
+void InvoiceDocument::Load(std::string_view bytes, const std::string& file, bool forceGenArt) {
     std::string raw(bytes);
     std::string encoding = DetectEncoding(raw, file);
     std::string utf8;
@@ -548,7 +556,7 @@ void InvoiceDocument::LoadFromXml(std::string_view bytes, const std::string& fil
             anyCase = true;
             if (c.child("GenArt")) withGenArt = true;
         }
-    if (!anyCase) withGenArt = true;
+    if (!anyCase || forceGenArt) withGenArt = true;
 
     std::unique_ptr<Table> freshTable = EmptyInvoiceTable(withGenArt);
     Table& fresh = *freshTable;

@@ -97,10 +97,18 @@ public:
     const Table& Rechnung() const { return *rechnung_; }
 
     bool HasGenArt() const { return withGenArt_; }
+    // Gives a document of the older layout the case field GenArt (empty in
+    // every case), so that it is written with it from now on; a document
+    // that has the field is left alone. Meant for a document just loaded:
+    // it is read anew from its own records, which counts as no change, and
+    // each level's first record becomes current.
+    void UpgradeLayout();
     // The file last loaded or saved.
     const std::string& FileName() const { return fileName_; }
 
 private:
+    void Load(std::string_view bytes, const std::string& nameForMessages, bool forceGenArt);
+
     std::unique_ptr<Table> rechnung_;
     bool withGenArt_ = true;
     mutable std::string fileName_;

@@ -169,6 +169,8 @@ RecomputeResult RecomputeInvoice(Table& rechnung) {
 
 // -------------------------------------------------------------- co-payment
 
+bool CoPaymentAllowed(std::string_view zuzaKennz) { return zuzaKennz == "3" || zuzaKennz == "4" || zuzaKennz == "5"; }
+
 CoPaymentProposal ProposeCoPayment(double positionSum) {
     const double x = positionSum * 0.1;
     if (x < kZuzaMin) return {kZuzaMin, "02"};
@@ -195,7 +197,7 @@ bool StoreTripFromList(Table& trips, std::string_view caseZuzaKennz, const TripL
         trips.SetNull("ZuZaBetrag");
         trips.SetNull("ZuZaArt");
     };
-    if (caseZuzaKennz != "3" && trips.AsFloat("ZuZaBetrag") != 0.0) {
+    if (!CoPaymentAllowed(caseZuzaKennz) && trips.AsFloat("ZuZaBetrag") != 0.0) {
         ui.ShowMessage(MessageKind::Warning, kWarnZuzaNichtPflichtig);
         clearZuza();
     }

@@ -79,6 +79,11 @@ struct CoPaymentProposal {
 };
 CoPaymentProposal ProposeCoPayment(double positionSum);
 
+// Whether the trips of a case with this co-payment code may carry
+// co-payments: "3" (due), and "4" and "5" (the patient became exempt, or
+// liable again, while the prescription ran).
+bool CoPaymentAllowed(std::string_view zuzaKennz);
+
 // The km and price of the current trip as the trip list remembers them
 // (when the list was opened, when the trip became current, after it was
 // last stored); an edit is "changed" against these.

@@ -234,6 +234,12 @@ void TdmVerwaltung::OrderTarife() {
     watch_->watchedPositions.clear();
 }
 
+void TdmVerwaltung::RestoreOrders() {
+    if (tarife_.Active()) OrderTarife();
+    if (adressen_.Active()) adressen_.SetIndexFieldNames(kAdressenOrder);
+    if (versicherte_.Active()) versicherte_.SetIndexFieldNames(kVersicherteOrder);
+}
+
 void TdmVerwaltung::SaveTarife() {
     if (!tarife_.Active() || !tarife_.HasChanges()) return;
     tarife_.SaveToFile(TarifeFile());
@@ -293,6 +299,7 @@ void TdmVerwaltung::BuildKindIndex() {
             k.art = positions.AsString("Art");
             k.pctAbschlag = positions.AsFloat("PCT_Abschlag");
             k.freikm = positions.AsFloat("freikm");
+            k.tarifbez = copy->AsString("Tarifbez");
             w.kinds.try_emplace(positions.AsString("PosNum"), std::move(k));
         }
     }

@@ -18,6 +18,7 @@ struct PositionKind {
     std::string art;
     double pctAbschlag = 0.0;
     double freikm = 0.0;
+    std::string tarifbez;   // the tariff that decided
 
     bool IsDiscount() const { return pctAbschlag != 0.0; }
 };
@@ -96,6 +97,11 @@ public:
     // Makes the template of this person current: VersNum, Nachname, Vorname
     // compared ignoring letter case, Geb as a date. False when there is none.
     bool LocateVorlage(std::string_view versNum, std::string_view nachname, std::string_view vorname, TDateTime geb);
+
+    // Puts the open tables back into their orders (tariffs by Tarifbez and
+    // their positions by Art and Tarif, addresses by strasse, plz, ort,
+    // templates by Nachname, Vorname) after a window sorted them otherwise.
+    void RestoreOrders();
 
     // ---- id counters
     // Hands out the next value of the named counter (RechID, SaRechNr,

@@ -46,10 +46,10 @@ long ExactItem(const TBasketList& list, const std::string& caption) {
 
 // ============================================================ helpers
 
-bool TMainController::OpenInvoice(const std::string& path, TInvoiceEditMode mode, const TNewInvoiceFields* header) {
+bool TMainController::OpenInvoice(const std::string& path, EntryMode mode, const TNewInvoiceHeader* header) {
     if (!invoiceEditor_) {
         // Without the entry window an invoice can still be read.
-        if (mode != TInvoiceEditMode::View) throw Error(kNoEditor);
+        if (mode != EntryMode::View) throw Error(kNoEditor);
         view_.ShowText(ExtractFileName(path), ReadFileBytes(path));
         return false;
     }
@@ -74,11 +74,11 @@ bool TMainController::DeleteInvoiceFiles(const std::string& dir, const std::vect
     return true;
 }
 
-void TMainController::EditInputInvoice(const std::string& name, const TNewInvoiceFields* header) {
+void TMainController::EditInputInvoice(const std::string& name, const TNewInvoiceHeader* header) {
     const std::string path = PathJoin(paths_.Eingabe, name);
     if (system_.OPT_XMLCONVERSION && FileExists(path)) ConvertDecimalSeparators(path, system_.OPT_XMLTOCOMMA);
     // Deleted in the entry window: only this invoice goes, after the question.
-    if (OpenInvoice(path, TInvoiceEditMode::Edit, header) && DeleteInvoiceFiles(paths_.Eingabe, {name}))
+    if (OpenInvoice(path, EntryMode::Edit, header) && DeleteInvoiceFiles(paths_.Eingabe, {name}))
         ReadInputBasket();
 }
 
@@ -118,7 +118,12 @@ void TMainController::actRechnungNeuExecute() {
     if (item < 0) return;
     view_.SelectBasketItem(BasketKind::InputBasket, item);
 
-    TNewInvoiceFields header;
+    const TNewInvoiceHeader header = NewInvoiceHeader(number);
+    EditInputInvoice(name, &header);
+}
+
+TNewInvoiceHeader TMainController::NewInvoiceHeader(const std::string& number) const {
+    TNewInvoiceHeader header;
     header.SaRechNr = number;
     header.RechDatum = Today();
     header.IKLE = einrichtung_.EINR_IK;
@@ -126,7 +131,7 @@ void TMainController::actRechnungNeuExecute() {
     header.Name2 = einrichtung_.EINR_STRASSE;
     header.Name3 = einrichtung_.EIN_PLZORT;
     header.IKKT = ReadIniValue("Letzte_KT_IK");
-    EditInputInvoice(name, &header);
+    return header;
 }
 
 void TMainController::actRechnungBearbeitenExecute(const std::vector<std::string>& selected) {
@@ -248,7 +253,7 @@ void TMainController::actRechnungAnsehenExecute(const TInvoiceSelection& sel) {
         if (!rech_ || !rechLoaded_ || !rech_->FindByNumber(sel.Number, &fileName, nullptr)) return;
         path = PathJoin(paths_.ArchivR, fileName);
     }
-    OpenInvoice(path, TInvoiceEditMode::View, nullptr);
+    OpenInvoice(path, EntryMode::View, nullptr);
 }
 
 void TMainController::actRechnungKorrigierenExecute(const TInvoiceSelection& sel) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/base/DateTime.h"
+#include "entry/InvoiceEntry.h"
 
 namespace brenvo {
 
@@ -34,17 +34,6 @@ struct TInvoiceSelection {
     bool FromInbox() const { return From == Source::Inbox; }
 };
 
-enum class TInvoiceEditMode { Edit, View };
-
-// The header fields a new invoice starts with.
-struct TNewInvoiceFields {
-    std::string SaRechNr;            // the number the user typed
-    std::string EinzelRechNr = "1";
-    TDateTime RechDatum;             // today
-    std::string IKLE, Name1, Name2, Name3;   // the provider's IK, name, street, postcode and town
-    std::string IKKT;                // "Letzte_KT_IK" of brenvo.ini
-};
-
 // The invoice entry window (TformXMLRechnung6) as the main window uses it.
 class IInvoiceEditor {
 public:
@@ -57,7 +46,7 @@ public:
     // the window (or closed one that still carries the template's number
     // "99999" and no invoice date). Fails with the window's message when the
     // file cannot be opened; nothing is shown then.
-    virtual bool ShowInvoice(const std::string& path, TInvoiceEditMode mode, const TNewInvoiceFields* header) = 0;
+    virtual bool ShowInvoice(const std::string& path, EntryMode mode, const TNewInvoiceHeader* header) = 0;
 };
 
 } // namespace brenvo

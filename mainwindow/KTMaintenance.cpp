@@ -126,7 +126,7 @@ TGridColumns KTGridColumns(KTTable table, const std::vector<FieldDef>& fields) {
     // the program's: adding and deleting an IK are commands of their own.
     // The link table is never written back, so a change there would be lost.
     for (TGridColumn& c : cols.All())
-        c.ReadOnly = table == KTTable::Zuordnung || SameText(c.Field, "K_IK") || SameText(c.Field, "DTAREF");
+        c.Editable = table != KTTable::Zuordnung && !SameText(c.Field, "K_IK") && !SameText(c.Field, "DTAREF");
     return cols;
 }
 
@@ -363,18 +363,10 @@ void TKTMaintenance::SetField(const std::string& field, const std::string& text)
         Notify(Change::Data);
         return;
     }
-    const int fi = t->FieldIndex(field);
-    if (fi < 0) return;
-    const Value v = ParseCell(text, t->Field(fi));
-    CheckValue(field, v);
-    t->Edit();
-    try {
-        t->SetValue(field, v);
-        t->Post();
-    } catch (...) {
-        t->Cancel();
-        throw;
-    }
+    if (t->FieldIndex(field) < 0) return;
+    TGridColumn column;
+    column.Field = field;
+    StoreCell(*t, column, text, [this](const std::string& f, const Value& v) { CheckValue(f, v); });
     Notify(Change::Data);
 }
 

@@ -121,12 +121,11 @@ TfrmKTDaten::TfrmKTDaten(TfrmMain& main, QWidget* parent)
     // A double click resolves; a key (F2 or typing) starts an edit.
     grid_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     model_ = new TTableModel(this);
-    model_->SetEditable(true);
-    model_->SetEditCheck([this](const std::string& field, const Value& v) { Logic().CheckValue(field, v); });
+    // Typed cells are checked as the panel's fields are and taken at once.
+    model_->SetCellWriter([this](Table& t, const TGridColumn& column, const std::string& text) {
+        StoreCell(t, column, text, [this](const std::string& field, const Value& v) { Logic().CheckValue(field, v); });
+    });
     model_->AttachView(grid_);
-    connect(model_, &TTableModel::EditRefused, this,
-            [this](const QString& message) { ShowMessageDialog(this, MessageKind::Error, FromQ(message)); },
-            Qt::QueuedConnection);
     connect(model_, &TTableModel::CurrentRowChanged, this, [this] { FillDetails(); });
     connect(model_, &QAbstractItemModel::dataChanged, this, [this] {
         FillDetails();

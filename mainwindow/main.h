@@ -396,6 +396,10 @@ public:
     // nor edited (the actions say so), and "Rechnung ansehen" shows the file's text.
     void SetInvoiceEditor(IInvoiceEditor* editor) { invoiceEditor_ = editor; }
     IInvoiceEditor* InvoiceEditor() const { return invoiceEditor_; }
+    // The header of a new invoice with this number: today's date, the
+    // provider's IK, name and address from the settings, the cost bearer of
+    // the last invoice ("Letzte_KT_IK").
+    TNewInvoiceHeader NewInvoiceHeader(const std::string& number) const;
     // The input basket's actions; `selected` holds the captions of the
     // selected items in list order. Every move between baskets copies without
     // overwriting and deletes the source only when the copy is there; a
@@ -644,8 +648,8 @@ private:
 
     // --- invoice baskets (BasketActions.cpp)
     bool DeleteInvoiceFiles(const std::string& dir, const std::vector<std::string>& names);
-    bool OpenInvoice(const std::string& path, TInvoiceEditMode mode, const TNewInvoiceFields* header);
-    void EditInputInvoice(const std::string& name, const TNewInvoiceFields* header);
+    bool OpenInvoice(const std::string& path, EntryMode mode, const TNewInvoiceHeader* header);
+    void EditInputInvoice(const std::string& name, const TNewInvoiceHeader* header);
     void ReturnArchivedInvoice(const std::string& number, bool deleteReturned);
     IInvoiceEditor* invoiceEditor_ = nullptr;
     TInvoiceArchiveFilter invoiceFilter_;

@@ -1,9 +1,62 @@
 #include "mainwindow/qt_Program.h"
 
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <functional>
+
+#include "entry/frm_adressen.h"
+#include "entry/frm_tarife.h"
+#include "entry/frm_versicherte.h"
+#include "lib/Basics/qt_Dialogs.h"
+#include "lib/Basics/qt_Widgets.h"
 #include "lib/base/Files.h"
 #include "mainwindow/main.h"
 
 namespace brenvo {
+
+namespace {
+
+// The "Verwaltung" tab: the buttons of the three master-data editors.
+QWidget* VerwaltungPage(TfrmMain& main) {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tsVerwaltung"));
+    auto* layout = new QVBoxLayout(page);
+    auto* caption = new QLabel(QStringLiteral("Stammdaten der Rechnungseingabe"));
+    QFont bold = caption->font();
+    bold.setBold(true);
+    caption->setFont(bold);
+    layout->addWidget(caption);
+    const struct {
+        MainAction id;
+        const char* text;
+    } editors[] = {
+        {MainAction::VerwaltungTarife, "Tarife mit ihren Leistungspositionen und Preisen"},
+        {MainAction::VerwaltungAdressen, "gespeicherte Abhol- und Zieladressen"},
+        {MainAction::VerwaltungVersicherte, "Vorlagen der Versicherten für wiederkehrende Fahrten"},
+    };
+    for (const auto& e : editors) {
+        auto* row = new QHBoxLayout;
+        QPushButton* b = ActionButton(main.Action(e.id));
+        b->setMinimumWidth(140);
+        row->addWidget(b);
+        row->addWidget(new QLabel(QString::fromUtf8(e.text)), 1);
+        layout->addLayout(row);
+    }
+    layout->addStretch();
+    return page;
+}
+
+// A master-data editor, modal; its tables are opened by the editor and the
+// window is released when closed.
+template <class Window, class... Args>
+void RunEditor(TProgram& p, Args&&... args) {
+    Window window(*p.dmVerwaltung, std::forward<Args>(args)..., p.frmMain.get());
+    window.exec();
+}
+
+} // namespace
 
 std::unique_ptr<TProgram> TProgram::Create(const std::string& dataDir) {
     auto p = std::make_unique<TProgram>();
@@ -14,15 +67,42 @@ std::unique_ptr<TProgram> TProgram::Create(const std::string& dataDir) {
     p->frmMain->SetBusyDialog(p->formBusy.get());
     p->dmVerwaltung = std::make_unique<TdmVerwaltung>(PathJoin(p->frmMain->Controller().Paths().Root,
                                                                TDataPaths{}.Stammdaten));
+    p->entryHost = std::make_unique<TEntryHost>(p->frmMain->Controller());
+    p->formXMLRechnung6 =
+        std::make_unique<TformXMLRechnung6>(*p->dmVerwaltung, *p->entryHost, p->frmMain.get());
+
+    TProgram* program = p.get();
     TfrmMain& main = *p->frmMain;
+    main.SetTabPage(MainTab::Verwaltung, VerwaltungPage(main));
+    main.SetActionHandler(MainAction::VerwaltungTarife, [program] { RunEditor<TfrmTarife>(*program); });
+    main.SetActionHandler(MainAction::VerwaltungAdressen, [program] { RunEditor<TfrmAdressen>(*program); });
+    main.SetActionHandler(MainAction::VerwaltungVersicherte,
+                          [program] { RunEditor<TfrmVersicherte>(*program, TVersicherteEditor::Mode::Maintenance); });
+    program->formXMLRechnung6->SetPrintHandler([program](TInvoiceEntry& entry, bool detailed) {
+        try {
+            program->PrintInvoice(entry.Path(), detailed ? InvoicePrintForm::Detailed : InvoicePrintForm::Short, true);
+        } catch (const std::exception& e) {
+            ShowMessageDialog(program->formXMLRechnung6.get(), MessageKind::Error, e.what());
+        }
+    });
+
     p->qrListForm = std::make_unique<TQRListForm>(main.SlipPrinter(), &main);
     p->qrBGLForm = std::make_unique<TqrBGLForm>(main.Controller(), main.SlipPrinter(), &main);
     main.Controller().SetSlipReport(p->qrBGLForm.get());
-    TProgram* program = p.get();
     main.SetActionHandler(MainAction::ArchivDrucken, [program] {
         program->PrintInvoiceArchive(program->frmMain->Controller().InvoiceArchivePrintTitle());
     });
+    main.Controller().SetInvoiceEditor(program);
     return p;
+}
+
+bool TProgram::ShowInvoice(const std::string& path, EntryMode mode, const TNewInvoiceHeader* newInvoice) {
+    TformXMLRechnung6& w = *formXMLRechnung6;
+    w.Open(path);
+    w.SetMode(newInvoice ? EntryMode::Edit : mode);
+    if (newInvoice) w.PrepareNewInvoice(*newInvoice);
+    w.ShowModal();
+    return w.DeleteRequested();
 }
 
 TQRRechnungForm& TProgram::RechnungReport() {
@@ -42,10 +122,15 @@ void TProgram::PrintInvoiceArchive(const std::string& title) {
 // Released in the reverse order of creation; the dialogs leave the main
 // window before it goes.
 TProgram::~TProgram() {
-    if (frmMain) frmMain->Controller().SetSlipReport(nullptr);
+    if (frmMain) {
+        frmMain->Controller().SetSlipReport(nullptr);
+        frmMain->Controller().SetInvoiceEditor(nullptr);
+    }
     qrRechnung_.reset();
     qrBGLForm.reset();
     qrListForm.reset();
+    formXMLRechnung6.reset();
+    entryHost.reset();
     dmVerwaltung.reset();
     formBusy.reset();
     formModal.reset();

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 
 #include <cstdio>
@@ -24,7 +25,13 @@
 #include <vector>
 
 #include "billing/InvoiceDocument.h"
+#include "entry/TripEntry.h"
+#include "entry/frm_adressen.h"
+#include "entry/frm_leistung.h"
+#include "entry/frm_tarife.h"
+#include "entry/frm_versicherte.h"
 #include "lib/Basics/qt_applicationframe.h"
+#include "lib/base/DateTime.h"
 #include "lib/base/Files.h"
 #include "mainwindow/frm_KTDaten.h"
 #include "mainwindow/main.h"
@@ -45,6 +52,26 @@ struct Scene {
 QWidget* Tab(TProgram& p, MainTab tab) {
     p.frmMain->ShowTab(tab);
     return p.frmMain.get();
+}
+
+// What the scenes' own windows need until the pictures are taken; released
+// before the program, whose master-data module they work on.
+std::vector<std::shared_ptr<void>> gKept;
+
+template <class T>
+T* Keep(std::shared_ptr<T> object) {
+    gKept.push_back(object);
+    return object.get();
+}
+
+// The invoice 2024-1103 of the input basket in the entry window.
+TformXMLRechnung6* Invoice(TProgram& p, EntryMode mode) {
+    TformXMLRechnung6& w = *p.formXMLRechnung6;
+    w.Open(PathJoin(p.frmMain->Controller().Paths().Eingabe, "2024-1103.xml"));
+    w.SetMode(mode);
+    w.resize(1180, 800);
+    w.show();
+    return &w;
 }
 
 // The demo's invoices are billed, as a user does it with "&Start".
@@ -89,6 +116,59 @@ const std::vector<Scene> kScenes = {
      }},
     {"einstellungen.png", [](TProgram& p) { return Tab(p, MainTab::Einstellungen); }},
     {"verwaltung.png", [](TProgram& p) { return Tab(p, MainTab::Verwaltung); }},
+    {"rechnung-eingabe.png", [](TProgram& p) -> QWidget* { return Invoice(p, EntryMode::Edit); }},
+    {"rechnung-bild.png",
+     [](TProgram& p) -> QWidget* {
+         TformXMLRechnung6* w = Invoice(p, EntryMode::View);
+         w->Pages()->setCurrentIndex(1);
+         return w;
+     }},
+    {"leistung.png",
+     [](TProgram& p) -> QWidget* {
+         TformXMLRechnung6* w = Invoice(p, EntryMode::Edit);
+         TTripEntry* entry = Keep(std::make_shared<TTripEntry>(w->Logic()));
+         entry->Reset();
+         entry->BeginNewTrips();
+         for (int day : {4, 6, 8}) entry->AddDate(EncodeDate(2024, 11, day));
+         entry->destination = {"Schloßstraße 5", "50667", "Köln", "", "Dialyse"};
+         entry->zeit1 = "0800";
+         entry->zeit2 = "0830";
+         entry->km = 12;
+         entry->wagenNr = 7;
+         entry->ChooseTariff("Rheinische OKK Taxi Stadt");
+         w->hide();
+         auto* trip = Keep(std::make_shared<TfrmLeistung>(*entry, p.frmMain.get()));
+         trip->show();
+         return trip;
+     }},
+    {"vorlagen-auswahl.png",
+     [](TProgram& p) -> QWidget* {
+         auto* v = Keep(std::make_shared<TfrmVersicherte>(*p.dmVerwaltung, TVersicherteEditor::Mode::Selection,
+                                                          p.frmMain.get()));
+         v->SetFilterText("M");
+         v->show();
+         return v;
+     }},
+    {"tarife.png",
+     [](TProgram& p) -> QWidget* {
+         auto* t = Keep(std::make_shared<TfrmTarife>(*p.dmVerwaltung, p.frmMain.get()));
+         t->TarifGrid()->selectRow(1);
+         t->show();
+         return t;
+     }},
+    {"adressen.png",
+     [](TProgram& p) -> QWidget* {
+         auto* a = Keep(std::make_shared<TfrmAdressen>(*p.dmVerwaltung, p.frmMain.get()));
+         a->show();
+         return a;
+     }},
+    {"versicherte.png",
+     [](TProgram& p) -> QWidget* {
+         auto* v = Keep(std::make_shared<TfrmVersicherte>(*p.dmVerwaltung, TVersicherteEditor::Mode::Maintenance,
+                                                          p.frmMain.get()));
+         v->show();
+         return v;
+     }},
     {"programm.png",
      [](TProgram& p) {
          p.formModal->OpenProgramInfo();
@@ -156,6 +236,7 @@ int main(int argc, char** argv) {
     std::filesystem::copy(demo, work, std::filesystem::copy_options::recursive);
     std::filesystem::create_directories(work / "eingabe");
     std::filesystem::copy_file(work / "Stammdaten" / "eingabe_vorlage.xml", work / "eingabe" / "2024-1107.xml");
+    std::filesystem::copy_file(work / "import" / "2024-1103.xml", work / "eingabe" / "2024-1103.xml");
     ForceDirectories(out);
 
     int failures = 0;
@@ -178,6 +259,8 @@ int main(int argc, char** argv) {
             }
             if (w != program->frmMain.get()) w->hide();
         }
+        gKept.clear();
+        program->formXMLRechnung6->Open("");
         for (const ReportScene& scene : kReports) {
             const std::string png = PathJoin(out, scene.file);
             const std::string pdf = (work / "bericht.pdf").string();

@@ -1,11 +1,11 @@
 #include "lib/Basics/GridColumns.h"
 
-#include <optional>
-
+#include "lib/base/Cp1252.h"
 #include "lib/base/DateTime.h"
 #include "lib/base/Error.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
+#include "lib/util_string/u_strings.h"
 
 namespace brenvo {
 
@@ -34,11 +34,10 @@ std::string Amount(const Value& v, const std::string& pattern) {
     return "";
 }
 
-// "TT.MM.JJJJ", optionally followed by "HH:MM" or "HH:MM:SS".
-std::optional<TDateTime> ParseDateCell(const std::string& text) {
-    const size_t blank = text.find(' ');
-    const auto day = ParseDDMMYYYY(text.substr(0, blank));
-    if (!day || blank == std::string::npos) return day;
+// A date with a time of day: "TT.MM.JJJJ HH:MM" or "TT.MM.JJJJ HH:MM:SS"
+// (the date in any short form of StrToKelmarDate); nullopt when the time is
+// no such time.
+std::optional<TDateTime> DateWithTime(const std::string& text, size_t blank) {
     const std::vector<std::string> parts = Split(Trim(text.substr(blank + 1)), ':');
     if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
     int hms[3] = {0, 0, 0};
@@ -48,14 +47,28 @@ std::optional<TDateTime> ParseDateCell(const std::string& text) {
         hms[i] = int(StrToIntDef(parts[i], 0));
         if (hms[i] > limit[i]) return std::nullopt;
     }
-    const DateParts d = Decode(*day);
+    const DateParts d = Decode(StrToKelmarDate(text.substr(0, blank)));
     return EncodeDateTime(d.year, d.month, d.day, hms[0], hms[1], hms[2]);
 }
 
-// "1.234,56", "1234,56", "1234.56", "-3".
-std::optional<double> ParseGermanNumber(std::string text) {
-    if (text.find(',') != std::string::npos) text = ReplaceAll(text, ".", "");
-    return ParseDecimal(text);
+Value ParseDate(const std::string& text, const Value& current) {
+    static const TDatumFieldOptimiser dates;
+    if (text.empty()) {
+        // Emptied: only the time of day stays, as with the date formatter;
+        // a plain date becomes no date.
+        const auto* d = std::get_if<TDateTime>(&current);
+        if (d && !d->IsNull() && d->TimePart() != 0.0) return dates.TextToValue("", current);
+        return Value();
+    }
+    const size_t blank = text.find(' ');
+    if (blank == std::string::npos) return dates.TextToValue(text, current);
+    std::optional<TDateTime> d;
+    try {
+        d = DateWithTime(text, blank);
+    } catch (const Error&) {
+    }
+    if (d) return *d;
+    throw Error(Format(MessageText("us004", "\"%s\" kann nicht in ein Datum konvertiert werden."), {text}));
 }
 
 } // namespace
@@ -105,6 +118,7 @@ TGridColumn* TGridColumns::Find(const std::string& field) {
 }
 
 std::string FormatCell(const Value& value, const TGridColumn& column, FieldType type) {
+    if (column.Optimiser) return column.Optimiser->ValueToText(value);
     if (IsNullValue(value)) return "";
     switch (column.Format) {
     case ColumnFormat::Text:
@@ -129,33 +143,64 @@ std::string FormatCell(const Value& value, const TGridColumn& column, FieldType 
     return Number(value);
 }
 
-Value ParseCell(const std::string& typed, const FieldDef& field) {
-    const std::string text = field.type == FieldType::String || field.type == FieldType::Memo ? typed : Trim(typed);
-    if (text.empty()) return Value();
+std::optional<double> ParseGermanNumber(std::string_view text) {
+    std::string t = Trim(text);
+    if (t.find(',') != std::string::npos) t = ReplaceAll(t, ".", "");
+    return ParseDecimal(t);
+}
+
+Value ParseCell(std::string_view typed, const FieldDef& field, const Value& current) {
+    const bool text = field.type == FieldType::String || field.type == FieldType::Memo;
+    const std::string t = text ? TrimRight(typed) : Trim(typed);
+    if (field.type == FieldType::DateTime) return ParseDate(t, current);
+    if (t.empty()) return Value();
     switch (field.type) {
     case FieldType::String:
-        if (field.width > 0 && Utf8Length(text) > size_t(field.width))
-            throw Error(Format("\"%s\" ist zu lang: höchstens %d Zeichen.", {text, field.width}));
-        return text;
-    case FieldType::Memo:
-        return text;
-    case FieldType::DateTime:
-        if (const auto d = ParseDateCell(text)) return *d;
-        throw Error(Format("\"%s\" ist kein gültiges Datum (TT.MM.JJJJ).", {text}));
+    case FieldType::Memo: {
+        std::string bad;
+        if (!IsCp1252Text(t, &bad))
+            throw Error(Format("Das Zeichen \"%s\" ist nicht erlaubt (nur Zeichen des Zeichensatzes windows-1252).",
+                               {bad}));
+        if (field.type == FieldType::String && field.width > 0 && Utf8Length(t) > size_t(field.width))
+            throw Error(Format("Der Text \"%s\" ist länger als %d Zeichen.", {t, field.width}));
+        return t;
+    }
     case FieldType::Integer:
-        if (const auto i = ParseInt(text)) return *i;
-        throw Error(Format("\"%s\" ist keine gültige ganze Zahl.", {text}));
+        if (const auto i = ParseInt(t)) return *i;
+        throw Error(Format("\"%s\" ist keine ganze Zahl.", {t}));
     case FieldType::Float:
-        if (const auto d = ParseGermanNumber(text)) return *d;
-        throw Error(Format("\"%s\" ist keine gültige Zahl.", {text}));
+        if (const auto d = ParseGermanNumber(t)) return *d;
+        throw Error(Format("\"%s\" ist keine Zahl.", {t}));
     case FieldType::Boolean:
-        if (SameText(text, "Ja")) return true;
-        if (SameText(text, "Nein")) return false;
-        throw Error(Format("\"%s\" ist kein gültiger Wert: \"Ja\" oder \"Nein\".", {text}));
+        if (SameText(t, "Ja")) return true;
+        if (SameText(t, "Nein")) return false;
+        throw Error(Format("\"%s\" ist weder Ja noch Nein.", {t}));
+    case FieldType::DateTime:
     case FieldType::Nested:
         break;
     }
     throw Error(Format("Das Feld %s kann hier nicht geändert werden.", {field.name}));
+}
+
+Value ParseCell(std::string_view text, const TGridColumn& column, const FieldDef& field, const Value& current) {
+    if (column.Optimiser) return column.Optimiser->TextToValue(text, current);
+    return ParseCell(text, field, current);
+}
+
+void StoreCell(Table& table, const TGridColumn& column, std::string_view text, const CellCheck& check) {
+    const int index = table.FieldIndex(column.Field);
+    if (index < 0) throw Error(Format("Das Feld %s gibt es nicht.", {column.Field}));
+    Value v = ParseCell(text, column, table.Field(index), table.GetValue(index));
+    if (check) check(column.Field, v);
+    const bool started = table.GetState() == Table::State::Browse;
+    if (started) table.Edit();
+    try {
+        table.SetValue(column.Field, std::move(v));
+        table.Post();
+    } catch (...) {
+        if (started) table.Cancel();
+        throw;
+    }
 }
 
 } // namespace brenvo

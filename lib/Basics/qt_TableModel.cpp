@@ -1,8 +1,11 @@
 #include "lib/Basics/qt_TableModel.h"
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 
 #include "lib/Basics/qt_Dialogs.h"
 #include "lib/base/Strings.h"
@@ -19,6 +22,37 @@ Qt::Alignment AlignmentOf(ColumnAlign a) {
     }
     return Qt::AlignLeft | Qt::AlignVCenter;
 }
+
+// Cells of a column with choices are edited with a drop-down.
+class TChoiceDelegate : public QStyledItemDelegate {
+public:
+    TChoiceDelegate(TTableModel* model, QObject* parent) : QStyledItemDelegate(parent), model_(model) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const TGridColumn* c = model_->ShownColumn(index.column());
+        if (!c || c->Choices.empty()) return QStyledItemDelegate::createEditor(parent, option, index);
+        auto* box = new QComboBox(parent);
+        for (const std::string& choice : c->Choices) box->addItem(ToQ(choice));
+        return box;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        if (auto* box = qobject_cast<QComboBox*>(editor)) {
+            box->setCurrentIndex(std::max(0, box->findText(index.data(Qt::EditRole).toString())));
+            return;
+        }
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+        if (auto* box = qobject_cast<QComboBox*>(editor)) {
+            model->setData(index, box->currentText(), Qt::EditRole);
+            return;
+        }
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
+private:
+    TTableModel* model_;
+};
 
 } // namespace
 
@@ -126,40 +160,42 @@ void TTableModel::SetMarkedColumn(int column) {
     if (column >= 0) emit headerDataChanged(Qt::Horizontal, column, column);
 }
 
-void TTableModel::SetEditable(bool editable) {
-    if (editable == editable_) return;
-    editable_ = editable;
-    if (rows_ > 0 && !shown_.empty()) emit dataChanged(index(0, 0), index(rows_ - 1, int(shown_.size()) - 1));
+const TGridColumn* TTableModel::ShownColumn(int column) const {
+    return column >= 0 && size_t(column) < shown_.size() ? &shown_[size_t(column)] : nullptr;
 }
 
 Qt::ItemFlags TTableModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags f = QAbstractTableModel::flags(index);
-    if (!index.isValid() || !editable_ || !table_ || size_t(index.column()) >= shown_.size()) return f;
-    const size_t c = size_t(index.column());
-    if (!shown_[c].ReadOnly && fieldIndex_[c] >= 0 && fieldType_[c] != FieldType::Nested) f |= Qt::ItemIsEditable;
+    if (!index.isValid() || !writer_ || !table_) return f;
+    const TGridColumn* c = ShownColumn(index.column());
+    const size_t i = size_t(index.column());
+    if (c && c->Editable && fieldIndex_[i] >= 0 && fieldType_[i] != FieldType::Nested) f |= Qt::ItemIsEditable;
     return f;
 }
 
 bool TTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable) || index.row() >= rows_) return false;
-    const size_t c = size_t(index.column());
-    const int f = fieldIndex_[c];
+    const TGridColumn& column = shown_[size_t(index.column())];
     const std::string text = FromQ(value.toString());
-    if (text == FormatCell(table_->ValueAt(index.row(), f), shown_[c], fieldType_[c])) return true;   // nothing changed
+    if (text == FromQ(data(index, Qt::EditRole).toString())) return true;   // nothing typed
     try {
-        const Value v = ParseCell(text, table_->Field(f));
-        if (!table_->GotoBookmark(table_->BookmarkAt(index.row()))) return false;
-        if (editCheck_) editCheck_(shown_[c].Field, v);
-        table_->Edit();
-        try {
-            table_->SetValue(shown_[c].Field, v);
-            table_->Post();
-        } catch (...) {
-            table_->Cancel();
-            throw;
-        }
+        following_ = true;
+        const bool there = table_->GotoBookmark(table_->BookmarkAt(index.row()));
+        following_ = false;
+        if (!there) return false;
+        writer_(*table_, column, text);
     } catch (const std::exception& e) {
-        emit EditRefused(ToQ(e.what()));
+        following_ = false;
+        const QString message = ToQ(e.what());
+        // Shown once the editor has gone, so that closing it does not write again.
+        if (view_) {
+            QPointer<QTableView> view = view_;
+            QTimer::singleShot(0, this, [view, message] {
+                if (view) ShowMessageDialog(view->window(), MessageKind::Warning, FromQ(message));
+            });
+        }
+        emit dataChanged(index, index);
+        emit EditRefused(message);
         return false;
     }
     return true;
@@ -294,11 +330,20 @@ void TTableModel::AttachView(QTableView* view) {
         const QSignalBlocker block(header);
         header->setSortIndicator(section, Qt::AscendingOrder);
     });
+    view->setItemDelegate(new TChoiceDelegate(this, view));
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (following_ || !table_ || !current.isValid()) return;
                 following_ = true;
-                table_->GotoBookmark(table_->BookmarkAt(current.row()));
+                try {
+                    table_->GotoBookmark(table_->BookmarkAt(current.row()));
+                } catch (const std::exception& e) {
+                    // A pending edit the table refused to store: it stays on its row.
+                    following_ = false;
+                    ShowMessageDialog(view_ ? view_->window() : nullptr, MessageKind::Warning, e.what());
+                    QTimer::singleShot(0, this, [this] { FollowTable(CurrentRow()); });
+                    return;
+                }
                 following_ = false;
             });
     FollowTable(CurrentRow());

@@ -13,12 +13,15 @@
 // alignment, German display form). A click on a column title makes that
 // column the table's sort order.
 //
-// A grid may let the user change cells (SetEditable): the text typed is read
-// as the column's type wants it (ParseCell), checked by the owner's check,
-// and posted to its row at once, so the table's change log holds it until
-// the owner saves. A text that cannot be read or is refused leaves the row
-// as it was; EditRefused carries the German message for the owner to show
-// (queued: the editor is still closing when it is sent).
+// A grid becomes editable with a cell writer: the columns marked Editable
+// then take typed text (a drop-down for a column with choices). The writer
+// gets the table on the edited row and the text; it reads, checks and posts
+// it at once (StoreCell, with the owner's check), so the table's change log
+// holds it until the owner saves. A text that cannot be read or is refused
+// leaves the row as it was: the model shows the German message once the
+// editor has closed, and EditRefused carries it.
+//
+// One column's title may be marked (underlined): the one a search looks in.
 //
 // The table must outlive the model, or be detached with SetTable(nullptr)
 // before it goes (for example when the stores release their tables).
@@ -61,13 +64,13 @@ public:
     // The table's current row (0-based among the visible rows), -1 when none.
     int CurrentRow() const;
 
-    // Cells of columns that are not ReadOnly can be changed.
-    void SetEditable(bool editable);
-    bool Editable() const { return editable_; }
-    // Runs before a changed cell is posted (the table's current row is the
-    // row to change); throws Error with the message to refuse the value.
-    using EditCheck = std::function<void(const std::string& field, const Value& value)>;
-    void SetEditCheck(EditCheck check) { editCheck_ = std::move(check); }
+    // The writer of edited cells: the table is on the edited row, the text
+    // is what was typed. Fails with the message for the user.
+    using CellWriter = std::function<void(Table& table, const TGridColumn& column, const std::string& text)>;
+    void SetCellWriter(CellWriter writer) { writer_ = std::move(writer); }
+    bool HasCellWriter() const { return bool(writer_); }
+    // The shown column `column`; null when out of range.
+    const TGridColumn* ShownColumn(int column) const;
     // The column whose title is underlined (the one a search looks in); -1 none.
     void SetMarkedColumn(int column);
     int MarkedColumn() const { return marked_; }
@@ -108,6 +111,7 @@ private:
     int rows_ = 0;                       // the row count the views know
     bool sorting_ = false;               // inside sort(): the table's reset is a layout change
     bool following_ = false;             // moving one side after the other
+    CellWriter writer_;
     // The table tells a change after it happened, but while a view is told
     // that rows are about to be inserted, removed or moved it still reads
     // the rows as they were: the change under way, to read around it.
@@ -115,8 +119,6 @@ private:
     Pending pending_ = Pending::None;
     int pendingOld_ = -1, pendingNew_ = -1;
     QPointer<QTableView> view_;
-    bool editable_ = false;
-    EditCheck editCheck_;
     int marked_ = -1;
 };
 

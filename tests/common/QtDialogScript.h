@@ -46,6 +46,12 @@ public:
         return *this;
     }
 
+    // Windows the test drives itself (by object name) are left alone.
+    DialogScript& Ignore(std::string objectName) {
+        ignored_.push_back(std::move(objectName));
+        return *this;
+    }
+
     const std::vector<Seen>& SeenDialogs() const { return seen_; }
     bool Done() const { return steps_.empty() && unexpected_.empty(); }
     std::string Report() const {
@@ -61,6 +67,8 @@ protected:
         auto* dialog = qobject_cast<QDialog*>(watched);
         // The busy dialog only waits; the program closes it itself.
         if (!dialog || dialog->objectName() == QLatin1String("formBusy")) return false;
+        for (const std::string& name : ignored_)
+            if (dialog->objectName().toStdString() == name) return false;
         QPointer<QDialog> d(dialog);
         QTimer::singleShot(0, this, [this, d] {
             if (d && d->isVisible()) Handle(d);
@@ -130,4 +138,5 @@ private:
     std::vector<Step> steps_;
     std::vector<Seen> seen_;
     std::vector<std::string> unexpected_;
+    std::vector<std::string> ignored_;
 };

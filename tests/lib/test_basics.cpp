@@ -9,6 +9,7 @@
 #include "lib/Basics/GridColumns.h"
 #include "lib/Basics/applicationframe.h"
 #include "lib/base/DateTime.h"
+#include "lib/base/Error.h"
 
 using namespace brenvo;
 
@@ -94,19 +95,58 @@ TEST(GridColumns, TypedCellsReadBackAsTheyAreShownOrRefused) {
     EXPECT_EQ(ParseCell(FormatCell(Value(1234.5), col, FieldType::Float), amount), Value(1234.5));
     EXPECT_EQ(ParseCell("1.5.2024 08:30", date), Value(EncodeDateTime(2024, 5, 1, 8, 30)));
     EXPECT_EQ(ParseCell("-3,25", amount), Value(-3.25));
+    EXPECT_EQ(*ParseGermanNumber(" 1.234,5 "), 1234.5);   // points group thousands only before a comma
+    EXPECT_EQ(*ParseGermanNumber("12.5"), 12.5);
     EXPECT_EQ(ParseCell(" 42 ", FieldDef::Int("I")), Value(int64_t(42)));
     EXPECT_EQ(ParseCell("nein", FieldDef::Bool("F")), Value(false));
     EXPECT_EQ(ParseCell("Ääöüß", text), Value(std::string("Ääöüß")));   // characters, not bytes
-    // Emptied cells are empty; blanks in a text stay.
+    // Dates in the short forms of the entry windows keep the time of day the field holds.
+    const Value evening = EncodeDateTime(2014, 10, 15, 18, 30, 0);
+    EXPECT_EQ(ParseCell("1.1.24", date), Value(EncodeDate(2024, 1, 1)));
+    EXPECT_EQ(ParseCell("3.11.24", date, evening), Value(EncodeDateTime(2024, 11, 3, 18, 30, 0)));
+    // Emptied cells are empty (a date keeps only its time of day); trailing blanks of a text go.
     EXPECT_TRUE(IsNullValue(ParseCell(" ", date)));
-    EXPECT_TRUE(IsNullValue(ParseCell("", text)));
-    EXPECT_EQ(ParseCell(" a ", text), Value(std::string(" a ")));
+    EXPECT_TRUE(IsNullValue(ParseCell(" ", date, Value(EncodeDate(2014, 10, 15)))));
+    EXPECT_EQ(ParseCell("", date, evening), Value(TDateTime::FromValue(std::get<TDateTime>(evening).TimePart())));
+    EXPECT_TRUE(IsNullValue(ParseCell("  ", text)));
+    EXPECT_EQ(ParseCell(" a ", text), Value(std::string(" a")));
 
-    EXPECT_EQ(error("31.02.2024", date), "\"31.02.2024\" ist kein gültiges Datum (TT.MM.JJJJ).");
-    EXPECT_EQ(error("1.1.24", date), "\"1.1.24\" ist kein gültiges Datum (TT.MM.JJJJ).");
-    EXPECT_EQ(error("01.01.2024 25:00", date), "\"01.01.2024 25:00\" ist kein gültiges Datum (TT.MM.JJJJ).");
-    EXPECT_EQ(error("abcdef", text), "\"abcdef\" ist zu lang: höchstens 5 Zeichen.");
-    EXPECT_EQ(error("1.234.56", amount), "\"1.234.56\" ist keine gültige Zahl.");
-    EXPECT_EQ(error("4,5", FieldDef::Int("I")), "\"4,5\" ist keine gültige ganze Zahl.");
-    EXPECT_EQ(error("T", FieldDef::Bool("F")), "\"T\" ist kein gültiger Wert: \"Ja\" oder \"Nein\".");
+    EXPECT_EQ(error("31.02.2024", date), "\"31.02.2024\" kann nicht in ein Datum konvertiert werden.");
+    EXPECT_EQ(error("01.01.2024 25:00", date), "\"01.01.2024 25:00\" kann nicht in ein Datum konvertiert werden.");
+    EXPECT_EQ(error("abcdef", text), "Der Text \"abcdef\" ist länger als 5 Zeichen.");
+    EXPECT_EQ(error("Ωmega", FieldDef::MemoF("M")),
+              "Das Zeichen \"Ω\" ist nicht erlaubt (nur Zeichen des Zeichensatzes windows-1252).");
+    EXPECT_EQ(error("1.234.56", amount), "\"1.234.56\" ist keine Zahl.");
+    EXPECT_EQ(error("4,5", FieldDef::Int("I")), "\"4,5\" ist keine ganze Zahl.");
+    EXPECT_EQ(error("T", FieldDef::Bool("F")), "\"T\" ist weder Ja noch Nein.");
+}
+
+TEST(GridColumns, StoredCellsGoThroughTheColumnsFormatterAndTheOwnersCheck) {
+    Table t({FieldDef::Int("ID"), FieldDef::Int("EPreis"), FieldDef::Str("Name", 10)});
+    t.Append();
+    t.SetInteger("ID", 1);
+    t.SetInteger("EPreis", 100);
+    t.SetString("Name", "Alt");
+    t.Post();
+    t.MergeChangeLog();
+    TGridColumns cols = TGridColumns::FromFields(t.Fields());
+    cols.Find("EPreis")->Optimiser = std::make_shared<const TWaehrungFieldOptimiser>();
+    const auto refuseX = [](const std::string&, const Value& v) {
+        if (std::get<std::string>(v) == "X") throw Error("Nicht erlaubt.");
+    };
+
+    StoreCell(t, *cols.Find("EPreis"), "1.234,56");   // euros typed, whole cents stored
+    EXPECT_EQ(t.AsInteger("EPreis"), 123456);
+    EXPECT_EQ(FormatCell(t.GetValue(1), *cols.Find("EPreis"), FieldType::Integer), "€ 1.234,56 ");
+    StoreCell(t, *cols.Find("Name"), "Neu", refuseX);
+    EXPECT_EQ(t.AsString("Name"), "Neu");
+    const int changes = t.ChangeCount();
+    // Refused by the owner, by the formatter, by the field: the row stays as it was.
+    EXPECT_THROW(StoreCell(t, *cols.Find("Name"), "X", refuseX), Error);
+    EXPECT_THROW(StoreCell(t, *cols.Find("EPreis"), "zwölf Euro"), Error);
+    EXPECT_THROW(StoreCell(t, *cols.Find("Name"), "viel zu lang"), Error);
+    EXPECT_EQ(t.GetState(), Table::State::Browse);
+    EXPECT_EQ(t.ChangeCount(), changes);
+    EXPECT_EQ(t.AsString("Name"), "Neu");
+    EXPECT_EQ(t.AsInteger("EPreis"), 123456);
 }

@@ -137,19 +137,19 @@ TEST(TableModel, EditedCellsArePostedOrRefusedWithTheRowUnchanged) {
     t.SetIndexFieldNames("R_NUMMER");
     t.MergeChangeLog();
     TGridColumns cols = Columns();
-    cols.Find("R_ID")->ReadOnly = true;
+    for (TGridColumn& c : cols.All()) c.Editable = c.Field != "R_ID";
     TTableModel m(&t, cols);
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
     QStringList refused;
     QObject::connect(&m, &TTableModel::EditRefused, [&](const QString& message) { refused << message; });
     std::vector<std::string> checked;
-    m.SetEditCheck([&](const std::string& field, const Value& v) {
+    const CellCheck check = [&](const std::string& field, const Value& v) {
         checked.push_back(field);
         if (field == "R_NUMMER" && std::get<std::string>(v) == "gesperrt") throw std::runtime_error("Nicht erlaubt.");
-    });
+    };
 
-    EXPECT_FALSE(m.flags(m.index(0, 1)) & Qt::ItemIsEditable);   // not until the grid edits
-    m.SetEditable(true);
+    EXPECT_FALSE(m.flags(m.index(0, 1)) & Qt::ItemIsEditable);   // not until the grid has a writer
+    m.SetCellWriter([&](Table& table, const TGridColumn& c, const std::string& text) { StoreCell(table, c, text, check); });
     EXPECT_TRUE(m.flags(m.index(0, 1)) & Qt::ItemIsEditable);
     EXPECT_FALSE(m.flags(m.index(0, 0)) & Qt::ItemIsEditable);
     EXPECT_FALSE(m.setData(m.index(0, 0), "9"));
@@ -182,7 +182,7 @@ TEST(TableModel, EditedCellsArePostedOrRefusedWithTheRowUnchanged) {
     EXPECT_FALSE(m.setData(m.index(1, 3), "zwölf"));
     EXPECT_FALSE(m.setData(m.index(1, 1), "gesperrt"));
     ASSERT_EQ(refused.size(), 3);
-    EXPECT_EQ(refused[0], "\"30.02.2024\" ist kein gültiges Datum (TT.MM.JJJJ).");
+    EXPECT_EQ(refused[0], "\"30.02.2024\" kann nicht in ein Datum konvertiert werden.");
     EXPECT_EQ(refused[2], "Nicht erlaubt.");
     EXPECT_EQ(t.ChangeCount(), changes);
     EXPECT_EQ(t.GetState(), Table::State::Browse);

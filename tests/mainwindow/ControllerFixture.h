@@ -148,15 +148,15 @@ struct RecordingView : IMainView {
 struct FakeEditor : IInvoiceEditor {
     struct Call {
         std::string path;
-        TInvoiceEditMode mode;
-        std::optional<TNewInvoiceFields> header;
+        EntryMode mode;
+        std::optional<TNewInvoiceHeader> header;
     };
     std::vector<Call> calls;
     bool deleteRequest = false;
     std::function<void(const std::string& path)> user;
 
-    bool ShowInvoice(const std::string& path, TInvoiceEditMode mode, const TNewInvoiceFields* header) override {
-        calls.push_back({path, mode, header ? std::optional<TNewInvoiceFields>(*header) : std::nullopt});
+    bool ShowInvoice(const std::string& path, EntryMode mode, const TNewInvoiceHeader* header) override {
+        calls.push_back({path, mode, header ? std::optional<TNewInvoiceHeader>(*header) : std::nullopt});
         if (user) user(path);
         return deleteRequest;
     }

@@ -76,9 +76,9 @@ TEST_F(BasketTest, NewInvoiceStartsFromTheTemplateWithTheHeaderFilledIn) {
     EXPECT_EQ(view.selections.back(), std::make_pair(BasketKind::InputBasket, 0L));
     ASSERT_EQ(editor.calls.size(), 1u);
     EXPECT_EQ(editor.calls[0].path, Path("eingabe/2024-1200.xml"));
-    EXPECT_EQ(editor.calls[0].mode, TInvoiceEditMode::Edit);
+    EXPECT_EQ(editor.calls[0].mode, EntryMode::Edit);
     ASSERT_TRUE(editor.calls[0].header);
-    const TNewInvoiceFields& h = *editor.calls[0].header;
+    const TNewInvoiceHeader& h = *editor.calls[0].header;
     EXPECT_EQ(h.SaRechNr, "2024-1200");
     EXPECT_EQ(h.EinzelRechNr, "1");
     EXPECT_EQ(h.RechDatum, Today());
@@ -274,7 +274,7 @@ TEST_F(BasketTest, ArchivedInvoicesReturnToTheInboxOrGoAndTheirOrdersAreFound) {
     c->actRechnungAnsehenExecute(TInvoiceSelection::InGrid("2024-1101"));
     ASSERT_EQ(editor.calls.size(), 1u);
     EXPECT_EQ(editor.calls[0].path, Path("ArchivR/2024-1101.xml"));
-    EXPECT_EQ(editor.calls[0].mode, TInvoiceEditMode::View);
+    EXPECT_EQ(editor.calls[0].mode, EntryMode::View);
     // From the inbox: an invoice archived by hand has no order, an unknown one no row.
     EXPECT_FALSE(c->actGeheZuAuftragExecute(TInvoiceSelection::InGrid("2024-1046")));
     EXPECT_FALSE(c->actGeheZuAuftragExecute(TInvoiceSelection::InInbox({"FEHLER2024-1105.xml"})));

@@ -100,14 +100,14 @@ TEST_F(KTMaintenanceTest, TablesFiltersAndColumns) {
         return *cols.Find(field);
     };
     EXPECT_EQ(col(KTTable::Kostentraeger, "K_IK").Caption, "IK");
-    EXPECT_TRUE(col(KTTable::Kostentraeger, "K_IK").ReadOnly);
+    EXPECT_FALSE(col(KTTable::Kostentraeger, "K_IK").Editable);
     EXPECT_FALSE(col(KTTable::Kostentraeger, "KT_NAME4").Visible);
     EXPECT_EQ(col(KTTable::Kostentraeger, "DTAREF").Align, ColumnAlign::Right);
-    EXPECT_TRUE(col(KTTable::Kostentraeger, "DTAREF").ReadOnly);
-    EXPECT_FALSE(col(KTTable::Kostentraeger, "DATEN_IK").ReadOnly);
+    EXPECT_FALSE(col(KTTable::Kostentraeger, "DTAREF").Editable);
+    EXPECT_TRUE(col(KTTable::Kostentraeger, "DATEN_IK").Editable);
     EXPECT_EQ(col(KTTable::Transferdaten, "DFU_VALIDTO").Caption, "gültig bis ");
     EXPECT_EQ(col(KTTable::Anschriften, "ANS_ORT").Width, 150);
-    EXPECT_TRUE(col(KTTable::Zuordnung, "Z_LEART").ReadOnly);
+    EXPECT_FALSE(col(KTTable::Zuordnung, "Z_LEART").Editable);
     EXPECT_EQ(col(KTTable::Transferdaten, "DAKOTA").Title(), "DAKOTA");   // not listed: its name
 }
 
@@ -151,7 +151,7 @@ TEST_F(KTMaintenanceTest, EditsReachTheRunAtOnceAndBadValuesAreRefused) {
     kt().Enter();
     kt().ChooseTable(KTTable::Anschriften);
     EXPECT_EQ(ErrorOf([&] { kt().SetField("ANS_VALIDTO", "31.02.2024"); }),
-              "\"31.02.2024\" ist kein gültiges Datum (TT.MM.JJJJ).");
+              "\"31.02.2024\" kann nicht in ein Datum konvertiert werden.");
     kt().SetField("ANS_VALIDTO", "31.12.2030");
     EXPECT_EQ(kt().FieldText("ANS_VALIDTO"), "31.12.2030");
 

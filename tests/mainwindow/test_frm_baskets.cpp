@@ -96,7 +96,7 @@ TEST_F(BasketWindowTest, NewInvoiceToTheInboxBilledWithStartAndMarkedSent) {
     // Enter edits the selected invoice again.
     QTest::keyClick(input, Qt::Key_Return);
     ASSERT_EQ(editor.calls.size(), 2u);
-    EXPECT_EQ(editor.calls[1].mode, TInvoiceEditMode::Edit);
+    EXPECT_EQ(editor.calls[1].mode, EntryMode::Edit);
     EXPECT_FALSE(editor.calls[1].header);
 
     // From the input basket's context menu into the inbox.
@@ -119,7 +119,7 @@ TEST_F(BasketWindowTest, NewInvoiceToTheInboxBilledWithStartAndMarkedSent) {
     inbox->scrollTo(item);
     DoubleClick(inbox, item);
     ASSERT_EQ(editor.calls.size(), 3u);
-    EXPECT_EQ(editor.calls[2].mode, TInvoiceEditMode::View);
+    EXPECT_EQ(editor.calls[2].mode, EntryMode::View);
     EXPECT_EQ(editor.calls[2].path, dir.file("import/2024-1200.xml"));
 
     // "&Start": the run bills it with the demo's invoices; the orders wait in the outbox.

@@ -134,7 +134,7 @@ TEST_F(KTDatenTest, KeysOfTheSearchFieldAndBadInput) {
     QTest::mouseClick(Child<QRadioButton>("rbAnschriften"), Qt::LeftButton);
     Search("109999991");
     EXPECT_EQ(Current("K_IK"), "109999991");
-    script.Answer("\"31.02.2024\" ist kein gültiges Datum (TT.MM.JJJJ).", "OK");
+    script.Answer("\"31.02.2024\" kann nicht in ein Datum konvertiert werden.", "OK");
     TypeIntoCell("ANS_VALIDTO", "31.02.2024");
     ASSERT_TRUE(QTest::qWaitFor([&] { return script.Done(); }, 2000)) << script.Report();
     EXPECT_EQ(Current("ANS_VALIDTO"), "");
