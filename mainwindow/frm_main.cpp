@@ -28,6 +28,8 @@
 #include "lib/Basics/qt_Dialogs.h"
 #include "lib/Basics/qt_Widgets.h"
 #include "mainwindow/frm_Busy.h"
+#include "mainwindow/frm_Einstellungen.h"
+#include "mainwindow/frm_Verwaltung.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_BasketModel.h"
 
@@ -339,6 +341,12 @@ void TfrmMain::BuildTabs() {
             page = outboxHomeOutbox_;
             break;
         }
+        case MainTab::Einstellungen:
+            page = new TfrmEinstellungen(*this);
+            break;
+        case MainTab::Verwaltung:
+            page = new TfrmVerwaltung(*this);
+            break;
         default:
             page = Placeholder(later);
             break;

@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -54,6 +56,14 @@ const std::vector<Scene> kScenes = {
     {"archiv-auftraege.png", [](TProgram& p) { return Tab(p, MainTab::ArchivAuftraege); }},
     {"kostentraeger-daten.png", [](TProgram& p) { return Tab(p, MainTab::KostentraegerDaten); }},
     {"einstellungen.png", [](TProgram& p) { return Tab(p, MainTab::Einstellungen); }},
+    {"einstellungen-dakota.png",
+     [](TProgram& p) {
+         // the lower part of the tab: DAKOTA, encryption and the maintenance buttons
+         QWidget* w = Tab(p, MainTab::Einstellungen);
+         if (auto* scroll = p.frmMain->findChild<QScrollArea*>(QStringLiteral("sbEinstellungen")))
+             scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+         return w;
+     }},
     {"verwaltung.png", [](TProgram& p) { return Tab(p, MainTab::Verwaltung); }},
     {"programm.png",
      [](TProgram& p) {

@@ -1,0 +1,53 @@
+#include "mainwindow/frm_Verwaltung.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QGroupBox>
+#include <QPushButton>
+
+#include "lib/Basics/qt_Widgets.h"
+#include "mainwindow/frm_main.h"
+
+namespace brenvo {
+
+namespace {
+
+struct Editor {
+    MainAction action;
+    const char* what;   // what the editor keeps
+    const char* hint;
+};
+
+constexpr Editor kEditors[] = {
+    {MainAction::VerwaltungTarife, "Tarife", "Tarife mit ihren Positionen (Verwaltung: Tarife)"},
+    {MainAction::VerwaltungAdressen, "Adressen", "Adressen der Fahrten (Adressen)"},
+    {MainAction::VerwaltungVersicherte, "Vorlagen der Versicherten", "Vorlagen der Versicherten (Vorlagen: Versicherte)"},
+};
+
+} // namespace
+
+TfrmVerwaltung::TfrmVerwaltung(TfrmMain& main, QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("tsVerwaltung"));
+    auto* box = new QGroupBox(QStringLiteral("Stammdaten"));
+    box->setObjectName(QStringLiteral("gbStammdaten"));
+    auto* v = new QVBoxLayout(box);
+    for (const Editor& e : kEditors) {
+        QAction* action = main.Action(e.action);
+        action->setToolTip(QString::fromUtf8(e.hint));
+        QPushButton* button = ActionButton(action);
+        button->setMinimumWidth(160);
+        v->addWidget(button);
+        // The editors come with the invoice entry; until then the button says so.
+        if (!main.HasHandler(e.action)) {
+            const std::string text =
+                std::string("Die Bearbeitung der ") + e.what + " folgt in einer späteren Version.";
+            main.SetActionHandler(e.action, [&main, text] { main.ShowMessage(MessageKind::Information, text); });
+        }
+    }
+    v->addStretch(1);
+    auto* page = new QHBoxLayout(this);
+    page->addWidget(box);
+    page->addStretch(1);
+}
+
+} // namespace brenvo
