@@ -291,7 +291,10 @@ void TfrmEinstellungen::ShowValues() {
         } else if (auto* memo = qobject_cast<QPlainTextEdit*>(widget)) {
             if (memo->toPlainText() != value) memo->setPlainText(value);
         } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-            if (edit->text() != value) edit->setText(value);
+            if (edit->text() != value) {
+                edit->setText(value);
+                edit->setCursorPosition(0);   // a long text shows its beginning
+            }
         }
     }
     const QSignalBlocker block(stateList_);

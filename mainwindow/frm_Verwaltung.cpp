@@ -44,9 +44,8 @@ TfrmVerwaltung::TfrmVerwaltung(TfrmMain& main, QWidget* parent) : QWidget(parent
             main.SetActionHandler(e.action, [&main, text] { main.ShowMessage(MessageKind::Information, text); });
         }
     }
-    v->addStretch(1);
     auto* page = new QHBoxLayout(this);
-    page->addWidget(box);
+    page->addWidget(box, 0, Qt::AlignTop);
     page->addStretch(1);
 }
 
