@@ -4,6 +4,7 @@
 //   brenvo-cli [-d DATENVERZEICHNIS] versenden
 //   brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...
 //   brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]
+//   brenvo-cli [-d DATENVERZEICHNIS] kt-import [--alle] DATEI...
 //   brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import
 //   brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm
 //   brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis|dakota-status|annahmestellen
@@ -35,6 +36,7 @@ namespace brenvo {
 int CmdVersenden(const std::string& dir);   // cmd_versenden.cpp
 bool IsMaintenanceCommand(const std::string& command);                   // cmd_maintenance.cpp
 int CmdMaintenance(const std::string& command, const std::string& dir);  // cmd_maintenance.cpp
+int CmdKtImport(const std::string& dir, const std::vector<std::string>& files, bool allLinks);   // cmd_maintenance.cpp
 bool IsDakotaCommand(const std::string& command);                        // cmd_dakota.cpp
 int CmdDakota(const std::string& command, const std::string& dir);       // cmd_dakota.cpp
 int CmdZertifikate(const std::string& dir);                              // cmd_krypt.cpp
@@ -54,6 +56,7 @@ const char* const kCalls[] = {
     "brenvo-cli [-d DATENVERZEICHNIS] versenden",
     "brenvo-cli [-d DATENVERZEICHNIS] pruefen DATEI...",
     "brenvo-cli [-d DATENVERZEICHNIS] kt-info IK [--datum TT.MM.JJJJ] [--land LL] [--bezirk BB]",
+    "brenvo-cli [-d DATENVERZEICHNIS] kt-import [--alle] DATEI...",
     "brenvo-cli [-d DATENVERZEICHNIS] sicherung|bereinigen|archiv-bereinigen|daten-import",
     "brenvo-cli [-d DATENVERZEICHNIS] update-daten|update-programm",
     "brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis",
@@ -93,6 +96,15 @@ const char* const kHelpBody =
     "  kt-info      Zeigt, wie eine IK im Kostenträgerverzeichnis aufgelöst wird. Ohne --land\n"
     "               und --bezirk gelten Bundesland und Bezirk der Einrichtung aus den\n"
     "               Einstellungen, ohne --datum der heutige Tag.\n"
+    "  kt-import    wie \"Kostenträgerdateien einlesen\", ohne Rückfrage: liest die\n"
+    "               Kostenträgerdateien der Krankenkassen (z. B. AO05Q426.ke0, eine je\n"
+    "               Kassenart; von mehreren derselben Kassenart gilt die zuletzt in Kraft\n"
+    "               getretene) und ersetzt damit das Kostenträgerverzeichnis in Stammdaten.\n"
+    "               Ohne --alle werden nur die Verknüpfungen zu Daten- und Papierannahmestellen\n"
+    "               für Krankentransport und Taxi (Abrechnungscodes 00, 40, 46, 99) übernommen.\n"
+    "               Ist eine Datei fehlerhaft, bleibt das Verzeichnis unverändert. Die\n"
+    "               DTAREF-Zähler und die mit \"Annahmestellen lesen\" angelegten Zeilen bleiben\n"
+    "               erhalten, von Hand geänderte Angaben werden ersetzt.\n"
     "  sicherung    Programmstart, Datensicherung wie mit \"Datensicherung erstellen\" im\n"
     "               Programmfenster (die Dateien aus Stammdaten, ArchivR, ArchivA, dem\n"
     "               Importverzeichnis, export und eingabe als ZIP-Datei im Verzeichnis\n"
@@ -110,8 +122,8 @@ const char* const kHelpBody =
     "  update-programm\n"
     "               wie \"Update [Programm]\": Datensicherung, Download und Installation des\n"
     "               Programm-Updates (ersetzte Dateien bleiben als .OLD erhalten).\n"
-    "  Die Befehle sicherung bis update-programm laufen wie verarbeiten mit Programmstart\n"
-    "  und Programmende; das Protokoll erscheint auf der Standardausgabe.\n"
+    "  Die Befehle kt-import und sicherung bis update-programm laufen wie verarbeiten mit\n"
+    "  Programmstart und Programmende; das Protokoll erscheint auf der Standardausgabe.\n"
     "  dakota-export\n"
     "               wie \"Daten zu Dakota exportieren\": legt die noch nicht versandten Aufträge\n"
     "               in das Übergabeverzeichnis von Dakota (DAKOTA_DATADIR).\n"
@@ -151,7 +163,7 @@ const char* const kHelpBody =
     "\n"
     "Rückgabewerte:\n"
     "  0  verarbeiten: Lauf beendet, keine Rechnung als fehlerhaft markiert;\n"
-    "     pruefen: alle Rechnungen fehlerfrei; kt-info: IK aufgelöst\n"
+    "     pruefen: alle Rechnungen fehlerfrei; kt-info: IK aufgelöst; kt-import: ersetzt\n"
     "     versenden: alle Aufträge des Ausgangskorbs versandt\n"
     "     sicherung, bereinigen, archiv-bereinigen, daten-import: ohne Fehler ausgeführt;\n"
     "     update-daten, update-programm: Update installiert\n"
@@ -161,7 +173,8 @@ const char* const kHelpBody =
     "     zertifikate: Schlüsselliste (und eigener Schlüssel) gelesen;\n"
     "     entschluesseln: entschlüsselt, Signatur gültig, Inhalt geschrieben\n"
     "  1  verarbeiten: Rechnungen als fehlerhaft markiert oder Lauf mit Fehler abgebrochen;\n"
-    "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar\n"
+    "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar;\n"
+    "     kt-import: Datei fehlerhaft oder nicht verwendbar, nichts ersetzt\n"
     "     versenden: mindestens ein Auftrag nicht versandt\n"
     "     sicherung, bereinigen, archiv-bereinigen, daten-import: mit Fehler abgebrochen;\n"
     "     update-daten, update-programm: kein Update installiert\n"
@@ -181,6 +194,7 @@ struct Arguments {
     std::string command;
     std::vector<std::string> operands;
     std::optional<std::string> datum, land, bezirk;
+    bool alle = false;   // kt-import --alle
     std::optional<std::string> pkcs12, passwort, aus;
 };
 
@@ -265,8 +279,8 @@ int main(int argc, char** argv) {
     if (i >= args.size()) return Usage("Kein Befehl angegeben");
     a.command = args[i++];
     if (a.command != "verarbeiten" && a.command != "versenden" && a.command != "pruefen" && a.command != "kt-info" &&
-        a.command != "zertifikate" && a.command != "entschluesseln" && !IsMaintenanceCommand(a.command) &&
-        !IsDakotaCommand(a.command))
+        a.command != "kt-import" && a.command != "zertifikate" && a.command != "entschluesseln" &&
+        !IsMaintenanceCommand(a.command) && !IsDakotaCommand(a.command))
         return Usage("Unbekannter Befehl: " + a.command);
 
     // Operands and the options of kt-info.
@@ -275,6 +289,10 @@ int main(int argc, char** argv) {
         const std::string& arg = args[i];
         if (!onlyOperands && arg == "--") {
             onlyOperands = true;
+            continue;
+        }
+        if (!onlyOperands && a.command == "kt-import" && arg == "--alle") {
+            a.alle = true;
             continue;
         }
         if (!onlyOperands && StartsWith(arg, "-") && arg.size() > 1) {
@@ -296,11 +314,13 @@ int main(int argc, char** argv) {
         }
         a.operands.push_back(arg);
     }
-    const bool takesOperands = a.command == "pruefen" || a.command == "kt-info" || a.command == "entschluesseln";
+    const bool takesOperands =
+        a.command == "pruefen" || a.command == "kt-info" || a.command == "kt-import" || a.command == "entschluesseln";
     if (!takesOperands && !a.operands.empty())
         return Usage(a.command + " erwartet keine weiteren Angaben: " + a.operands.front());
     if (a.command == "pruefen" && a.operands.empty()) return Usage("pruefen erwartet mindestens eine Datei");
     if (a.command == "kt-info" && a.operands.size() != 1) return Usage("kt-info erwartet genau eine IK");
+    if (a.command == "kt-import" && a.operands.empty()) return Usage("kt-import erwartet mindestens eine Datei");
     if (a.command == "entschluesseln" && a.operands.size() != 1)
         return Usage("entschluesseln erwartet genau eine Datei");
     if (a.command == "entschluesseln" && (!a.pkcs12 || !a.passwort || !a.aus))
@@ -323,6 +343,7 @@ int main(int argc, char** argv) {
         if (a.command == "entschluesseln")
             return CmdEntschluesseln(dir, a.operands[0], *a.pkcs12, *a.passwort, *a.aus);
         if (a.command == "pruefen") return Pruefen(dir, a.operands);
+        if (a.command == "kt-import") return CmdKtImport(dir, a.operands, a.alle);
         return KtInfo(dir, a);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "brenvo-cli: %s\n", e.what());

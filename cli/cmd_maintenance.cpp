@@ -1,8 +1,10 @@
 // brenvo-cli sicherung, bereinigen, archiv-bereinigen, daten-import,
-// update-daten, update-programm: the data maintenance, the backup and the
-// update of the program window, without questions.
+// update-daten, update-programm, kt-import: the data maintenance, the
+// backup, the update and the cost-bearer import of the program window,
+// without questions.
 
 #include <string>
+#include <vector>
 
 #include "cli/ConsoleView.h"
 #include "cli/Startup.h"
@@ -37,6 +39,15 @@ int CmdMaintenance(const std::string& command, const std::string& dir) {
         ok = c.actUpdateDatenExecute();
     else if (command == "update-programm")
         ok = c.actUpdateProgrammExecute();
+    const bool stopped = c.Shutdown();
+    return ok && stopped ? 0 : 1;
+}
+
+int CmdKtImport(const std::string& dir, const std::vector<std::string>& files, bool allLinks) {
+    ConsoleView view(true);
+    TMainController c(view, dir);
+    if (!StartController(c, view, OnStartupFailure::ShutDown)) return 2;
+    const bool ok = c.ImportCostBearerFiles(files, allLinks);
     const bool stopped = c.Shutdown();
     return ok && stopped ? 0 : 1;
 }

@@ -245,6 +245,7 @@ void SetOrder(Table& t, const char* order) {
 void TSGBKTStore::LoadKTBase(const std::string& fileName) {
     LoadInto(base_, fileName, KTBaseOrder);
     baseFile_ = fileName;
+    modified_ = false;   // the table holds what its file holds
 }
 
 void TSGBKTStore::LoadKTZuordn(const std::string& fileName) { LoadInto(zuordn_, fileName, KTZuordnLoadOrder); }

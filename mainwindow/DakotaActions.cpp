@@ -27,23 +27,6 @@ const char* const kNotActivated = "Dakota nicht aktiviert";
 // A protocol source naming a database file (the bridge's rule: "MDB" in it).
 bool NamesDatabaseFile(const std::string& source) { return Contains(UpperCase(source), "MDB"); }
 
-// Shows every row of a table while alive, and puts its filter switch back.
-class AllRows {
-public:
-    explicit AllRows(Table& t) : t_(t), filtered_(t.Filtered()) {
-        if (filtered_) t_.SetFiltered(false);
-    }
-    ~AllRows() {
-        if (filtered_) t_.SetFiltered(true);
-    }
-    AllRows(const AllRows&) = delete;
-    AllRows& operator=(const AllRows&) = delete;
-
-private:
-    Table& t_;
-    bool filtered_;
-};
-
 void SetText(Table& t, const char* field, const std::string& value) {
     t.Edit();
     t.SetString(field, value);

@@ -100,16 +100,21 @@ bool TMainController::EndOperation(const std::string& failure, bool idle) {
 // An operation on the archives: refused while either is not loaded.
 bool TMainController::RunMaintenance(const std::string& action, bool processingTab,
                                      const std::function<void()>& body) {
+    return RunOperation(processingTab, [&] {
+        RequireArchives(action);
+        body();
+    });
+}
+
+// The frame of a maintenance operation: busy while the body runs, its
+// failure shown.
+bool TMainController::RunOperation(bool processingTab, const std::function<void()>& body) {
     if (!OperationPossible()) return false;
     TLongActionGuard guard(*this);
     maintenanceRunning_ = true;
     if (processingTab) view_.ShowTab(MainTab::Verarbeitung);
     SetBusy(true);
-    const std::string failure = Attempt([&] {
-        RequireArchives(action);
-        body();
-    });
-    return EndOperation(failure, true);
+    return EndOperation(Attempt(body), true);
 }
 
 // ============================================================ "Daten bereinigen"

@@ -587,16 +587,8 @@ void TMainController::WarnOfOldVersion() {
 
 void TMainController::LoadCostBearers() {
     kt_ = std::make_unique<TSGBKTStore>(system_);
-    Step("Lade Stammdaten Kostenträger Base...");
-    kt_->LoadKTBase(paths_.StammdatenFile("KT_BASE.XML"));
-    Step("Lade Stammdaten Kostenträger Zuordnungen...");
-    kt_->LoadKTZuordn(paths_.StammdatenFile("KT_ZUORDN.XML"));
-    Step("Lade Stammdaten Kostenträger Anschriften...");
-    kt_->LoadKTAnschrift(paths_.StammdatenFile("KT_ANSCHRIFT.XML"));
-    Step("Lade Stammdaten Kostenträger Übermittlungsdaten...");
-    kt_->LoadKTTransfer(paths_.StammdatenFile("KT_TRANSFER.XML"));
-    Step("Lade Stammdaten Schlüssel...");
-    kt_->LoadKTKey(paths_.StammdatenFile("KT_KEY.XML"));
+    RecoverCostBearerImport();
+    LoadCostBearerFiles(*kt_, true);
     FillFederalStates();
 }
 

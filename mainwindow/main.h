@@ -408,6 +408,24 @@ public:
     std::string MakeBackup();
     const std::string& LastBackup() const { return lastBackup_; }
 
+    // --- cost-bearer import (CostBearerImport.cpp)
+    // "Kostenträgerdateien einlesen" of the "Kostenträger Daten" tab: the
+    // insurers' cost-bearer files (KOTR) given replace the directory as a
+    // whole, written as one step, and the store is read again, so that the
+    // next run uses them. Files that cannot be read, or a kind of insurer
+    // without a file in force, replace nothing (the message is shown).
+    // allLinks keeps the data and paper links for every kind of provider,
+    // otherwise only those for patient transport. When rows were changed by
+    // hand since the last import, asks first (Yes, No). True when the new
+    // directory is in place.
+    bool actKTImportExecute(const std::vector<std::string>& files, bool allLinks);
+    // The same without the question (the rows changed by hand are named in the log).
+    bool ImportCostBearerFiles(const std::vector<std::string>& files, bool allLinks);
+    // Reads the five cost-bearer files into the store again (views of its
+    // tables stay attached); a file that cannot be read leaves the store as
+    // it was. Counters not yet saved are lost, so callers save them first.
+    void ReloadCostBearers();
+
     // IUpdateHost (with SaveTables and ReleaseTables above). Without a window
     // the download dialog runs unattended, its closing message goes to the
     // log; a window showing the dialog joins in RunDownloadDialog.
@@ -552,6 +570,7 @@ private:
     bool OperationPossible() const;
     bool Confirmed(const std::string& question);
     bool RunMaintenance(const std::string& action, bool processingTab, const std::function<void()>& body);
+    bool RunOperation(bool processingTab, const std::function<void()>& body);
     bool EndOperation(const std::string& failure, bool idle);
     bool RunUpdate(bool program);
     int RebuildInvoiceRows();
@@ -559,6 +578,12 @@ private:
     bool maintenanceRunning_ = false;
     bool updateDownloaded_ = false;   // the running update has its archive: the tables go
     std::string lastBackup_;
+
+    // --- cost-bearer import (CostBearerImport.cpp)
+    void LoadCostBearerFiles(TSGBKTStore& store, bool steps);
+    void RecoverCostBearerImport();
+    bool RunCostBearerImport(const std::vector<std::string>& files, bool allLinks, bool ask);
+    void ImportSteps(const std::vector<std::string>& files, bool allLinks, bool ask, bool& replaced);
 };
 
 // Held by every long action that lets window events through (the run,

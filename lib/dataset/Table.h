@@ -256,4 +256,22 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// Every row of a table visible for as long as it lives (its filter switched
+// off), then the filter in force again as before.
+class AllRows {
+public:
+    explicit AllRows(Table& t) : t_(t), filtered_(t.Filtered()) {
+        if (filtered_) t_.SetFiltered(false);
+    }
+    ~AllRows() {
+        if (filtered_) t_.SetFiltered(true);
+    }
+    AllRows(const AllRows&) = delete;
+    AllRows& operator=(const AllRows&) = delete;
+
+private:
+    Table& t_;
+    bool filtered_;
+};
+
 } // namespace brenvo

@@ -92,3 +92,32 @@ TEST_F(CliMaintenanceTest, PurgeCleanupAndImportOnTheDemo) {
     EXPECT_TRUE(Contains(broken.out, "Prozess: Rechnung kaputt.xml nicht übernommen: "));
     EXPECT_EQ(InvoiceNumbers(), (std::vector<std::string>{"2024-1101", "2024-1102"}));
 }
+
+TEST_F(CliMaintenanceTest, KtImportReplacesTheDirectoryOrNothing) {
+    const std::string kotr = std::string(BRENVO_SOURCE_DIR) + "/tests/costbearer/data/kotr-2022/";
+    std::vector<std::string> files;
+    for (const std::string& name : ListFiles(kotr, "*.ke*")) files.push_back(kotr + name);
+    const std::string before = ReadFileBytes(Data("Stammdaten/KT_ZUORDN.XML"));
+
+    EXPECT_EQ(Cli({"kt-import"}).code, 2);
+    const std::string cut = Data("AO05Q122.ke1");
+    AtomicWriteFile(cut, ReadFileBytes(files[0]).substr(0, 5000));
+    std::vector<std::string> broken = files;
+    broken[0] = cut;
+    broken.insert(broken.begin(), "kt-import");
+    CliResult refused = Cli(broken);
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(Contains(refused.err, "AO05Q122.ke1: Zeile ")) << refused.err;
+    EXPECT_TRUE(Contains(refused.out, "Kostenträger-Import: nichts ersetzt: AO05Q122.ke1: Zeile ")) << refused.out;
+    EXPECT_EQ(ReadFileBytes(Data("Stammdaten/KT_ZUORDN.XML")), before);
+
+    files.insert(files.begin(), {"kt-import", "--alle"});
+    CliResult r = Cli(files);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nKostenträger-Import: beendet.\n")) << r.out;
+    Table links;
+    links.LoadFromFile(Data("Stammdaten/KT_ZUORDN.XML"));
+    EXPECT_EQ(links.RecordCount(), 6783);
+    CliResult info = Cli({"kt-info", "100180008", "--land", "05", "--bezirk", "99"});
+    EXPECT_TRUE(Contains(info.out, " Daten logisch:  660510336 ")) << info.out;
+}

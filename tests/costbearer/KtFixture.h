@@ -21,6 +21,15 @@ inline const char* const kFiles[] = {"KT_BASE.XML", "KT_ZUORDN.XML", "KT_ANSCHRI
 
 inline std::string DemoDir() { return std::string(BRENVO_SOURCE_DIR) + "/demo/Stammdaten"; }
 
+// Loads the five files of a directory into the store.
+inline void LoadDirectory(brenvo::TSGBKTStore& s, const std::string& dir) {
+    s.LoadKTBase(dir + "/KT_BASE.XML");
+    s.LoadKTZuordn(dir + "/KT_ZUORDN.XML");
+    s.LoadKTAnschrift(dir + "/KT_ANSCHRIFT.XML");
+    s.LoadKTTransfer(dir + "/KT_TRANSFER.XML");
+    s.LoadKTKey(dir + "/KT_KEY.XML");
+}
+
 class KtStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -29,13 +38,7 @@ protected:
         Load(store);
     }
 
-    void Load(brenvo::TSGBKTStore& s) {
-        s.LoadKTBase(dir.file("KT_BASE.XML"));
-        s.LoadKTZuordn(dir.file("KT_ZUORDN.XML"));
-        s.LoadKTAnschrift(dir.file("KT_ANSCHRIFT.XML"));
-        s.LoadKTTransfer(dir.file("KT_TRANSFER.XML"));
-        s.LoadKTKey(dir.file("KT_KEY.XML"));
-    }
+    void Load(brenvo::TSGBKTStore& s) { LoadDirectory(s, dir.path()); }
 
     // The message of the Error that `f` throws; "" when it does not throw.
     template <class F>

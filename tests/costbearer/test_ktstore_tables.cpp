@@ -317,11 +317,7 @@ TEST(KtDirGenerator, WritesAConsistentDirectoryDeterministically) {
 
     TSystem sys;
     TSGBKTStore s(sys);
-    s.LoadKTBase(d1.file("KT_BASE.XML"));
-    s.LoadKTZuordn(d1.file("KT_ZUORDN.XML"));
-    s.LoadKTAnschrift(d1.file("KT_ANSCHRIFT.XML"));
-    s.LoadKTTransfer(d1.file("KT_TRANSFER.XML"));
-    s.LoadKTKey(d1.file("KT_KEY.XML"));
+    kttest::LoadDirectory(s, d1.path());
     EXPECT_EQ(s.KTBase().RecordCount(), sum.iks);
     EXPECT_EQ(sum.iks, 30 + 120 + 6 + 3 + 4);
     EXPECT_EQ(s.KTZuordn().RecordCount(), sum.links);

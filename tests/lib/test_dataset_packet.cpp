@@ -432,8 +432,7 @@ TEST(DataPacketWrite, ACrashBeforeTheRenameLeavesTheOldFile) {
 }
 
 TEST(DataPacketRead, RealCostBearerFileLoadsAndSavesUnchanged) {
-    std::string src = std::string(BRENVO_SOURCE_DIR) + "/../shared/data/kt-real/KT_TRANSFER.XML";
-    if (!FileExists(src)) GTEST_SKIP() << "no shared data";
+    std::string src = std::string(BRENVO_SOURCE_DIR) + "/tests/costbearer/data/kt-real/KT_TRANSFER.XML";
     Table t;
     t.LoadFromFile(src);
     EXPECT_EQ(t.RecordCount(), 35);
