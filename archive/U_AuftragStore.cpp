@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "archive/Staging.h"
 #include "billing/U_SGBAuftrag.h"
 #include "lib/base/Cp1252.h"
 #include "lib/base/Error.h"
@@ -136,6 +137,7 @@ void TAuftragSTore::Load(const std::string& fileName) {
         if (auto id = ParseInt(values[kById])) last = std::max(last, *id);
     });
     lastId_ = last;
+    ReplayJournal();
 }
 
 void TAuftragSTore::Save() {
@@ -143,6 +145,42 @@ void TAuftragSTore::Save() {
     if (fileName_.empty()) throw Error("TAuftragSTore Save: keine Tabellendatei geladen");
     table_.MergeChangeLog();
     table_.SaveToFile(fileName_);
+    // The table holds every journalled change now. Should the journal stay
+    // (the delete refused), the next Load takes over the same values again.
+    if (!journal_.empty() && FileExists(journal_)) DeleteFile(journal_);
+}
+
+// One line per change: the kind, the handle and, for "versandt", the moment
+// as its day count; fields separated by tabs.
+void TAuftragSTore::Journal(const std::string& line) {
+    if (!journal_.empty()) AppendToFile(journal_, line + "\n", true);
+}
+
+void TAuftragSTore::ReplayJournal() {
+    replayed_.clear();
+    if (journal_.empty() || !FileExists(journal_)) return;
+    const std::string text = ReadFileBytes(journal_);
+    UnfilteredScope all(table_, index_);
+    size_t start = 0;
+    // A last line without its line end was being written when the program
+    // stopped: that change never returned, so it is not taken.
+    for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+        const std::vector<std::string> f = Split(text.substr(start, end - start), '\t');
+        if (f.size() < 2 || !index_.GotoFirst(kByHandle, f[1])) continue;
+        const std::string what = table_.AsString("A_TRANSFER") + " (" + f[1] + ")";
+        if (f[0] == "versandt" && f.size() >= 3) {
+            const auto days = ParseDecimal(f[2]);
+            if (!days) continue;
+            PostField("A_VERSANDT", TDateTime::FromValue(*days));
+            replayed_.push_back("Auftrag " + what + " als versandt markiert.");
+        } else if (f[0] == "nichtversandt") {
+            PostField("A_VERSANDT", TDateTime());
+            replayed_.push_back("Auftrag " + what + " als nicht versandt markiert.");
+        } else if (f[0] == "geloescht") {
+            table_.Delete();
+            replayed_.push_back("Auftrag " + what + " gelöscht.");
+        }
+    }
 }
 
 void TAuftragSTore::FillOutbox() {
@@ -213,12 +251,14 @@ void TAuftragSTore::PostField(const std::string& name, TDateTime value) {
 
 void TAuftragSTore::MarkSent(TDateTime when) {
     PostField("A_VERSANDT", when);
+    Journal("versandt\t" + table_.AsString("A_HANDLE") + "\t" + FloatToText(when.Value()));
     RequireCallback();
     Notify("emailversandt", table_.AsInteger("A_ID"), "null");
 }
 
 void TAuftragSTore::MarkNotSent() {
     PostField("A_VERSANDT", TDateTime());
+    Journal("nichtversandt\t" + table_.AsString("A_HANDLE"));
     RequireCallback();
     Notify("emailnichtversandt", table_.AsInteger("A_ID"), table_.AsString("A_EMPF_NAME"));
 }
@@ -236,7 +276,51 @@ std::string TAuftragSTore::GetArchivePathById(int64_t id) {
     return values ? PathJoin(archiveDir_, (*values)[kByHandle]) : std::string();
 }
 
-void TAuftragSTore::DeleteCurrent() { table_.Delete(); }
+void TAuftragSTore::DeleteCurrent() {
+    const std::string handle = table_.AsString("A_HANDLE");
+    table_.Delete();
+    Journal("geloescht\t" + handle);
+}
+
+void TAuftragSTore::PublishStaged(const std::string& tempDir, const std::string& archiveDir,
+                                  const std::string& handle) {
+    const std::string staging = StagingDirOf(archiveDir);
+    for (const char* ext : TSGBAuftrag::FileExts) {
+        const std::string name = handle + ext;
+        const std::string staged = PathJoin(staging, name);
+        const std::string target = PathJoin(archiveDir, name);
+        const std::string written = PathJoin(tempDir, name);
+        if (FileExists(staged)) {
+            if (FileExists(target))
+                DeleteFile(staged);
+            else if (!MoveFile(staged, target, false))
+                throw Error(Format("Datei %s kann nicht nach %s verschoben werden", {staged, target}));
+        } else if (!FileExists(target) && FileExists(written) && !LinkFile(written, target)) {
+            CopyFileTo(written, target, true);
+        }
+    }
+}
+
+void TAuftragSTore::ReadRows(const std::vector<std::string>& keys,
+                      const std::function<void(const std::string&, const Table&)>& fn) {
+    UnfilteredScope all(table_, index_);
+    for (const std::string& key : keys)
+        if (index_.GotoFirst(kByHandle, key)) fn(key, table_);
+}
+
+bool TAuftragSTore::RestoreRow(const std::string& handle, const std::function<void(Table&)>& fill) {
+    if (index_.Contains(kByHandle, handle)) return false;
+    table_.Append();
+    try {
+        fill(table_);
+        table_.Post();
+    } catch (...) {
+        table_.Cancel();
+        throw;
+    }
+    lastId_ = std::max(lastId_, table_.AsInteger("A_ID"));
+    return true;
+}
 
 bool TAuftragSTore::ExportCurrent() {
     try {

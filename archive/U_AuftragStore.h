@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,13 @@ struct TEmailData {
 //   "progressnolog"      progress value, text                   housekeeping
 //
 // Lookups by id and by handle go through hash indexes over all rows.
+//
+// The changes the user's actions make to an order (MarkSent, MarkNotSent,
+// DeleteCurrent) reach the disk at once through the change journal, a small
+// file beside the table (SetChangeJournal): one line each, synced before the
+// call returns. Load takes over what the journal holds when the table file
+// was not saved after it (the program ended without saving); Save empties it.
+// So an order marked sent stays marked, whenever the program stops.
 class TAuftragSTore {
 public:
     TAuftragSTore();
@@ -58,9 +66,17 @@ public:
     void InitStore(const std::string& importDir, const std::string& archiveDir, const std::string& dakotaOutDir,
                    const std::string& dakotaHandoverDir, const std::string& exportDir);
     void SetCallback(TArchiveCallback callback);
+    // The change journal's file; "" (the default) keeps no journal.
+    void SetChangeJournal(const std::string& path) { journal_ = path; }
     // Reads the table and sorts it by A_ID; the last id is the largest A_ID.
+    // Then takes over the changes of the change journal (see Replayed).
     void Load(const std::string& fileName);
+    // Writes the table; then the change journal goes.
     void Save();
+    // What the last Load took over from the change journal, one German line
+    // per change ("Auftrag ESOL0042 (H) als versandt markiert."); the table
+    // holds these changes unsaved.
+    const std::vector<std::string>& Replayed() const { return replayed_; }
 
     // Announces every order not yet sent with "insert", in table order; the
     // last id becomes the largest A_ID. Needs the callback.
@@ -86,8 +102,16 @@ public:
     std::string GetArchivePath();
     // The same for the row with the id, without moving; "" when none has it.
     std::string GetArchivePathById(int64_t id);
-    // Removes the current row (the removal rule applies).
+    // Removes the current row (the removal rule applies); journalled.
     void DeleteCurrent();
+    // Runs fn on the row of each handle that has one, whatever filter a view
+    // has set (it is switched off once for all of them).
+    void ReadRows(const std::vector<std::string>& handles,
+                  const std::function<void(const std::string& handle, const Table&)>& fn);
+    // Adds a row unless one holds the handle already (true when added): fill
+    // sets its columns. The last id rises to its A_ID. For rows a stopped run
+    // had recorded and the table file lacks.
+    bool RestoreRow(const std::string& handle, const std::function<void(Table&)>& fill);
 
     // Copies every new order (neither encrypted nor sent) into DAKOTA's
     // hand-over directory below the first eight digits of the recipient IK,
@@ -107,6 +131,12 @@ public:
     // fills list (sorted, each entry once) with "invoice number=handle" for
     // every invoice of their billing files.
     void Rebuild(int days, std::vector<std::string>& list);
+
+    // The run's commit for one order: its files move from the staging
+    // directory into the archive directory, never over a file there; a file
+    // whose staged name is gone is taken from the temporary directory where
+    // the job wrote it. Done again after it succeeded, it changes nothing.
+    static void PublishStaged(const std::string& tempDir, const std::string& archiveDir, const std::string& handle);
 
     // Element e, sub-element s (both from 0) of an EDIFACT segment line.
     static std::string GetSGBDataelement(const std::string& line, int e, int s);
@@ -128,6 +158,8 @@ private:
     void RequireCallback() const;
     bool ExportCurrent();
     void PostField(const std::string& name, TDateTime value);
+    void Journal(const std::string& line);
+    void ReplayJournal();
 
     Table table_;
     TableKeyIndex index_;   // declared after table_: goes first, while the table still lives
@@ -135,6 +167,8 @@ private:
     std::string importDir_, archiveDir_, dakotaOutDir_, handoverDir_, exportDir_;
     int64_t lastId_ = 0;
     TArchiveCallback callback_;
+    std::string journal_;
+    std::vector<std::string> replayed_;
 };
 
 } // namespace brenvo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/Staging.h"
 #include "lib/base/Error.h"
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
@@ -16,19 +17,6 @@ constexpr int kByNumber = 0;
 constexpr int kByFile = 1;
 constexpr int kByHandle = 2;
 constexpr int kById = 3;
-
-// name when it is free, otherwise name with "_2", "_3", ... before its
-// extension, the first that is free.
-template <class Taken>
-std::string FreeName(const std::string& name, Taken&& taken) {
-    if (!taken(name)) return name;
-    const std::string ext = ExtractFileExt(name);
-    const std::string stem = name.substr(0, name.size() - ext.size());
-    for (int i = 2;; ++i) {
-        std::string candidate = stem + "_" + IntToStr(i) + ext;
-        if (!taken(candidate)) return candidate;
-    }
-}
 
 bool SameContent(const std::string& a, const std::string& b) {
     try {
@@ -63,6 +51,8 @@ TRechStore::~TRechStore() = default;
 void TRechStore::InitStore(const std::string& importDir, const std::string& archiveDir, TArchiveCallback callback) {
     importDir_ = importDir;
     archiveDir_ = archiveDir;
+    staged_.clear();
+    stagingReady_ = false;
     callback_ = std::move(callback);
     table_.Close();
     table_.CreateDataSet(DefaultFields());
@@ -74,6 +64,22 @@ void TRechStore::InitStore(const std::string& importDir, const std::string& arch
 void TRechStore::InstallRemovalRule() {
     table_.BeforeDelete = [this](Table& t) {
         const int64_t id = t.AsInteger("R_ID");
+        const std::string number = t.AsString("R_NUMMER");
+        if (auto found = staged_.find(number); found != staged_.end()) {
+            const StagedInvoice* staged = &found->second.second;
+            // Not committed: the file is in the import directory. Should it
+            // have gone missing there, the staged name brings it back.
+            const std::string stagedPath = PathJoin(StagingDir(), staged->ImportName);
+            const std::string inbox = PathJoin(importDir_, staged->ImportName);
+            if (FileExists(inbox))
+                DeleteFile(stagedPath);
+            else if (!MoveFile(stagedPath, inbox, false) && CopyFileTo(stagedPath, inbox, true))
+                DeleteFile(stagedPath);
+            lastReturned_ = staged->ImportName;
+            staged_.erase(found);
+            Notify("offen", id, lastReturned_);
+            return;
+        }
         const std::string name = t.AsString("R_FILENAME");
         // A different invoice waiting under that name in the import directory
         // is never overwritten; the returned one then comes back beside it.
@@ -146,21 +152,56 @@ void TRechStore::AddBilled(const Table& invoice, const std::string& fileName, co
     const std::string number = invoice.AsString("SaRechNr");
     CheckNotArchived(number);
 
-    // The job deletes the source once this returns, so the archived copy must
-    // be complete before the row exists. A second name of the same file is
-    // complete at once and needs no syncing of its content (one sync per
-    // invoice would bound a run to the disk's sync rate); across file systems
-    // the file is copied and synced.
+    // The staged name pins the file as it was billed, whatever happens to
+    // the inbox's file before the run commits. A second name of the same
+    // file is complete at once and needs no syncing of its content (one sync
+    // per invoice would bound a run to the disk's sync rate); across file
+    // systems the file is copied and synced.
     const std::string archiveName = ArchiveNameFor(fileName);
     const std::string source = PathJoin(importDir_, fileName);
-    const std::string target = PathJoin(archiveDir_, archiveName);
+    const std::string staged = PathJoin(StagingDir(), fileName);
+    // Made inside an existing archive directory only.
+    if (!stagingReady_) stagingReady_ = DirectoryExists(archiveDir_) && ForceDirectories(StagingDir());
     const int64_t size = FileSize(source);
-    if (size < 0 || !(LinkFile(source, target) || CopyFileTo(source, target, false)) || FileSize(target) != size)
-        throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden", {source, target}));
+    if (size < 0 || !(LinkFile(source, staged) || CopyFileTo(source, staged, false)) || FileSize(staged) != size)
+        throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden",
+                           {source, PathJoin(archiveDir_, archiveName)}));
 
-    AppendRow(number, invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"), archiveName, handle);
+    try {
+        AppendRow(number, invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"), archiveName, handle);
+    } catch (...) {
+        DeleteFile(staged);
+        throw;
+    }
+    staged_[number] = {++stagedCount_, {number, fileName, archiveName}};
     Notify("insert", lastId_, fileName);
     Notify("bearbeitet", lastId_, fileName);
+}
+
+std::string TRechStore::StagingDir() const { return StagingDirOf(archiveDir_); }
+
+std::vector<TRechStore::StagedInvoice> TRechStore::Staged() const {
+    std::vector<std::pair<uint64_t, StagedInvoice>> taken(staged_.size());
+    std::transform(staged_.begin(), staged_.end(), taken.begin(), [](const auto& entry) { return entry.second; });
+    std::sort(taken.begin(), taken.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<StagedInvoice> out;
+    out.reserve(taken.size());
+    for (auto& t : taken) out.push_back(std::move(t.second));
+    return out;
+}
+
+void TRechStore::PublishStaged(const std::string& importDir, const std::string& archiveDir,
+                               const std::string& importName, const std::string& archiveName) {
+    const std::string staged = PathJoin(StagingDirOf(archiveDir), importName);
+    const std::string target = PathJoin(archiveDir, archiveName);
+    const std::string inbox = PathJoin(importDir, importName);
+    if (FileExists(staged)) {
+        if (!MoveFile(staged, target, true))
+            throw Error(Format("Datei %s kann nicht nach %s verschoben werden", {staged, target}));
+    } else if (!FileExists(target) &&
+               !(FileExists(inbox) && (LinkFile(inbox, target) || CopyFileTo(inbox, target, false)))) {
+        throw Error(Format("TRechStore Rechnung %s: die Datei fehlt in %s und in %s", {importName, staged, inbox}));
+    }
 }
 
 void TRechStore::AddRebuilt(const Table& invoice, const std::string& fileName, const std::string& handle) {
@@ -225,6 +266,29 @@ bool TRechStore::LocateByHandle(const std::string& handle) { return index_.GotoF
 
 bool TRechStore::LocateByFileName(const std::string& fileName) { return index_.GotoFirst(kByFile, fileName); }
 
+bool TRechStore::HasNumber(const std::string& number) { return index_.Contains(kByNumber, number); }
+
+bool TRechStore::HasHandle(const std::string& handle) { return index_.Contains(kByHandle, handle); }
+
+bool TRechStore::FindRow(int slot, const std::string& key, std::string* fileName, std::string* handle) {
+    const std::vector<TableKeyIndex::Bookmark>& rows = index_.Find(slot, key);
+    if (rows.empty()) return false;
+    const TableKeyIndex::Bookmark row = rows.front();
+    const std::vector<std::string>* values = index_.ValuesOf(row);
+    if (!values) return false;
+    if (fileName) *fileName = (*values)[kByFile];
+    if (handle) *handle = (*values)[kByHandle];
+    return true;
+}
+
+bool TRechStore::FindByNumber(const std::string& number, std::string* fileName, std::string* handle) {
+    return FindRow(kByNumber, number, fileName, handle);
+}
+
+bool TRechStore::FindByFileName(const std::string& fileName, std::string* archivedName, std::string* handle) {
+    return FindRow(kByFile, fileName, archivedName, handle);
+}
+
 bool TRechStore::LinkHandle(const std::string& number, const std::string& handle) {
     UnfilteredScope all(table_, index_);
     if (!index_.GotoFirst(kByNumber, number)) return false;
@@ -241,9 +305,44 @@ bool TRechStore::LinkHandle(const std::string& number, const std::string& handle
 
 void TRechStore::DeleteCurrent() { table_.Delete(); }
 
+void TRechStore::ReadRows(const std::vector<std::string>& keys,
+                      const std::function<void(const std::string&, const Table&)>& fn) {
+    UnfilteredScope all(table_, index_);
+    for (const std::string& key : keys)
+        if (index_.GotoFirst(kByNumber, key)) fn(key, table_);
+}
+
+bool TRechStore::RestoreRow(const std::string& number, const std::function<void(Table&)>& fill) {
+    if (index_.Contains(kByNumber, number)) return false;
+    table_.Append();
+    try {
+        fill(table_);
+        table_.Post();
+    } catch (...) {
+        table_.Cancel();
+        throw;
+    }
+    lastId_ = std::max(lastId_, table_.AsInteger("R_ID"));
+    return true;
+}
+
 bool TRechStore::ReturnInvoice(const std::string& number, std::string* returnedName) {
     UnfilteredScope all(table_, index_);
     if (!index_.GotoFirst(kByNumber, number)) return false;
+    if (auto found = staged_.find(number); found != staged_.end()) {
+        const StagedInvoice* staged = &found->second.second;
+        const std::string stagedPath = PathJoin(StagingDir(), staged->ImportName);
+        if (!FileExists(PathJoin(importDir_, staged->ImportName)) && !FileExists(stagedPath))
+            throw Error(Format("TRechStore Rechnung %s kann nicht zurückgegeben werden, Datei %s fehlt",
+                               {number, stagedPath}));
+        table_.Delete();
+        const std::string returned = PathJoin(importDir_, lastReturned_);
+        if (!FileExists(returned))
+            throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden",
+                               {PathJoin(StagingDir(), lastReturned_), returned}));
+        if (returnedName) *returnedName = lastReturned_;
+        return true;
+    }
     const std::string name = table_.AsString("R_FILENAME");
     const std::string archived = PathJoin(archiveDir_, name);
     // Without its archived copy the row is the only trace of the invoice: keep it.

@@ -1,7 +1,8 @@
 // The cost-bearer directory on a large generated directory (about 20,000 IKs
 // and 110,000 links): loading the five files, resolving IKs (GetKTInfo) and
-// the resolution report (GetKTReport). And the import of the insurers' six
-// cost-bearer files of 2026.
+// the resolution report (GetKTReport); the tab "Kostenträger-Daten" over it
+// (switching tables, filtering, searching). And the import of the insurers'
+// six cost-bearer files of 2026.
 
 #include <benchmark/benchmark.h>
 
@@ -18,6 +19,7 @@
 #include "lib/base/Error.h"
 #include "lib/base/Files.h"
 #include "lib/base/Settings.h"
+#include "mainwindow/KTMaintenance.h"
 #include "tools/KtDirGenerator.h"
 
 using namespace brenvo;
@@ -124,6 +126,86 @@ void BM_GetKTReport(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()));
 }
 BENCHMARK(BM_GetKTReport);
+
+// ---- the tab "Kostenträger-Daten"
+
+struct NoUser : IUserInterface {
+    void ShowMessage(MessageKind, const std::string&, const std::string&) override {}
+    Answer Ask(MessageKind, const std::string&, const std::vector<Answer>&, const std::string&) override {
+        return Answer::No;
+    }
+    bool InputQuery(const std::string&, const std::vector<std::string>&, const std::string&, std::string&) override {
+        return false;
+    }
+    void ShowText(const std::string&, const std::string&) override {}
+};
+
+// The tab's logic over the loaded store, showing "Kostenträger" unfiltered.
+TKTMaintenance& Tab() {
+    static TEinrichtung einrichtung;
+    static NoUser user;
+    static TKTMaintenance tab([] { return &LoadedStore(); }, einrichtung, user);
+    tab.SetOhneVerweisungen(false);
+    tab.SetDatenEmpfaenger(false);
+    tab.ChooseTable(KTTable::Kostentraeger);
+    return tab;
+}
+
+// One switch of "Auswahl" to the next table, round the four ("Kostenträger"
+// with "ohne Verweisungen" on, so that its filter is applied each time).
+void BM_KTSwitchTable(benchmark::State& state) {
+    TKTMaintenance& tab = Tab();
+    tab.SetOhneVerweisungen(true);
+    const KTTable order[] = {KTTable::Zuordnung, KTTable::Anschriften, KTTable::Transferdaten, KTTable::Kostentraeger};
+    size_t i = 0;
+    for (auto _ : state) {
+        tab.ChooseTable(order[i++ % 4]);
+        benchmark::DoNotOptimize(tab.ShownTable()->RecordCount());
+    }
+    tab.SetOhneVerweisungen(false);
+}
+BENCHMARK(BM_KTSwitchTable)->Unit(benchmark::kMillisecond);
+
+// A check box ticked or cleared on "Kostenträger" (20,260 rows).
+void BM_KTFilter(benchmark::State& state) {
+    TKTMaintenance& tab = Tab();
+    bool on = false;
+    for (auto _ : state) {
+        on = !on;
+        tab.SetOhneVerweisungen(on);
+        benchmark::DoNotOptimize(tab.ShownTable()->RecordCount());
+    }
+    tab.SetOhneVerweisungen(false);
+}
+BENCHMARK(BM_KTFilter)->Unit(benchmark::kMillisecond);
+
+// Leaving the tab and coming back: the lookups' orders given back, the
+// choice applied again.
+void BM_KTLeaveAndEnter(benchmark::State& state) {
+    TKTMaintenance& tab = Tab();
+    tab.SetOhneVerweisungen(true);
+    for (auto _ : state) {
+        tab.Leave();
+        tab.Enter();
+    }
+    tab.SetOhneVerweisungen(false);
+}
+BENCHMARK(BM_KTLeaveAndEnter)->Unit(benchmark::kMillisecond);
+
+// A key typed into "Sucheingabe": the name column of "Kostenträger", and
+// the IK of "Zuordnung" (114,174 rows) with a text found near the end.
+void BM_KTSearch(benchmark::State& state) {
+    TKTMaintenance& tab = Tab();
+    const bool links = state.range(0) == 1;
+    if (links) tab.ChooseTable(KTTable::Zuordnung);
+    tab.MarkColumn(links ? "K_IK" : "KT_KURZBEZ");
+    const std::string last = links ? Big().summary.referrals.back() : "zz";
+    for (auto _ : state) {
+        tab.Search(last);
+        benchmark::DoNotOptimize(tab.ShownTable()->RecNo());
+    }
+}
+BENCHMARK(BM_KTSearch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The six files of 2026 (590 kB) read, checked, mapped onto the tables and,
 // with argument 1, written into a directory as one step (each file synced).

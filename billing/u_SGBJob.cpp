@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "archive/U_AuftragStore.h"
+#include "archive/Staging.h"
 #include "archive/U_RechStore.h"
 #include "billing/InvoiceDocument.h"
 #include "costbearer/U_SGBKTStore.h"
@@ -95,8 +96,6 @@ void TSGBJob::AddInvoiceFile(InvoiceDocument& doc, const std::string& path, cons
     const std::string fileName = ExtractFileName(path);
     rech_.AddBilled(header, fileName, engine.Handle());
     taken_.push_back({header.AsString("SaRechNr"), fileName, engine.Handle()});
-    // The archive holds a verified copy now.
-    DeleteFile(path);
 }
 
 void TSGBJob::WriteAll() {
@@ -104,6 +103,9 @@ void TSGBJob::WriteAll() {
     // files is written.
     if (sealer_)
         for (const auto& order : orders_) sealer_->CheckRecipient(order->EmpfEignerIK());
+    const std::string staging = StagingDirOf(orderArchiveDir_);
+    if (!engines_.empty() && !ForceDirectories(staging))
+        throw Error("TSGBJob Verzeichnis kann nicht angelegt werden: " + staging);
     for (size_t i = 0; i < engines_.size(); ++i) {
         TSgbv& engine = *engines_[i];
         TSGBAuftrag& order = *orders_[i];
@@ -114,14 +116,14 @@ void TSGBJob::WriteAll() {
         order.SetFile(engine.FilePath(), engine.LogicalFileName(), sealer_);
         order.WriteAuftrag();
 
-        // Into the order archive, never over a file that is there; the ".ENC"
-        // copy goes along because it is what the order's e-mail carries. The
-        // files were just written and synced, so a second name of each is a
-        // complete archived copy at once; across file systems they are copied.
+        // Toward the order archive; the ".ENC" copy goes along because it is
+        // what the order's e-mail carries. The files were just written and
+        // synced, so a second name of each is a complete copy at once; across
+        // file systems they are copied.
         const std::string base = engine.FilePath();
-        const std::string target = PathJoin(orderArchiveDir_, ExtractFileName(base));
+        const std::string target = PathJoin(staging, ExtractFileName(base));
         for (const char* ext : {"", ".AUF", ".LOG", ".AUF.LOG", ".BGL", ".ENC"})
-            if (!LinkFile(base + ext, target + ext)) CopyFileTo(base + ext, target + ext, true);
+            if (!LinkFile(base + ext, target + ext)) CopyFileTo(base + ext, target + ext, false);
     }
 }
 
@@ -156,6 +158,30 @@ TSGBJob::ReturnResult TSGBJob::ReturnInvoices() {
     return result;
 }
 
+int TSGBJob::RemoveOrderFiles(const std::string& tempDir, const std::string& orderArchiveDir,
+                              const std::string& handle) {
+    const std::string staging = StagingDirOf(orderArchiveDir);
+    int removed = 0;
+    for (const char* ext : TSGBAuftrag::FileExts) {
+        const bool written = DeleteFile(PathJoin(tempDir, handle) + ext);
+        const bool staged = DeleteFile(PathJoin(staging, handle) + ext);
+        if (written || staged) ++removed;
+    }
+    return removed;
+}
+
+std::vector<std::pair<std::string, int>> TSGBJob::DiscardOrderFiles() {
+    std::vector<std::pair<std::string, int>> discarded;
+    for (const auto& order : orders_) {
+        const std::string& handle = order->Handle();
+        // An order whose row stays keeps its files.
+        if (std::find(archivedHandles_.begin(), archivedHandles_.end(), handle) != archivedHandles_.end()) continue;
+        if (int removed = RemoveOrderFiles(tempDir_, orderArchiveDir_, handle); removed > 0)
+            discarded.emplace_back(handle, removed);
+    }
+    return discarded;
+}
+
 TSGBJob::ReturnResult TSGBJob::Cancel() {
     std::string orderError;
     try {
@@ -165,6 +191,7 @@ TSGBJob::ReturnResult TSGBJob::Cancel() {
     }
     ReturnResult result = ReturnInvoices();
     if (!orderError.empty()) result.Errors.insert(result.Errors.begin(), orderError);
+    result.Discarded = DiscardOrderFiles();
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "billing/U_SGBAuftrag.h"
@@ -26,14 +27,21 @@ class TAuftragSTore;
 // at the end writes every pair's files and copies them into the order archive
 // directory.
 //
+// Nothing the job does is final before its owner commits the run (see
+// RunJournal): a taken invoice stays in the import directory, staged in the
+// invoice archive (TRechStore::Staged), and an order's files wait in the
+// order archive's staging directory (StagingDirOf). The commit moves both
+// into the archive directories and only then deletes the taken invoices from
+// the import directory.
+//
 // Life: Init -> AddInvoiceFile (any number) -> WriteAll -> destroyed. When
 // AddInvoiceFile or WriteAll fails, the owner cancels the job: CancelOrders
 // removes its orders from the order archive, ReturnInvoices gives back every
-// invoice it took (Cancel does both).
+// invoice it took, DiscardOrderFiles removes the files written for its
+// cancelled orders (Cancel does all three).
 class TSGBJob {
 public:
-    // An invoice the job has taken: recorded in the invoice archive and its
-    // file deleted from the import directory.
+    // An invoice the job has taken: recorded (staged) in the invoice archive.
     struct TakenInvoice {
         std::string Number;     // SaRechNr
         std::string FileName;   // name of the file (without directory)
@@ -43,6 +51,8 @@ public:
     struct ReturnResult {
         std::vector<std::string> Returned;   // file names now back in the import directory
         std::vector<std::string> Errors;     // messages of invoices that could not be given back
+        // Orders whose files were removed (handle, number of files).
+        std::vector<std::pair<std::string, int>> Discarded;
     };
 
     // The job reads the directory, records into both archives and advances
@@ -70,16 +80,19 @@ public:
     TSgbv& GetJob(const std::string& recipientIK, const std::string& senderIK, const std::string& land,
                   const std::string& bezirk);
     // Loads the invoice of the document (its header's current row is the one
-    // archived) into the engine of its pair, records it in the invoice archive
-    // and deletes the file at path. land/bezirk: EINR_LAND, EINR_BEZIRK.
+    // archived) into the engine of its pair and records it in the invoice
+    // archive (staged; the file at path stays until the run's commit).
+    // land/bezirk: EINR_LAND, EINR_BEZIRK.
     void AddInvoiceFile(InvoiceDocument& doc, const std::string& path, const std::string& land,
                         const std::string& bezirk);
     // Writes, for every pair, the billing file with log and slip, the order
-    // record with its log, and copies the order's files into the order
-    // archive directory (H, H.AUF, H.LOG, H.AUF.LOG, H.BGL, and H.ENC, the copy
-    // that is mailed), never replacing a file there. With a sealer, every
-    // order's recipient is checked before the first file is written, and
-    // H.ENC is the sealed billing file.
+    // record with its log into the temporary directory, and puts second names
+    // of the order's files (H, H.AUF, H.LOG, H.AUF.LOG, H.BGL, and H.ENC, the
+    // copy that is mailed) into the order archive's staging directory; the
+    // run's commit moves them into the order archive directory, never
+    // replacing a file there. With a sealer, every order's recipient is
+    // checked before the first file is written, and H.ENC is the sealed
+    // billing file.
     void WriteAll();
     // The program's own encryption for the orders (null: ".ENC" is a copy).
     // The sealer must outlive the job.
@@ -91,7 +104,16 @@ public:
     // the removal rule copies the file back into the import directory and
     // announces "offen". Goes through all of them and never throws.
     ReturnResult ReturnInvoices();
-    // CancelOrders and ReturnInvoices; errors of both end up in the result.
+    // Removes the files written for the job's orders that have left the
+    // order archive (in the temporary and the staging directory); returns
+    // (handle, files removed) for each order that had any.
+    std::vector<std::pair<std::string, int>> DiscardOrderFiles();
+    // Removes an order's files from the temporary directory and from the
+    // order archive's staging directory; returns how many files went (both
+    // names of one file count once).
+    static int RemoveOrderFiles(const std::string& tempDir, const std::string& orderArchiveDir,
+                                const std::string& handle);
+    // CancelOrders, ReturnInvoices and DiscardOrderFiles; errors end up in the result.
     ReturnResult Cancel();
 
     // --- read by the run and the tests

@@ -10,6 +10,9 @@
 //   brenvo-cli [-d DATENVERZEICHNIS] dakota-export|dakota-verarbeiten|dakota-ergebnis|dakota-status|annahmestellen
 //   brenvo-cli [-d DATENVERZEICHNIS] zertifikate
 //   brenvo-cli [-d DATENVERZEICHNIS] entschluesseln DATEI --pkcs12 SCHLUESSEL --passwort PW --aus AUSGABE
+//   brenvo-cli [-d DATENVERZEICHNIS] drucken rechnung DATEI [--kurz] --pdf AUSGABE.pdf
+//   brenvo-cli [-d DATENVERZEICHNIS] drucken begleitzettel [TRANSFERNAME...] --pdf AUSGABE.pdf
+//   brenvo-cli [-d DATENVERZEICHNIS] drucken archivliste [--von TT.MM.JJJJ --bis TT.MM.JJJJ] --pdf AUSGABE.pdf
 //   brenvo-cli --help
 //
 // Exit codes: 0 success, 1 failed invoices (or a run ended by a failure, or
@@ -42,6 +45,7 @@ int CmdDakota(const std::string& command, const std::string& dir);       // cmd_
 int CmdZertifikate(const std::string& dir);                              // cmd_krypt.cpp
 int CmdEntschluesseln(const std::string& dir, const std::string& file, const std::string& pkcs12,
                       const std::string& password, const std::string& out);   // cmd_krypt.cpp
+int CmdDrucken(const std::string& dir, const std::vector<std::string>& rest);  // cmd_drucken.cpp
 }
 
 namespace {
@@ -63,6 +67,9 @@ const char* const kCalls[] = {
     "brenvo-cli [-d DATENVERZEICHNIS] dakota-status|annahmestellen",
     "brenvo-cli [-d DATENVERZEICHNIS] zertifikate",
     "brenvo-cli [-d DATENVERZEICHNIS] entschluesseln DATEI --pkcs12 SCHLUESSEL --passwort PW --aus AUSGABE",
+    "brenvo-cli [-d DATENVERZEICHNIS] drucken rechnung DATEI [--kurz] --pdf AUSGABE.pdf",
+    "brenvo-cli [-d DATENVERZEICHNIS] drucken begleitzettel [TRANSFERNAME...] --pdf AUSGABE.pdf",
+    "brenvo-cli [-d DATENVERZEICHNIS] drucken archivliste [--von TT.MM.JJJJ --bis TT.MM.JJJJ] --pdf AUSGABE.pdf",
     "brenvo-cli --help",
 };
 
@@ -150,6 +157,11 @@ const char* const kHelpBody =
     "               Schlüssel einer Annahmestelle (PKCS#12-Datei und Kennwort), prüft die\n"
     "               Signatur gegen die Stammzertifikate der Schlüsseldatei und der\n"
     "               Schlüsselliste des Datenverzeichnisses und schreibt den Inhalt nach --aus.\n"
+    "  drucken      Druckt in eine PDF-Datei (A4): rechnung die Rechnung einer Rechnungsdatei\n"
+    "               (ausführlich, mit --kurz die Kurzform), begleitzettel die Begleitzettel der\n"
+    "               genannten Aufträge (Transfername oder ID, ohne Angabe alle Aufträge des\n"
+    "               Ausgangskorbs), archivliste die archivierten Rechnungen (mit --von und --bis\n"
+    "               die mit einem Rechnungsdatum in diesem Zeitraum).\n"
     "\n"
     "Optionen:\n"
     "  -d DATENVERZEICHNIS  das Datenverzeichnis (mit Stammdaten, import, ArchivA, ...);\n"
@@ -172,6 +184,7 @@ const char* const kHelpBody =
     "     dakota-status: Dakota installiert und bereit\n"
     "     zertifikate: Schlüsselliste (und eigener Schlüssel) gelesen;\n"
     "     entschluesseln: entschlüsselt, Signatur gültig, Inhalt geschrieben\n"
+    "     drucken: PDF-Datei geschrieben (oder nichts zu drucken)\n"
     "  1  verarbeiten: Rechnungen als fehlerhaft markiert oder Lauf mit Fehler abgebrochen;\n"
     "     pruefen: mindestens eine Rechnung fehlerhaft; kt-info: IK nicht auflösbar;\n"
     "     kt-import: Datei fehlerhaft oder nicht verwendbar, nichts ersetzt\n"
@@ -182,6 +195,7 @@ const char* const kHelpBody =
     "     Ergebniscode von Dakota oder Fehler beim Export oder beim Lesen des Protokolls\n"
     "     zertifikate: keine oder unlesbare Schlüsselliste oder eigener Schlüssel;\n"
     "     entschluesseln: nicht entschlüsselbar oder Signatur ungültig\n"
+    "     drucken: Datei nicht lesbar oder nicht schreibbar, Auftrag nicht gefunden\n"
     "  2  Programmstart fehlgeschlagen oder falscher Aufruf\n";
 
 int Usage(const std::string& problem) {
@@ -278,6 +292,11 @@ int main(int argc, char** argv) {
     }
     if (i >= args.size()) return Usage("Kein Befehl angegeben");
     a.command = args[i++];
+    if (a.command == "drucken") {
+        // Its arguments are checked by the program that prints.
+        const std::string dir = a.dataDir.empty() ? ProgramDirectory() : a.dataDir;
+        return CmdDrucken(dir, std::vector<std::string>(args.begin() + long(i), args.end()));
+    }
     if (a.command != "verarbeiten" && a.command != "versenden" && a.command != "pruefen" && a.command != "kt-info" &&
         a.command != "kt-import" && a.command != "zertifikate" && a.command != "entschluesseln" &&
         !IsMaintenanceCommand(a.command) && !IsDakotaCommand(a.command))

@@ -285,9 +285,22 @@ int64_t TSGBKTStore::NextDtaRef(const std::string& ik, int64_t defaultValue) {
     return n;
 }
 
+bool TSGBKTStore::RaiseDtaRef(const std::string& ik, int64_t value) {
+    if (!base_.Active() || !base_.HasField("DTAREF") || !LocateBase(ik)) return false;
+    std::optional<int64_t> stored = ParseInt(base_.AsString("DTAREF"));
+    if (stored && *stored >= value) return true;
+    base_.Edit();
+    base_.SetString("DTAREF", IntToStr(value));
+    base_.Post();
+    base_.MergeChangeLog();
+    modified_ = true;
+    return true;
+}
+
 void TSGBKTStore::SaveKTBase(bool force) {
     if (!(force || modified_) || !base_.Active()) return;
-    base_.MergeChangeLog();
+    // Written first, then the change log merged: a save that fails leaves
+    // the changes pending.
     base_.SaveToFile(baseFile_.empty() ? base_.FileName() : baseFile_);
     modified_ = false;
 }
@@ -779,6 +792,35 @@ std::string TSGBKTStore::GetKTReport(const std::string& ik, const std::string& l
     lines.push_back(Format("   Email          %-40.40s ", {info.Email}));
     lines.push_back(Format(" Papier:         %9.9s %-80s ", {info.PapierIK, info.PapierText}));
     return Join(lines, "\r\n");
+}
+
+TKTPrintAddresses TSGBKTStore::GetPrintAddresses(const std::string& ik, const std::string& land,
+                                                 const std::string& bezirk, TDateTime date) {
+    PositionKeeper keep(base_, zuordn_, anschrift_, transfer_);
+    ResetIndexes();
+    TKTPrintAddresses out;
+    out.PapierIK = GetPapierIK(ik, land, bezirk, date);
+    out.Kostentraeger = PostalAddress(ik);
+    out.Papier = PostalAddress(out.PapierIK);
+    return out;
+}
+
+TKTPostalAddress TSGBKTStore::PostalAddress(const std::string& ik) {
+    TKTPostalAddress a;
+    const BaseRow& base = Base(ik);
+    a.Found = base.found;
+    a.KurzBez = base.kurzBez;
+    Columns& c = *cols_;
+    for (const char* kind : {"2", "1"}) {
+        if (!Seek(anschrift_, c.anschriftIndex, std::array<Key, 2>{{{&c.aIK, ik}, {&c.aArt, kind}}})) continue;
+        std::string scratch;
+        a.Art = kind;
+        a.Strasse = CellText(anschrift_, c.aStrasse, scratch);
+        a.Plz = CellText(anschrift_, c.aPlz, scratch);
+        a.Ort = CellText(anschrift_, c.aOrt, scratch);
+        break;
+    }
+    return a;
 }
 
 } // namespace brenvo

@@ -38,6 +38,20 @@ namespace brenvo {
 
 // The resolved institutions of one IK. Every field holds at most its
 // capacity in characters; a longer value is cut when the store fills it.
+// An IK as a letter is addressed to it: its short name and its first
+// address of kind "2" (post-office box), else of kind "1" (street).
+struct TKTPostalAddress {
+    bool Found = false;       // the IK has a KT_BASE row
+    std::string KurzBez;      // KT_KURZBEZ, "" without a row
+    std::string Art;          // "2", "1", or "" when the IK has neither
+    std::string Strasse, Plz, Ort;
+};
+
+struct TKTPrintAddresses {
+    std::string PapierIK;     // GetPapierIK: the paper office, or the IK itself
+    TKTPostalAddress Kostentraeger, Papier;
+};
+
 struct TKTInfo {
     static constexpr size_t IKCapacity = 9;
     static constexpr size_t EmailCapacity = 40;
@@ -120,6 +134,10 @@ public:
     // Default when KT_BASE has no DTAREF column, -1 when the IK has no row,
     // else the stored number + 1 (1001 after an empty or non-numeric value).
     int64_t NextDtaRef(const std::string& ik, int64_t defaultValue);
+    // Makes the recipient's counter at least `value` (a reference an order
+    // was written with), so that it is never drawn again; false when KT_BASE
+    // has no DTAREF column or no row for the IK.
+    bool RaiseDtaRef(const std::string& ik, int64_t value);
     // Saves KT_BASE to its file when force is set or a counter advanced.
     void SaveKTBase(bool force);
     // KT_BASE holds a counter that is not saved yet.
@@ -164,6 +182,12 @@ public:
     // to the tables get one Reset at the end.
     std::string GetKTReport(const std::string& ik, const std::string& land, const std::string& bezirk, TDateTime date);
 
+    // What the printed invoice names of its cost bearer: the paper office of
+    // ik (GetPapierIK) and the short names and postal addresses of ik and of
+    // that office. Orders and positions are kept as GetKTReport keeps them.
+    TKTPrintAddresses GetPrintAddresses(const std::string& ik, const std::string& land, const std::string& bezirk,
+                                        TDateTime date);
+
 private:
     struct Columns;
     struct BaseRow;
@@ -183,6 +207,7 @@ private:
                                   const std::string& bezirk, TDateTime day, LinkFilter filter);
     bool LocateBase(const std::string& ik);
     void AnschriftInto(const std::string& ik, const std::string& kind, std::string& out);
+    TKTPostalAddress PostalAddress(const std::string& ik);
     // GetAnschrift's and GetIKPretty's answers without copying them: valid
     // until the next lookup.
     const std::string& AnschriftRef(const std::string& ik, const std::string& kind);

@@ -1,7 +1,6 @@
 #include "entry/frm_modal.h"
 
 #include <QFont>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -11,6 +10,7 @@
 
 #include "lib/Basics/qt_Dialogs.h"
 #include "lib/Basics/qt_Logo.h"
+#include "lib/Basics/qt_Widgets.h"
 #include "lib/Basics/applicationframe.h"
 
 namespace brenvo {
@@ -25,11 +25,7 @@ TformModal::TformModal(QWidget* parent) : QDialog(parent) {
     text_->setObjectName(QStringLiteral("memoText"));
     text_->setReadOnly(true);
     text_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QFont mono = QFontDatabase::hasFamily(QStringLiteral("Liberation Mono")) ? QFont(QStringLiteral("Liberation Mono"))
-                                                                            : QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setStyleHint(QFont::TypeWriter);
-    mono.setPointSize(9);
-    text_->setFont(mono);
+    text_->setFont(TextViewFont());
     pages_->addWidget(text_);
 
     auto* info = new QWidget;

@@ -1,7 +1,7 @@
 #include "mainwindow/Installation.h"
 
-#include <filesystem>
-#include <system_error>
+#include <cerrno>
+#include <cstring>
 
 #include "archive/U_AuftragStore.h"
 #include "archive/U_RechStore.h"
@@ -56,8 +56,7 @@ void CreateInstallation(const std::string& root) {
 
     const std::string target = PathJoin(root, names.Stammdaten);
     const std::string staging = target + ".neu";
-    std::error_code ec;
-    std::filesystem::remove_all(staging, ec);   // left by an interrupted first start
+    DeleteTree(staging);   // left by an interrupted first start
     MakeDirectory(staging);
 
     Table settings({FieldDef::Str("KEY", 20), FieldDef::Str("VALUE", 200)});
@@ -67,8 +66,15 @@ void CreateInstallation(const std::string& root) {
     Table(TAuftragSTore::DefaultFields()).SaveToFile(PathJoin(staging, TMainController::OrderArchiveFileName));
     AtomicWriteFile(PathJoin(staging, TMainController::InvoiceTemplateFileName), kInvoiceTemplate);
 
-    std::filesystem::rename(staging, target, ec);
-    if (ec) throw Error("Verzeichnis kann nicht angelegt werden: " + target + " (" + ec.message() + ")");
+    if (!RenameFile(staging, target)) {
+        const int err = errno;
+        // Another program starting on the same new directory got there first.
+        if (IsInstallation(root)) {
+            DeleteTree(staging);
+            return;
+        }
+        throw Error("Verzeichnis kann nicht angelegt werden: " + target + " (" + std::strerror(err) + ")");
+    }
 }
 
 } // namespace brenvo

@@ -184,6 +184,8 @@ const TMainActionDef* FindMainAction(const std::string& name) {
 
 bool MainActionEnabled(const TMainController& controller, MainAction id) {
     if (id == MainAction::ProzessStart) return controller.StartEnabled();
+    if (id == MainAction::KTSpeichern)
+        return controller.ActionEnabled(ActionCategory::None) && controller.KTMaintenance().SaveEnabled();
     return controller.ActionEnabled(MainActionDef(id).Category);
 }
 
@@ -237,6 +239,27 @@ std::optional<ActionCategory> ContextCategory(ContextControl control, bool outbo
     case ContextControl::Inbox: return ActionCategory::Rechnung;
     case ContextControl::CostBearerGrid: return ActionCategory::Kostentraeger;
     case ContextControl::Other: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+ContextControl ControlOfTab(MainTab tab) {
+    switch (tab) {
+    case MainTab::Eingangskorb: return ContextControl::Inbox;
+    case MainTab::Verarbeitung:
+    case MainTab::Ausgangskorb: return ContextControl::Outbox;
+    case MainTab::ArchivRechnung: return ContextControl::InvoiceGrid;
+    case MainTab::ArchivAuftraege: return ContextControl::OrderGrid;
+    case MainTab::KostentraegerDaten: return ContextControl::CostBearerGrid;
+    default: return ContextControl::Other;
+    }
+}
+
+std::optional<MainAction> ItemActivatedAction(BasketKind basket) {
+    switch (basket) {
+    case BasketKind::InputBasket: return MainAction::RechnungBearbeiten;
+    case BasketKind::Inbox: return MainAction::RechnungAnsehen;
+    case BasketKind::Outbox: return std::nullopt;
     }
     return std::nullopt;
 }

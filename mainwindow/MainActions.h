@@ -128,7 +128,8 @@ const TMainActionDef* FindMainAction(const std::string& name);
 
 // Whether the action may be used now: never while busy or during a run;
 // "&Start" only while the controller allows it; the "Dakota" actions only
-// while DAKOTA_AKTIV is set.
+// while DAKOTA_AKTIV is set; "Speichern" of the cost-bearer tab only while
+// a change there is not saved.
 bool MainActionEnabled(const TMainController& controller, MainAction id);
 
 // Captions that carry the name of the printer chosen in "Druckereinstellung".
@@ -159,6 +160,14 @@ TMenuEntry SharedContextMenu();
 
 // The controls the shared context menu can be opened on.
 enum class ContextControl { OrderGrid, InvoiceGrid, Outbox, Inbox, CostBearerGrid, Other };
+
+// The list or grid a tab shows, which the actions of the shared context
+// menu work on while the tab is active (the outbox on "&Verarbeitung" and
+// "&Ausgangskorb"); Other for the tabs without one.
+ContextControl ControlOfTab(MainTab tab);
+// What a double click or Enter on a list item does: edit in the input
+// basket, show in the inbox; nothing in the outbox.
+std::optional<MainAction> ItemActivatedAction(BasketKind basket);
 
 // The category the menu shows for a control; none when the menu stays as it
 // was (another control). The outbox shows its order actions only while an

@@ -65,6 +65,17 @@ public:
     virtual void BasketItemChanged(BasketKind basket, size_t index) = 0;
     virtual void BasketItemRemoved(BasketKind basket, size_t index) = 0;
 
+    // The item of a list the controller made current (a new invoice); -1
+    // clears the list's selection.
+    virtual void SelectBasketItem(BasketKind /*basket*/, long /*index*/) {}
+    // The archives' tables are there (true: created and loaded), or are about
+    // to go (false: before an update releases them): grids showing them
+    // attach or let go.
+    virtual void ArchiveTablesAvailable(bool /*available*/) {}
+    // The controller changed the view of "Archiv Rechnung" (filter, dates,
+    // search); the window shows InvoiceArchiveFilter() anew.
+    virtual void InvoiceArchiveFilterChanged() {}
+
     // The settings form record was filled anew (after loading the settings).
     virtual void SettingsFormChanged() = 0;
     // The settings form's MAXTRANSFER changed (the transfer number was saved

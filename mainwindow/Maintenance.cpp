@@ -117,6 +117,11 @@ bool TMainController::RunOperation(bool processingTab, const std::function<void(
     return EndOperation(Attempt(body), true);
 }
 
+void TMainController::SaveArchives() {
+    rech_->Save();
+    auf_->Save();
+}
+
 // ============================================================ "Daten bereinigen"
 
 void TMainController::actDatenBereinigenExecute() {
@@ -129,6 +134,9 @@ bool TMainController::PurgeOldData() {
     const bool ok = RunMaintenance("Daten bereinigen", true, [this] {
         auf_->PurgeOlderThan(PurgeDays);
         rech_->PurgeOlderThan(PurgeDays);
+        // The files are back in the inbox: their rows must not come back
+        // with a program that ends without saving.
+        SaveArchives();
     });
     view_.StatusPanelText(3, "");
     return ok;
@@ -165,6 +173,7 @@ bool TMainController::ImportArchiveData() {
         const int failed = RebuildInvoiceRows();
         ShowProgress(5, 10, false, "Lese Verzeichnis Auftrags-Archiv " + auf_->ArchiveDir());
         LinkRebuiltOrders();
+        SaveArchives();
         if (failed > 0)
             throw Error(Format("%d Rechnungs-Dateien konnten nicht übernommen werden (siehe Protokoll).", {failed}));
     });

@@ -317,7 +317,16 @@ void TMainController::actAlleBegleitzettelDruckenExecute(const TOrderSelection& 
 bool TMainController::actGeheZuRechnungExecute(const TOrderSelection& sel) {
     if (!auf_ || !aufLoaded_ || !rech_ || !rechLoaded_) return false;
     if (!auf_->LocateById(sel.Single())) return false;
-    if (!rech_->LocateByHandle(auf_->GetTable().AsString("A_HANDLE"))) return false;
+    const std::string handle = auf_->GetTable().AsString("A_HANDLE");
+    if (!rech_->LocateByHandle(handle)) {
+        // Hidden by the date filter of "Archiv Rechnung": the filter goes.
+        if (!invoiceFilter_.Filtern || !rech_->HasHandle(handle)) return false;
+        TInvoiceArchiveFilter all = invoiceFilter_;
+        all.Filtern = false;
+        SetInvoiceArchiveFilter(all);
+        view_.InvoiceArchiveFilterChanged();
+        if (!rech_->LocateByHandle(handle)) return false;
+    }
     view_.ShowTab(MainTab::ArchivRechnung);
     return true;
 }

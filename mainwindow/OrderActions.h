@@ -34,6 +34,14 @@ struct TOrderSelection {
         s.Ids = std::move(selected);
         return s;
     }
+    // The grid's rows as a view with a selection model reports them: the row
+    // a user clicks is current and selected at once. That row alone counts
+    // as no selection; the actions mean by "the selected rows" rows marked
+    // besides it (with Ctrl or Shift).
+    static TOrderSelection InGridRows(int64_t currentId, std::vector<int64_t> selected) {
+        if (selected.size() == 1 && selected.front() == currentId) selected.clear();
+        return InGrid(currentId, std::move(selected));
+    }
     bool FromOutbox() const { return From == Source::Outbox; }
     // The one order of the actions that work on a single one: the outbox's
     // (first) selected item, the grid's current row; 0 when there is none.

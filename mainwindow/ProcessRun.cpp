@@ -148,6 +148,9 @@ void TMainController::CancelJob(TSGBJob& job, TRunResult& result) {
         ++result.Returned;
     }
     for (const std::string& error : back.Errors) ShowProgress(1, 1, true, error);
+    // The files of a cancelled order must never be handed over.
+    for (const auto& [handle, files] : back.Discarded)
+        ShowProgress(1, 1, true, Format("Auftrag %s verworfen, %d Dateien gelöscht.", {handle, files}));
 }
 
 void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& result, TDateTime& latest) {
@@ -200,7 +203,9 @@ void TMainController::ProcessCollective(std::vector<InboxEntry>& entries, TRunRe
             adding = nullptr;
         }
         ShowProgress(1, 1, true, "Schreibe Dateien... ");
+        NoteOrdersBeingWritten(*job_);
         job_->WriteAll();
+        KeepJobResult(*job_);
         LogSealedOrders(*job_);
     } catch (const std::exception& e) {
         // A failing job (opening, adding or writing) is cancelled as a whole:
@@ -236,7 +241,9 @@ void TMainController::ProcessSingle(std::vector<InboxEntry>& entries, TRunResult
             doc.LoadFromFile(path);
             job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
             ShowProgress(1, 1, true, "Schreibe Dateien... ");
+            NoteOrdersBeingWritten(*job_);
             job_->WriteAll();
+            KeepJobResult(*job_);
             LogSealedOrders(*job_);
             result.Billed += int(job_->Taken().size());
         } catch (const std::exception& e) {
@@ -253,6 +260,8 @@ void TMainController::ProcessSingle(std::vector<InboxEntry>& entries, TRunResult
 void TMainController::RunPhases(TRunResult& result) {
     kt_->ResetIndexes();
     job_.reset();
+    // A result whose commit failed earlier in this session is finished first.
+    FinishUnfinishedRun();
     // Changed key files count from the next run on.
     sealer_.reset();
     if (system_.KRYPT_AKTIV) sealer_ = std::make_unique<TKryptSealer>(system_);
@@ -268,10 +277,18 @@ void TMainController::RunPhases(TRunResult& result) {
 
     const int billingMonth = Decode(latest).month;
     result.BillingMonth = billingMonth;
-    if (system_.SYST_ZUSF)
-        ProcessCollective(entries, result, billingMonth);
-    else
-        ProcessSingle(entries, result, billingMonth);
+    // From the first job on, nothing the jobs do is final until CommitRun.
+    runOpen_ = true;
+    try {
+        if (system_.SYST_ZUSF)
+            ProcessCollective(entries, result, billingMonth);
+        else
+            ProcessSingle(entries, result, billingMonth);
+    } catch (...) {
+        AbandonRun(result);
+        throw;
+    }
+    CommitRun(result);
 
     if (DakotaEnabled() && system_.DAKOTA_PROC_AUTO) RunDakotaFollowUp();
 

@@ -1,6 +1,7 @@
 #include "mainwindow/ProgramUpdate.h"
 
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 #include "lib/base/Error.h"
@@ -100,9 +101,8 @@ bool UpdateProgram(IUpdateHost& host, const UpdateLocations& where, const FtpOpt
 
     host.ShowLoadProgress(4, 8, true, "Update...Dateien entpacken");
     std::string tempDir = PathJoin(where.programDir, ProgramUpdateDir);
-    std::error_code ec;
-    std::filesystem::remove_all(tempDir, ec);
-    if (ec) throw Error("Verzeichnis kann nicht gelöscht werden: " + tempDir + " (" + ec.message() + ")");
+    if (!DeleteTree(tempDir))
+        throw Error("Verzeichnis kann nicht gelöscht werden: " + tempDir + " (" + std::strerror(errno) + ")");
     Unpack(host, params.localFile, tempDir);
     host.ShowLoadProgress(5, 8, true, "Update...Dateien entpacken: OK");
 

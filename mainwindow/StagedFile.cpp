@@ -17,14 +17,9 @@ namespace {
 
 std::string SysError() { return std::strerror(errno); }
 
-void SyncDirectory(const std::string& path) {
-    std::string dir = ExtractFileDir(path);
-    if (dir.empty()) dir = ".";
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+void SyncDirectoryOf(const std::string& path) {
+    const std::string dir = ExtractFileDir(path);
+    SyncDirectory(dir.empty() ? std::string(".") : dir);
 }
 
 } // namespace
@@ -33,6 +28,8 @@ StagedFile::StagedFile(std::string target, mode_t mode) : target_(std::move(targ
     std::string pattern = ExtractFilePath(target_) + "." + ExtractFileName(target_) + ".XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
+    if (!FileOpPermitted(FileOp::Write, target_))
+        throw Error("Datei kann nicht geschrieben werden: " + target_ + " (" + SysError() + ")");
     fd_ = ::mkstemp(buf.data());
     if (fd_ < 0) throw Error("Datei kann nicht geschrieben werden: " + target_ + " (" + SysError() + ")");
     temp_.assign(buf.data());
@@ -54,7 +51,7 @@ void StagedFile::Discard() noexcept {
         ::close(fd_);
         fd_ = -1;
     }
-    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    if (!committed_ && !temp_.empty() && FileOpPermitted(FileOp::Delete, temp_)) ::unlink(temp_.c_str());
 }
 
 void StagedFile::CloseFd() {
@@ -66,6 +63,8 @@ void StagedFile::CloseFd() {
 
 void StagedFile::Write(const char* data, size_t size) {
     if (fd_ < 0) throw Error("Datei kann nicht geschrieben werden: " + target_);
+    if (!FileOpPermitted(FileOp::Write, temp_))
+        throw Error("Datei kann nicht geschrieben werden: " + target_ + " (" + SysError() + ")");
     while (size > 0) {
         ssize_t n = ::write(fd_, data, size);
         if (n < 0) {
@@ -82,6 +81,7 @@ void StagedFile::SetModificationTime(time_t mtime) {
     times[0].tv_sec = mtime;
     times[0].tv_nsec = 0;
     times[1] = times[0];
+    if (!FileOpPermitted(FileOp::SetTime, temp_)) return;
     if (fd_ >= 0)
         ::futimens(fd_, times);
     else
@@ -93,7 +93,7 @@ void StagedFile::HandOver() { CloseFd(); }
 void StagedFile::Finish() {
     if (finished_) return;
     if (fd_ < 0) fd_ = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0 || ::fsync(fd_) != 0)
+    if (fd_ < 0 || !FileOpPermitted(FileOp::Sync, temp_) || ::fsync(fd_) != 0)
         throw Error("Datei kann nicht geschrieben werden: " + target_ + " (" + SysError() + ")");
     CloseFd();
     finished_ = true;
@@ -102,10 +102,10 @@ void StagedFile::Finish() {
 void StagedFile::Commit() {
     if (committed_) return;
     Finish();
-    if (::rename(temp_.c_str(), target_.c_str()) != 0)
+    if (!FileOpPermitted(FileOp::Rename, target_) || ::rename(temp_.c_str(), target_.c_str()) != 0)
         throw Error("Datei kann nicht ersetzt werden: " + target_ + " (" + SysError() + ")");
     committed_ = true;
-    SyncDirectory(target_);
+    SyncDirectoryOf(target_);
 }
 
 void ReadFileInPieces(const std::string& path, const std::function<void(const char*, size_t)>& piece) {

@@ -29,9 +29,11 @@
 #include "lib/Basics/qt_Widgets.h"
 #include "mainwindow/frm_Busy.h"
 #include "mainwindow/frm_Einstellungen.h"
+#include "mainwindow/frm_KTDaten.h"
 #include "mainwindow/frm_Verwaltung.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_BasketModel.h"
+#include "mainwindow/qt_MainLists.h"
 
 namespace brenvo {
 
@@ -111,6 +113,7 @@ TfrmMain::TfrmMain(const std::string& dataDir, QWidget* parent) : QMainWindow(pa
     BuildTabs();
     BuildStatusBar();
     BuildLoadPanel();
+    lists_ = new TMainLists(*this);
 
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
@@ -130,6 +133,8 @@ TfrmMain::~TfrmMain() {
     controller_->Queue()->SetWakeupCallback({});
     pump_.reset();
     if (busyCursor_) QApplication::restoreOverrideCursor();
+    // The grids let go of the archives' tables before the controller frees them.
+    lists_->ArchiveTablesAvailable(false);
     controller_.reset();
 }
 
@@ -312,13 +317,15 @@ void TfrmMain::BuildTabs() {
         QWidget* page = nullptr;
         switch (t.tab) {
         case MainTab::Eingabe:
-            page = BasketView(inputModel_, QStringLiteral("lvEingabe"));
+            inputView_ = BasketView(inputModel_, QStringLiteral("lvEingabe"));
+            page = inputView_;
             break;
         case MainTab::Eingangskorb: {
             QListView* inbox = BasketView(inboxModel_, QStringLiteral("lvEingangskorb"));
             connect(inbox, &QWidget::customContextMenuRequested, this, [this, inbox](const QPoint& pos) {
                 ShowContextMenu(ContextControl::Inbox, inbox->viewport()->mapToGlobal(pos));
             });
+            inboxView_ = inbox;
             page = inbox;
             break;
         }
@@ -333,6 +340,9 @@ void TfrmMain::BuildTabs() {
             logView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
             logView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
             page = logView_;
+            break;
+        case MainTab::KostentraegerDaten:
+            page = new TfrmKTDaten(*this);
             break;
         case MainTab::Ausgangskorb: {
             outboxHomeOutbox_ = new QWidget;
@@ -431,6 +441,15 @@ TFormBusy& TfrmMain::BusyDialog() {
 // ============================================================ extension points
 
 QWidget* TfrmMain::TabPage(MainTab tab) const { return tabs_->widget(int(tab)); }
+
+QListView* TfrmMain::BasketListView(BasketKind basket) const {
+    switch (basket) {
+    case BasketKind::InputBasket: return inputView_;
+    case BasketKind::Inbox: return inboxView_;
+    case BasketKind::Outbox: return outboxView_;
+    }
+    return inboxView_;
+}
 
 void TfrmMain::SetTabPage(MainTab tab, QWidget* page) {
     const int i = int(tab);
@@ -695,6 +714,9 @@ void TfrmMain::BasketReset(BasketKind basket) { Model(basket)->Reset(); }
 void TfrmMain::BasketItemInserted(BasketKind basket, size_t index) { Model(basket)->Inserted(index); }
 void TfrmMain::BasketItemChanged(BasketKind basket, size_t index) { Model(basket)->Changed(index); }
 void TfrmMain::BasketItemRemoved(BasketKind basket, size_t index) { Model(basket)->Removed(index); }
+void TfrmMain::SelectBasketItem(BasketKind basket, long index) { lists_->SelectItem(basket, index); }
+void TfrmMain::ArchiveTablesAvailable(bool available) { lists_->ArchiveTablesAvailable(available); }
+void TfrmMain::InvoiceArchiveFilterChanged() { lists_->InvoiceArchiveFilterChanged(); }
 
 void TfrmMain::SettingsFormChanged() { emit SettingsFormReloaded(); }
 

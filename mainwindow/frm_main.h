@@ -43,6 +43,7 @@ namespace brenvo {
 class TBasketModel;
 class TLogModel;
 class TMainController;
+class TMainLists;
 
 class TfrmMain : public QMainWindow, public IMainView {
     Q_OBJECT
@@ -65,6 +66,10 @@ public:
     // Replaces the tab's page (the window takes ownership); the caption stays.
     void SetTabPage(MainTab tab, QWidget* page);
     QTabWidget* Tabs() const { return tabs_; }
+    // The list of the input basket, the inbox or the outbox.
+    QListView* BasketListView(BasketKind basket) const;
+    // The lists and grids at work: selections, archive pages, their handlers.
+    TMainLists& Lists() const { return *lists_; }
     QAction* Action(MainAction id) const;
     // The action runs handler when triggered; a failure it throws is shown
     // in an error message. An action with a handler follows the enabling
@@ -112,6 +117,9 @@ public:
     void BasketItemInserted(BasketKind basket, size_t index) override;
     void BasketItemChanged(BasketKind basket, size_t index) override;
     void BasketItemRemoved(BasketKind basket, size_t index) override;
+    void SelectBasketItem(BasketKind basket, long index) override;
+    void ArchiveTablesAvailable(bool available) override;
+    void InvoiceArchiveFilterChanged() override;
     void SettingsFormChanged() override;
     void TransferNumberChanged() override;
     void OpenBusyDialog(const std::string& title, const std::string& text) override;
@@ -179,7 +187,10 @@ private:
     TBasketModel* inputModel_ = nullptr;
     TBasketModel* inboxModel_ = nullptr;
     TBasketModel* outboxModel_ = nullptr;
+    QListView* inputView_ = nullptr;
+    QListView* inboxView_ = nullptr;
     QListView* outboxView_ = nullptr;
+    TMainLists* lists_ = nullptr;
     QWidget* outboxHomeProcessing_ = nullptr;   // where the outbox list sits on each tab
     QWidget* outboxHomeOutbox_ = nullptr;
 

@@ -90,14 +90,18 @@ TMainController::TMainController(IMainView& view, std::string rootDir, std::shar
     importDir_ = paths_.Import;
     backupDir_ = paths_.Datensicherung;
     form_.VERSION_DATUM = *ParseDDMMYYYY(DefaultVersionDate);
+    invoiceFilter_ = TInvoiceArchiveFilter::Initial(Today());
     // The import watcher exists from the start; it watches once start-up
     // gives it the import directory and its handler.
     importWatcher_ = std::make_unique<TShellChangeNotifier>(queue_);
     importWatcher_->SetWatchSubTree(false);
+    ktMaintenance_ = std::make_unique<TKTMaintenance>([this] { return kt_.get(); }, einrichtung_, view_);
 }
 
 TMainController::~TMainController() {
     *alive_ = false;
+    // The views of the cost-bearer tables let go of them first.
+    ktMaintenance_->Detach();
     importWatcher_.reset();
     job_.reset();
 }
@@ -279,6 +283,7 @@ void TMainController::ApplyImportDirectory(const std::string& dir) {
                          });
         rech_->Load(file);
         rechLoaded_ = true;
+        InvoiceArchiveLoaded();
     }
     importWatcher_->SetRoot(importDir_);
     ReadInbox();
@@ -368,6 +373,8 @@ void TMainController::SaveSettings() {
 
 void TMainController::SaveTransferNumber() {
     if (!settingsLoaded_) throw Error("Einstellungen nicht geladen: " + paths_.StammdatenFile(SettingsFileName));
+    // The file holds it already (the run's commit saved it).
+    if (SettingValue("MAXTRANSFER") == IntToStr(einrichtung_.MAXTRANSFER)) return;
     PutSetting("MAXTRANSFER", IntToStr(einrichtung_.MAXTRANSFER));
     settings_.MergeChangeLog();
     settings_.SaveToFile(paths_.StammdatenFile(SettingsFileName));
@@ -565,11 +572,12 @@ void TMainController::PrepareDirectories() {
     TDataPaths& p = paths_;
     const std::string& root = p.Root;
     for (std::string* dir : {&p.Stammdaten, &p.Eingabe, &p.Import, &p.Temp, &p.Export, &p.ArchivR, &p.ArchivA, &p.Logs,
-                             &p.Downloads, &p.Datensicherung, &p.TempDownload})
+                             &p.Downloads, &p.Datensicherung, &p.TempDownload, &p.Journal})
         if (!IsAbsolutePath(*dir)) *dir = PathJoin(root, *dir);
     if (!IsAbsolutePath(importDir_)) importDir_ = p.Import;
     if (!IsAbsolutePath(backupDir_)) backupDir_ = p.Datensicherung;
-    for (const std::string* dir : {&p.Import, &p.Temp, &p.Export, &p.ArchivR, &p.ArchivA, &p.Logs, &p.Downloads})
+    for (const std::string* dir :
+         {&p.Import, &p.Temp, &p.Export, &p.ArchivR, &p.ArchivA, &p.Logs, &p.Downloads, &p.Journal})
         if (!ForceDirectories(*dir)) throw Error("Verzeichnis kann nicht angelegt werden: " + *dir);
 }
 
@@ -623,11 +631,20 @@ void TMainController::CreateInvoiceArchive() {
     Step("Lade Stammdaten Rechnungen...");
     rech_->Load(paths_.StammdatenFile(InvoiceArchiveFileName));
     rechLoaded_ = true;
+    InvoiceArchiveLoaded();
+}
+
+// The view of "Archiv Rechnung" filters the table read anew as before, and
+// the grids attach to it.
+void TMainController::InvoiceArchiveLoaded() {
+    invoiceFilter_.Apply(rech_->GetTable());
+    view_.ArchiveTablesAvailable(true);
 }
 
 void TMainController::CreateOrderArchive() {
     if (!auf_) auf_ = std::make_unique<TAuftragSTore>();
     auf_->InitStore(importDir_, paths_.ArchivA, values_.DAKOTA_EXPDIR, values_.DAKOTA_DATADIR, paths_.Export);
+    auf_->SetChangeJournal(OrderChangesPath());
     auf_->SetCallback([this](const void* s, const std::string& a, int64_t v, const std::string& t) {
         OutboxCallback(s, a, v, t);
     });
@@ -636,6 +653,7 @@ void TMainController::CreateOrderArchive() {
     auf_->Load(paths_.StammdatenFile(OrderArchiveFileName));
     aufLoaded_ = true;
     RebuildOutbox();
+    view_.ArchiveTablesAvailable(true);
 }
 
 void TMainController::StartImportWatcher() {
@@ -656,6 +674,16 @@ bool TMainController::Startup() {
     SetBusy(true);
     try {
         Step("Lade Prüfe Verzeichnisse...");
+        // Nothing of the data directory is read or written before its lock
+        // is held: another program may be working on it.
+        if (!lock_) {
+            try {
+                lock_ = DataDirLock::Acquire(paths_.Root);
+            } catch (const Error&) {
+                lockRefused_ = true;
+                throw;
+            }
+        }
         PrepareDirectories();
         Step("Lade Einstellungen...");
         LoadSettings();
@@ -663,6 +691,7 @@ bool TMainController::Startup() {
         LoadCostBearers();
         CreateInvoiceArchive();
         CreateOrderArchive();
+        RecoverAtStartup();
         Step("Import Verzeichnis lesen...");
         ReadInbox();
         Step("Import Verzeichnis lesen...fertig");
@@ -721,8 +750,17 @@ void TMainController::SaveTables() {
         PumpMessages();
         view_.Pause(100);
     };
-    if (rech_ && rechLoaded_) save("Rechnungen speichern ... ", [this] { rech_->Save(); });
-    if (auf_ && aufLoaded_) save("Aufträge speichern ... ", [this] { auf_->Save(); });
+    // Rows of a run that is not committed yet never reach the files: a
+    // program stopped now must find the archives as they were before the run.
+    const bool archives = !runOpen_;
+    if (archives && rech_ && rechLoaded_)
+        save("Rechnungen speichern ... ", [this] {
+            if (rech_->GetTable().HasChanges()) rech_->Save();
+        });
+    if (archives && auf_ && aufLoaded_)
+        save("Aufträge speichern ... ", [this] {
+            if (auf_->GetTable().HasChanges()) auf_->Save();
+        });
     if (kt_) save("KT-Daten speichern ... ", [this] { kt_->SaveKTBase(false); });
 }
 
@@ -750,7 +788,9 @@ bool TMainController::RefusedWithoutArchives(const std::string& action) {
 }
 
 void TMainController::ReleaseTables() {
+    view_.ArchiveTablesAvailable(false);
     job_.reset();
+    ktMaintenance_->Detach();
     kt_.reset();
     rech_.reset();
     auf_.reset();
@@ -764,6 +804,16 @@ bool TMainController::Shutdown() {
         closePending_ = true;
         return false;
     }
+    // Another program works on the data directory: nothing of it is ours to
+    // write, not even the log.
+    if (lockRefused_) {
+        closingAllowed_ = true;
+        view_.CloseWindow();
+        return true;
+    }
+    // Changes of the cost-bearer tab not yet saved: saved, dropped, or the
+    // program stays open.
+    if (!ktMaintenance_->ConfirmClose()) return false;
     shuttingDown_ = true;
     SetBusy(true);
     bool ok = false;
@@ -787,7 +837,12 @@ bool TMainController::Shutdown() {
     }
     closingAllowed_ = true;
     shuttingDown_ = false;
-    if (ok) view_.CloseWindow();
+    if (ok) {
+        // Everything is written: the next program may start on the directory
+        // while this one is still ending.
+        lock_.reset();
+        view_.CloseWindow();
+    }
     return ok;
 }
 

@@ -23,13 +23,17 @@
 #include "archive/U_RechStore.h"
 #include "billing/u_SGBJob.h"
 #include "costbearer/U_SGBKTStore.h"
+#include "lib/base/DataDirLock.h"
 #include "lib/base/DateTime.h"
 #include "lib/base/MessageQueue.h"
 #include "lib/base/Settings.h"
 #include "lib/dataset/Table.h"
+#include "mainwindow/ArchiveGrids.h"
 #include "mainwindow/Backup.h"
+#include "mainwindow/BasketActions.h"
 #include "mainwindow/BasketList.h"
 #include "mainwindow/DakotaActions.h"
+#include "mainwindow/KTMaintenance.h"
 #include "mainwindow/MainView.h"
 #include "mainwindow/OrderActions.h"
 #include "mainwindow/ProgramUpdate.h"
@@ -40,6 +44,7 @@ namespace brenvo {
 
 class InvoiceDocument;
 class TLongActionGuard;
+struct RunJournal;
 
 // The data directory: the root and its working directories. Before start-up
 // step 1 the directories hold their bare names, afterwards full paths.
@@ -56,6 +61,7 @@ struct TDataPaths {
     std::string Downloads = "Downloads";
     std::string Datensicherung = "Datensicherung";   // the default backup directory; SIK_DIR replaces it
     std::string TempDownload = "TempDownload";
+    std::string Journal = "Journal";   // the records that make a stopped program's work whole again
 
     // "Stammdaten" + separator + name.
     std::string StammdatenFile(std::string_view name) const;
@@ -177,6 +183,9 @@ public:
     TRechStore* RechStore() { return rech_.get(); }
     TAuftragSTore* AuftragStore() { return auf_.get(); }
     TSGBJob* CurrentJob() { return job_.get(); }
+    // The "Kostenträger-Daten" tab's logic over the cost-bearer store.
+    TKTMaintenance& KTMaintenance() { return *ktMaintenance_; }
+    const TKTMaintenance& KTMaintenance() const { return *ktMaintenance_; }
     // Both archives are loaded. After a start-up or a reload that failed one
     // of them is not, and nothing may write into either: the run would check
     // against an empty invoice archive, and the closing steps would not save
@@ -264,10 +273,22 @@ public:
     bool ClosingAllowed() const { return closingAllowed_; }
     bool ShuttingDown() const { return shuttingDown_; }
     // "Daten speichern ...": the two archives and the cost-bearer base table.
+    // An archive without unsaved changes is not written again; while a run's
+    // result is not committed yet, the archives are not written at all (the
+    // run's commit writes them).
     void SaveTables();
     // Lets go of the cost-bearer store and both archives without saving them
     // (after an update unpacked new files over them).
     void ReleaseTables();
+
+    // ------------------------------------------------------------ crash safety (RunCommit.cpp)
+    // The record of a run's result (RunJournal) and the list of the orders a
+    // run is writing, both in "Journal"; the order archive's change journal.
+    std::string RunJournalPath() const;
+    std::string RunNotesPath() const;
+    std::string OrderChangesPath() const;
+    // The run's jobs have taken or written something not yet committed.
+    bool RunUncommitted() const { return runOpen_; }
 
     // ------------------------------------------------------------ processing run
     // "&Start".
@@ -370,6 +391,40 @@ public:
     // The accompanying-slip report; until one is attached slips cannot be printed.
     void SetSlipReport(ISlipReport* report) { slipReport_ = report; }
 
+    // --- invoice baskets (BasketActions.cpp)
+    // The invoice entry window. Without one, invoices can be neither created
+    // nor edited (the actions say so), and "Rechnung ansehen" shows the file's text.
+    void SetInvoiceEditor(IInvoiceEditor* editor) { invoiceEditor_ = editor; }
+    IInvoiceEditor* InvoiceEditor() const { return invoiceEditor_; }
+    // The input basket's actions; `selected` holds the captions of the
+    // selected items in list order. Every move between baskets copies without
+    // overwriting and deletes the source only when the copy is there; a
+    // failure is shown (or thrown, for the window's error message).
+    void actRechnungNeuExecute();                                                      // "Rechnung neu erstellen"
+    void actRechnungBearbeitenExecute(const std::vector<std::string>& selected);       // "Rechnung bearbeiten"
+    void actEingabeRechnungLoeschenExecute(const std::vector<std::string>& selected);  // "Rechnung löschen"
+    void actRechnungInEingangskorbExecute(const std::vector<std::string>& selected);   // "Rechnung in Eingangskorb ablegen"
+    void actRechnungInArchivExecute(const std::vector<std::string>& selected);         // "Rechnung in Archiv verschieben"
+    void actRechnungKopierenExecute(const std::vector<std::string>& selected);         // "Rechnung kopieren"
+    void actRechnungUmbenennenExecute(const std::vector<std::string>& selected);       // "Rechnung umbenennen"
+    void actEingabeAktualisierenExecute() { ReadInputBasket(); }                       // "Ansicht aktualisieren"
+    // The actions of the category "Rechnung" on the inbox and on the grid of
+    // "Archiv Rechnung".
+    void actRechnungAnsehenExecute(const TInvoiceSelection& sel);            // "Rechnung ansehen"
+    void actRechnungKorrigierenExecute(const TInvoiceSelection& sel);        // "Rechnung korrigieren"
+    void actRechnungLoeschenExecute(const TInvoiceSelection& sel);           // "Rechnung löschen"
+    void actFehlerMarkierungEntfernenExecute(const TInvoiceSelection& sel);  // "Fehler-Markierung entfernen"
+    // "Gehe zu Auftrag": true when the order was found and its tab shown.
+    bool actGeheZuAuftragExecute(const TInvoiceSelection& sel);
+    void actNeuLadenExecute(const TInvoiceSelection& sel);                   // "Neu laden"
+    // The view of "Archiv Rechnung": "Filtern", the date range and "Suchen".
+    // Setting it puts the filter on the invoice archive's table and searches;
+    // false when a search text found no invoice.
+    const TInvoiceArchiveFilter& InvoiceArchiveFilter() const { return invoiceFilter_; }
+    bool SetInvoiceArchiveFilter(const TInvoiceArchiveFilter& filter);
+    // The title of the printed list of "Archiv Rechnung" ("Drucken").
+    std::string InvoiceArchivePrintTitle() const { return invoiceFilter_.PrintTitle(); }
+
     // --- data maintenance, backup and update (Maintenance.cpp)
     // The maintenance actions of the "Einstellungen" tab, the backup of the
     // "Datei" menu and the update of the "Über" menu. Each runs to its end
@@ -452,6 +507,7 @@ private:
     void ApplyImportDirectory(const std::string& dir);
     void CreateInvoiceArchive();
     void CreateOrderArchive();
+    void InvoiceArchiveLoaded();
     void StartImportWatcher();
     void StartupCheckDakota();
     void StartupCheckCertificates();
@@ -476,6 +532,27 @@ private:
     void CancelJob(TSGBJob& job, TRunResult& result);
     void MarkAsError(InboxEntry& entry);
     void ClosingSteps(TRunResult& result);
+
+    // Crash safety of the run (RunCommit.cpp).
+    struct PendingOrder {
+        std::string Handle;
+        std::string DtaRecipient;
+        int64_t DtaRef = 0;
+    };
+    void NoteOrdersBeingWritten(TSGBJob& job);
+    void KeepJobResult(TSGBJob& job);
+    void CommitRun(TRunResult& result);
+    void AbandonRun(TRunResult& result);
+    void FinishRun(const RunJournal& journal, bool recovering);
+    bool FinishUnfinishedRun();
+    void ReturnStagedInvoices();
+    void DiscardUnfinishedOrders();
+    void RecoverAtStartup();
+    void CloseRunNotes();
+    std::vector<PendingOrder> pendingOrders_;
+    bool runOpen_ = false;
+    std::unique_ptr<DataDirLock> lock_;
+    bool lockRefused_ = false;   // another program holds the data directory
     void PostShutdown();
     void HandleShutdownMessage();
     int KindFlag() const { return system_.SYST_ART == 1 ? 1 : 0; }
@@ -496,6 +573,7 @@ private:
     bool settingsLoaded_ = false;
 
     std::unique_ptr<TSGBKTStore> kt_;
+    std::unique_ptr<TKTMaintenance> ktMaintenance_;
     std::unique_ptr<TRechStore> rech_;
     std::unique_ptr<TAuftragSTore> auf_;
     bool rechLoaded_ = false, aufLoaded_ = false;
@@ -561,12 +639,22 @@ private:
     IMailClient* mailClient_ = nullptr;
     ISlipReport* slipReport_ = nullptr;
 
+    // --- invoice baskets (BasketActions.cpp)
+    bool DeleteInvoiceFiles(const std::string& dir, const std::vector<std::string>& names);
+    bool OpenInvoice(const std::string& path, TInvoiceEditMode mode, const TNewInvoiceFields* header);
+    void EditInputInvoice(const std::string& name, const TNewInvoiceFields* header);
+    void ReturnArchivedInvoice(const std::string& number, bool deleteReturned);
+    IInvoiceEditor* invoiceEditor_ = nullptr;
+    TInvoiceArchiveFilter invoiceFilter_;
+
     // Throws the refusal of ArchivesRefusal.
     void RequireArchives(const std::string& action) const;
     // Shows the refusal of ArchivesRefusal; true when the action must stop.
     bool RefusedWithoutArchives(const std::string& action);
 
     // --- data maintenance, backup and update (Maintenance.cpp)
+    // Both archives to their files at once (without the steps of "Daten speichern ...").
+    void SaveArchives();
     bool OperationPossible() const;
     bool Confirmed(const std::string& question);
     bool RunMaintenance(const std::string& action, bool processingTab, const std::function<void()>& body);

@@ -8,7 +8,7 @@ packages=(
   libpugixml-dev libzip-dev libcurl4-openssl-dev libssl-dev openssl
   unixodbc unixodbc-dev odbc-mdbtools libsqliteodbc
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-liberation
+  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-liberation poppler-utils
   python3 python3-aiosmtpd python3-pyftpdlib
   zip unzip
   time

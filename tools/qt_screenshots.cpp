@@ -6,25 +6,34 @@
 // Runs on Qt's offscreen platform with the real windows. Every scene below
 // prepares what it shows and names the widget to picture; a new picture is
 // one more line in kScenes. Scenes run in their order on one program run,
-// so a scene sees what the ones before it did.
+// so a scene sees what the ones before it did. After them come the printed
+// reports: each is written as a PDF file, whose first page pdftoppm turns
+// into the picture (kReports).
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "billing/InvoiceDocument.h"
 #include "lib/Basics/qt_applicationframe.h"
 #include "lib/base/Files.h"
+#include "mainwindow/frm_KTDaten.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_Program.h"
+#include "reports/ArchiveListReport.h"
+#include "reports/SlipReport.h"
+#include "reports/qr_Report.h"
 
 using namespace brenvo;
 
@@ -52,9 +61,34 @@ const std::vector<Scene> kScenes = {
     {"verarbeitung.png", [](TProgram& p) { return AfterRun(p, MainTab::Verarbeitung); }},
     {"protokoll.png", [](TProgram& p) { return AfterRun(p, MainTab::Protokoll); }},
     {"ausgangskorb.png", [](TProgram& p) { return AfterRun(p, MainTab::Ausgangskorb); }},
+    {"eingangskorb-fehler.png",
+     [](TProgram& p) {
+         p.frmMain->Controller().ReadInbox();   // what the watcher does when the program is idle
+         return AfterRun(p, MainTab::Eingangskorb);
+     }},
     {"archiv-rechnung.png", [](TProgram& p) { return Tab(p, MainTab::ArchivRechnung); }},
+    {"archiv-rechnung-filter.png",
+     [](TProgram& p) {
+         TInvoiceArchiveFilter f = p.frmMain->Controller().InvoiceArchiveFilter();
+         f.Filtern = true;
+         f.From = EncodeDate(2024, 11, 1);
+         f.To = EncodeDate(2024, 11, 30);
+         f.Search = "2024-1103";
+         p.frmMain->Controller().SetInvoiceArchiveFilter(f);
+         p.frmMain->InvoiceArchiveFilterChanged();
+         return Tab(p, MainTab::ArchivRechnung);
+     }},
     {"archiv-auftraege.png", [](TProgram& p) { return Tab(p, MainTab::ArchivAuftraege); }},
-    {"kostentraeger-daten.png", [](TProgram& p) { return Tab(p, MainTab::KostentraegerDaten); }},
+    {"kostentraeger-daten.png",
+     [](TProgram& p) {
+         // A referral resolved: typed into the search field, then F12.
+         QWidget* w = Tab(p, MainTab::KostentraegerDaten);
+         auto* page = p.frmMain->findChild<TfrmKTDaten*>();
+         page->SearchField()->setText(QStringLiteral("103110038"));
+         emit page->SearchField()->textEdited(page->SearchField()->text());
+         p.frmMain->Action(MainAction::KTDatenAnzeigen)->trigger();
+         return w;
+     }},
     {"einstellungen.png", [](TProgram& p) { return Tab(p, MainTab::Einstellungen); }},
     {"einstellungen-dakota.png",
      [](TProgram& p) {
@@ -71,6 +105,40 @@ const std::vector<Scene> kScenes = {
          return static_cast<QWidget*>(p.formModal.get());
      }},
 };
+
+// The printed reports of the billed demo; the day printed is fixed, so that
+// the pictures come out the same on every run.
+struct ReportScene {
+    const char* file;
+    std::function<TReportDocument(TProgram&)> build;
+};
+
+const TDateTime kPrinted = EncodeDateTime(2024, 11, 4, 9, 30, 0);
+
+const std::vector<ReportScene> kReports = {
+    {"bericht-rechnung.png",
+     [](TProgram& p) {
+         const std::string file = PathJoin(p.frmMain->Controller().Paths().ArchivR, "2024-1101.xml");
+         return p.RechnungReport().Build(InvoiceDocument::FromFile(file), InvoicePrintForm::Detailed);
+     }},
+    {"bericht-begleitzettel.png",
+     [](TProgram& p) {
+         TMainController& c = p.frmMain->Controller();
+         return BuildSlipReport(c.AuftragStore()->GetTable(), c.Paths().ArchivA, kPrinted, ReportTextMeasure());
+     }},
+    {"bericht-archivliste.png",
+     [](TProgram& p) {
+         return BuildArchiveListReport(p.frmMain->Controller().RechStore()->GetTable(),
+                                       ArchiveListTitle(std::nullopt), kPrinted, ReportTextMeasure());
+     }},
+};
+
+// The first page of the PDF file as a picture, 70 dots to the inch.
+bool PdfFirstPage(const std::string& pdf, const std::string& png) {
+    const std::string prefix = png.substr(0, png.size() - 4);
+    const std::string cmd = "pdftoppm -png -r 70 -f 1 -l 1 -singlefile '" + pdf + "' '" + prefix + "'";
+    return std::system(cmd.c_str()) == 0 && FileExists(png);
+}
 
 void Settle() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -119,6 +187,23 @@ int main(int argc, char** argv) {
                 std::printf("%s\n", file.toUtf8().constData());
             }
             if (w != program->frmMain.get()) w->hide();
+        }
+        for (const ReportScene& scene : kReports) {
+            const std::string png = PathJoin(out, scene.file);
+            const std::string pdf = (work / "bericht.pdf").string();
+            try {
+                WriteReportPdf(scene.build(*program), pdf);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "screenshots: %s: %s\n", scene.file, e.what());
+                ++failures;
+                continue;
+            }
+            if (!PdfFirstPage(pdf, png)) {
+                std::fprintf(stderr, "screenshots: %s kann nicht geschrieben werden (pdftoppm)\n", png.c_str());
+                ++failures;
+                continue;
+            }
+            std::printf("%s\n", png.c_str());
         }
         program->frmMain->Controller().Shutdown();
     }

@@ -1,6 +1,9 @@
 #include "lib/Basics/GridColumns.h"
 
+#include <optional>
+
 #include "lib/base/DateTime.h"
+#include "lib/base/Error.h"
 #include "lib/base/Format.h"
 #include "lib/base/Strings.h"
 
@@ -29,6 +32,30 @@ std::string Amount(const Value& v, const std::string& pattern) {
     if (const auto* i = std::get_if<int64_t>(&v)) return FormatFloat(p, double(*i));
     if (const auto* s = std::get_if<std::string>(&v)) return *s;
     return "";
+}
+
+// "TT.MM.JJJJ", optionally followed by "HH:MM" or "HH:MM:SS".
+std::optional<TDateTime> ParseDateCell(const std::string& text) {
+    const size_t blank = text.find(' ');
+    const auto day = ParseDDMMYYYY(text.substr(0, blank));
+    if (!day || blank == std::string::npos) return day;
+    const std::vector<std::string> parts = Split(Trim(text.substr(blank + 1)), ':');
+    if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
+    int hms[3] = {0, 0, 0};
+    const int limit[3] = {23, 59, 59};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].size() != 2 || !IsDigits(parts[i])) return std::nullopt;
+        hms[i] = int(StrToIntDef(parts[i], 0));
+        if (hms[i] > limit[i]) return std::nullopt;
+    }
+    const DateParts d = Decode(*day);
+    return EncodeDateTime(d.year, d.month, d.day, hms[0], hms[1], hms[2]);
+}
+
+// "1.234,56", "1234,56", "1234.56", "-3".
+std::optional<double> ParseGermanNumber(std::string text) {
+    if (text.find(',') != std::string::npos) text = ReplaceAll(text, ".", "");
+    return ParseDecimal(text);
 }
 
 } // namespace
@@ -100,6 +127,35 @@ std::string FormatCell(const Value& value, const TGridColumn& column, FieldType 
     if (const auto* d = std::get_if<TDateTime>(&value)) return d->IsNull() ? "" : FormatDateTimeDE(*d);
     if (const auto* b = std::get_if<bool>(&value)) return *b ? "Ja" : "Nein";
     return Number(value);
+}
+
+Value ParseCell(const std::string& typed, const FieldDef& field) {
+    const std::string text = field.type == FieldType::String || field.type == FieldType::Memo ? typed : Trim(typed);
+    if (text.empty()) return Value();
+    switch (field.type) {
+    case FieldType::String:
+        if (field.width > 0 && Utf8Length(text) > size_t(field.width))
+            throw Error(Format("\"%s\" ist zu lang: höchstens %d Zeichen.", {text, field.width}));
+        return text;
+    case FieldType::Memo:
+        return text;
+    case FieldType::DateTime:
+        if (const auto d = ParseDateCell(text)) return *d;
+        throw Error(Format("\"%s\" ist kein gültiges Datum (TT.MM.JJJJ).", {text}));
+    case FieldType::Integer:
+        if (const auto i = ParseInt(text)) return *i;
+        throw Error(Format("\"%s\" ist keine gültige ganze Zahl.", {text}));
+    case FieldType::Float:
+        if (const auto d = ParseGermanNumber(text)) return *d;
+        throw Error(Format("\"%s\" ist keine gültige Zahl.", {text}));
+    case FieldType::Boolean:
+        if (SameText(text, "Ja")) return true;
+        if (SameText(text, "Nein")) return false;
+        throw Error(Format("\"%s\" ist kein gültiger Wert: \"Ja\" oder \"Nein\".", {text}));
+    case FieldType::Nested:
+        break;
+    }
+    throw Error(Format("Das Feld %s kann hier nicht geändert werden.", {field.name}));
 }
 
 } // namespace brenvo

@@ -32,6 +32,7 @@ struct TGridColumn {
     ColumnFormat Format = ColumnFormat::Auto;
     std::string Pattern;            // Amount: "#.00", "#,##0.00", ...
     bool Visible = true;
+    bool ReadOnly = false;          // not to be changed in a grid that edits
 
     const std::string& Title() const { return Caption.empty() ? Field : Caption; }
 };
@@ -63,5 +64,13 @@ private:
 
 // The text a grid cell shows for a value of a column of the given type.
 std::string FormatCell(const Value& value, const TGridColumn& column, FieldType type);
+
+// The value a text typed into a cell stands for, read as the column's type
+// wants it: texts as they are (at most the column's width), dates
+// "TT.MM.JJJJ" with an optional time "HH:MM" or "HH:MM:SS", numbers and
+// amounts in the German form ("1.234,56"), flags "Ja"/"Nein". An empty text
+// is an empty (null) value. Fails with Error, naming the text, when it is no
+// such value.
+Value ParseCell(const std::string& text, const FieldDef& field);
 
 } // namespace brenvo

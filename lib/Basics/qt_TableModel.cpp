@@ -96,7 +96,7 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !table_ || index.row() >= rows_ || size_t(index.column()) >= shown_.size()) return {};
     const size_t c = size_t(index.column());
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(AlignmentOf(shown_[c].Align));
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::EditRole) return {};
     const int f = fieldIndex_[c];
     const int row = TableRow(index.row());
     if (f < 0 || row < 0 || row >= table_->RecordCount()) return {};
@@ -110,7 +110,59 @@ QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int r
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole) return ToQ(shown_[size_t(section)].Title());
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(AlignmentOf(shown_[size_t(section)].Align));
+    if (role == Qt::FontRole && section == marked_) {
+        QFont font;
+        font.setUnderline(true);
+        return font;
+    }
     return {};
+}
+
+void TTableModel::SetMarkedColumn(int column) {
+    if (column == marked_) return;
+    const int before = marked_;
+    marked_ = column;
+    if (before >= 0) emit headerDataChanged(Qt::Horizontal, before, before);
+    if (column >= 0) emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+void TTableModel::SetEditable(bool editable) {
+    if (editable == editable_) return;
+    editable_ = editable;
+    if (rows_ > 0 && !shown_.empty()) emit dataChanged(index(0, 0), index(rows_ - 1, int(shown_.size()) - 1));
+}
+
+Qt::ItemFlags TTableModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (!index.isValid() || !editable_ || !table_ || size_t(index.column()) >= shown_.size()) return f;
+    const size_t c = size_t(index.column());
+    if (!shown_[c].ReadOnly && fieldIndex_[c] >= 0 && fieldType_[c] != FieldType::Nested) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable) || index.row() >= rows_) return false;
+    const size_t c = size_t(index.column());
+    const int f = fieldIndex_[c];
+    const std::string text = FromQ(value.toString());
+    if (text == FormatCell(table_->ValueAt(index.row(), f), shown_[c], fieldType_[c])) return true;   // nothing changed
+    try {
+        const Value v = ParseCell(text, table_->Field(f));
+        if (!table_->GotoBookmark(table_->BookmarkAt(index.row()))) return false;
+        if (editCheck_) editCheck_(shown_[c].Field, v);
+        table_->Edit();
+        try {
+            table_->SetValue(shown_[c].Field, v);
+            table_->Post();
+        } catch (...) {
+            table_->Cancel();
+            throw;
+        }
+    } catch (const std::exception& e) {
+        emit EditRefused(ToQ(e.what()));
+        return false;
+    }
+    return true;
 }
 
 void TTableModel::sort(int column, Qt::SortOrder) {

@@ -13,12 +13,21 @@
 // alignment, German display form). A click on a column title makes that
 // column the table's sort order.
 //
+// A grid may let the user change cells (SetEditable): the text typed is read
+// as the column's type wants it (ParseCell), checked by the owner's check,
+// and posted to its row at once, so the table's change log holds it until
+// the owner saves. A text that cannot be read or is refused leaves the row
+// as it was; EditRefused carries the German message for the owner to show
+// (queued: the editor is still closing when it is sent).
+//
 // The table must outlive the model, or be detached with SetTable(nullptr)
 // before it goes (for example when the stores release their tables).
 
 #include <QAbstractTableModel>
 #include <QPointer>
 
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "lib/Basics/GridColumns.h"
@@ -52,10 +61,23 @@ public:
     // The table's current row (0-based among the visible rows), -1 when none.
     int CurrentRow() const;
 
+    // Cells of columns that are not ReadOnly can be changed.
+    void SetEditable(bool editable);
+    bool Editable() const { return editable_; }
+    // Runs before a changed cell is posted (the table's current row is the
+    // row to change); throws Error with the message to refuse the value.
+    using EditCheck = std::function<void(const std::string& field, const Value& value)>;
+    void SetEditCheck(EditCheck check) { editCheck_ = std::move(check); }
+    // The column whose title is underlined (the one a search looks in); -1 none.
+    void SetMarkedColumn(int column);
+    int MarkedColumn() const { return marked_; }
+
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     // Sorts the table by the column's field (the table sorts ascending
     // only); a field that cannot be sorted on leaves the order as it was.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
@@ -63,6 +85,8 @@ public:
 signals:
     // The table's current row moved (or the rows were re-read).
     void CurrentRowChanged(int row);
+    // A changed cell was not taken; the message says why.
+    void EditRefused(const QString& message);
 
 private:
     void Subscribe();
@@ -91,6 +115,9 @@ private:
     Pending pending_ = Pending::None;
     int pendingOld_ = -1, pendingNew_ = -1;
     QPointer<QTableView> view_;
+    bool editable_ = false;
+    EditCheck editCheck_;
+    int marked_ = -1;
 };
 
 } // namespace brenvo

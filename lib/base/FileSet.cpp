@@ -1,8 +1,6 @@
 #include "FileSet.h"
 
-#include <fcntl.h>
 #include <mutex>
-#include <unistd.h>
 
 #include "Error.h"
 #include "Files.h"
@@ -44,12 +42,8 @@ void RenameStaged(const std::string& dir, const std::vector<std::string>& names,
 // A removal is on the disk only once its directory is synced.
 void RemoveSynced(const std::string& path) {
     if (!DeleteFile(path)) throw Error("Datei kann nicht gelöscht werden: " + path);
-    std::string dir = ExtractFileDir(path);
-    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    const std::string dir = ExtractFileDir(path);
+    SyncDirectory(dir.empty() ? std::string(".") : dir);
 }
 
 std::vector<std::string> JournalNames(const std::string& path) {

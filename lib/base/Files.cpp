@@ -1,6 +1,7 @@
 #include "Files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cctype>
 #include <climits>
@@ -25,6 +26,8 @@ namespace {
 
 std::mutex gHookMutex;
 std::function<void(const std::string&)> gAtomicHook;
+std::atomic<bool> gOpHookSet{false};
+FileOpHook gOpHook;   // guarded by gHookMutex
 
 // A name for a temporary file beside `path` that no other writer uses.
 std::string TempNameBeside(const std::string& path) {
@@ -54,26 +57,39 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+bool SyncDir(const std::string& dir) {
+    if (!FileOpPermitted(FileOp::Sync, dir)) return false;
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 void SyncDirectoryOf(const std::string& path) {
     std::string dir = ExtractFileDir(path);
-    if (dir.empty()) dir = ".";
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    SyncDir(dir.empty() ? std::string(".") : dir);
+}
+
+// Removes a file of our own making; a refused delete leaves it, as a
+// program that stopped at that moment would.
+void RemoveOwn(const std::string& path) {
+    if (FileOpPermitted(FileOp::Delete, path)) ::unlink(path.c_str());
 }
 
 // Writes bytes to a new temporary file beside target and syncs it; returns
 // its name, or "" on failure (nothing left behind).
 std::string WriteTemp(const std::string& target, std::string_view bytes, mode_t mode) {
     std::string tmp = TempNameBeside(target);
+    if (!FileOpPermitted(FileOp::Write, tmp)) return "";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return "";
-    bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, bytes.data(), bytes.size()) && FileOpPermitted(FileOp::Sync, tmp) && ::fsync(fd) == 0;
+    const int err = errno;
     ok = (::close(fd) == 0) && ok;
     if (!ok) {
-        ::unlink(tmp.c_str());
+        RemoveOwn(tmp);
+        errno = err;
         return "";
     }
     return tmp;
@@ -188,6 +204,8 @@ bool DirectoryExists(const std::string& path) {
 
 bool ForceDirectories(const std::string& path) {
     if (path.empty()) return false;
+    if (DirectoryExists(path)) return true;
+    if (!FileOpPermitted(FileOp::MakeDirectory, path)) return false;
     std::error_code ec;
     fs::create_directories(fs::path(path), ec);
     return DirectoryExists(path);
@@ -207,41 +225,84 @@ bool CopyFileTo(const std::string& src, const std::string& dst, bool failIfExist
     std::string tmp = WriteTemp(dst, bytes, st.st_mode & 0777);
     if (tmp.empty()) return false;
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, tmp.c_str(), times, 0);
+    if (FileOpPermitted(FileOp::SetTime, tmp)) ::utimensat(AT_FDCWD, tmp.c_str(), times, 0);
     bool ok;
     if (failIfExists) {
         // link() refuses an existing target, so a file that appeared in the
         // meantime is never overwritten.
-        ok = ::link(tmp.c_str(), dst.c_str()) == 0;
-        ::unlink(tmp.c_str());
+        ok = FileOpPermitted(FileOp::Link, dst) && ::link(tmp.c_str(), dst.c_str()) == 0;
+        RemoveOwn(tmp);
     } else {
-        ok = ::rename(tmp.c_str(), dst.c_str()) == 0;
-        if (!ok) ::unlink(tmp.c_str());
+        ok = FileOpPermitted(FileOp::Rename, dst) && ::rename(tmp.c_str(), dst.c_str()) == 0;
+        if (!ok) RemoveOwn(tmp);
     }
     if (ok) SyncDirectoryOf(dst);
     return ok;
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+    return FileOpPermitted(FileOp::Delete, path) && ::unlink(path.c_str()) == 0;
+}
 
 bool LinkFile(const std::string& from, const std::string& to) {
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return ::link(from.c_str(), to.c_str()) == 0;
+    return FileOpPermitted(FileOp::Link, to) && ::link(from.c_str(), to.c_str()) == 0;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-    if (!FileExists(from) && !DirectoryExists(from)) return false;
-    if (FileExists(to) || DirectoryExists(to)) return false;
-    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    if (!FileExists(from) && !DirectoryExists(from)) {
+        errno = ENOENT;
+        return false;
+    }
+    if (FileExists(to) || DirectoryExists(to)) {
+        errno = EEXIST;
+        return false;
+    }
+    if (!FileOpPermitted(FileOp::Rename, to) || ::rename(from.c_str(), to.c_str()) != 0) return false;
     SyncDirectoryOf(to);
     return true;
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    if (!FileOpPermitted(FileOp::Rename, to) || ::rename(from.c_str(), to.c_str()) != 0) return false;
     SyncDirectoryOf(to);
     return true;
+}
+
+bool MoveFile(const std::string& from, const std::string& to, bool replace) {
+    if (!FileOpPermitted(FileOp::Rename, to)) return false;
+    if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
+    // A second name that refuses an existing target, then the first name goes.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    RemoveOwn(from);
+    return true;
+}
+
+bool SyncDirectory(const std::string& dir) { return SyncDir(dir); }
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+void SetFileOpHook(FileOpHook hook) {
+    std::lock_guard<std::mutex> lock(gHookMutex);
+    gOpHookSet.store(bool(hook), std::memory_order_release);
+    gOpHook = std::move(hook);
+}
+
+bool FileOpPermitted(FileOp op, const std::string& path) {
+    if (!gOpHookSet.load(std::memory_order_acquire)) return true;
+    FileOpHook hook;
+    {
+        std::lock_guard<std::mutex> lock(gHookMutex);
+        hook = gOpHook;
+    }
+    if (!hook || hook(op, path)) return true;
+    errno = EIO;
+    return false;
 }
 
 int64_t FileSize(const std::string& path) {
@@ -304,7 +365,17 @@ bool SetFileLastWriteTime(const std::string& path, TDateTime t) {
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = time_t(ToTimeT(t));
     times[1].tv_nsec = long(p.millisecond) * 1000000L;
-    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+    return FileOpPermitted(FileOp::SetTime, path) && ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+std::string FreeName(const std::string& name, const std::function<bool(const std::string&)>& taken) {
+    if (!taken(name)) return name;
+    const std::string ext = ExtractFileExt(name);
+    const std::string stem = name.substr(0, name.size() - ext.size());
+    for (int i = 2;; ++i) {
+        std::string candidate = stem + "_" + std::to_string(i) + ext;
+        if (!taken(candidate)) return candidate;
+    }
 }
 
 bool MatchesMask(std::string_view name, std::string_view mask) {
@@ -386,12 +457,41 @@ void AtomicWriteFile(const std::string& path, std::string_view bytes) {
     // A simulated crash (the hook throws) leaves the temporary file where it
     // is, as a real one would.
     RunHook(tmp);
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (!FileOpPermitted(FileOp::Rename, path) || ::rename(tmp.c_str(), path.c_str()) != 0) {
         std::string msg = SysError();
-        ::unlink(tmp.c_str());
+        RemoveOwn(tmp);
         throw Error("Datei kann nicht geschrieben werden: " + path + " (" + msg + ")");
     }
     SyncDirectoryOf(path);
+}
+
+void AppendToFile(const std::string& path, std::string_view bytes, bool sync) {
+    auto fail = [&path] { throw Error("Datei kann nicht geschrieben werden: " + path + " (" + SysError() + ")"); };
+    const bool existed = FileExists(path);
+    if (!FileOpPermitted(FileOp::Write, path)) fail();
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) fail();
+    bool ok = WriteAll(fd, bytes.data(), bytes.size());
+    if (ok && sync) ok = FileOpPermitted(FileOp::Sync, path) && ::fdatasync(fd) == 0;
+    const int err = errno;
+    ok = (::close(fd) == 0) && ok;
+    errno = err;
+    if (!ok) fail();
+    if (sync && !existed) SyncDirectoryOf(path);
+}
+
+bool DeleteTree(const std::string& dir) {
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) != 0) return true;
+    // A link is removed as a link: nothing it points to is touched.
+    if (S_ISDIR(st.st_mode)) {
+        std::error_code ec;
+        std::vector<std::string> entries;
+        for (const auto& e : fs::directory_iterator(fs::path(dir), ec)) entries.push_back(e.path().string());
+        for (const std::string& entry : entries) DeleteTree(entry);
+        return FileOpPermitted(FileOp::Delete, dir) && ::rmdir(dir.c_str()) == 0;
+    }
+    return FileOpPermitted(FileOp::Delete, dir) && ::unlink(dir.c_str()) == 0;
 }
 
 void SetAtomicWriteHook(std::function<void(const std::string& tempPath)> hook) {

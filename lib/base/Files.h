@@ -34,6 +34,18 @@ bool DirectoryExists(const std::string& path);
 // Creates the directory and every missing parent; true when it exists afterwards.
 bool ForceDirectories(const std::string& path);
 
+// Every operation of this file layer that changes the disk.
+enum class FileOp { Write, Sync, Rename, Link, Delete, MakeDirectory, SetTime };
+// Runs before every such operation, here and in the few places that write
+// files piece by piece (StagedFile). When it returns false the operation is
+// not done and fails as if the disk had refused it (errno EIO). Tests use it
+// to stop the program's disk at any operation, as a kill would; it must not
+// throw (it is also asked in destructors).
+using FileOpHook = std::function<bool(FileOp op, const std::string& path)>;
+void SetFileOpHook(FileOpHook hook);
+// Asks the hook; true when none is set.
+bool FileOpPermitted(FileOp op, const std::string& path);
+
 // Copies a file with its last-write time. With failIfExists an existing target
 // is left alone and the call returns false. The copy is written beside the
 // target and renamed into place, so a crash never leaves a half-written target.
@@ -43,6 +55,15 @@ bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
 // Renames and replaces an existing target.
 bool ReplaceFile(const std::string& from, const std::string& to);
+// Moves a file to another name on the same file system, replacing an
+// existing target only when `replace` is set; the directories are not
+// synced (several moves are made durable at once with SyncDirectory).
+bool MoveFile(const std::string& from, const std::string& to, bool replace);
+// Flushes a directory's entries to disk, so that files created, renamed or
+// deleted in it survive a power cut. False when the directory cannot be synced.
+bool SyncDirectory(const std::string& dir);
+// Whether both names lead to the same file (second names of one file).
+bool SameFile(const std::string& a, const std::string& b);
 // Gives a regular file a second name (a hard link) without copying its data:
 // both names show the same bytes at once, so nothing has to be synced for the
 // content, and deleting either name later leaves the other intact. False
@@ -59,6 +80,10 @@ TDateTime FileCreationTime(const std::string& path);
 // The same moment in coordinated universal time (not converted to local time).
 TDateTime FileCreationTimeUtc(const std::string& path);
 bool SetFileLastWriteTime(const std::string& path, TDateTime t);
+
+// name when taken(name) is false, otherwise name with "_2", "_3", ... before
+// its extension, the first that is not taken.
+std::string FreeName(const std::string& name, const std::function<bool(const std::string&)>& taken);
 
 // File-name masks with '*' and '?', compared ignoring letter case
 // ("*.XML" matches "a.xml"; "*.*" matches every name).
@@ -84,6 +109,13 @@ void AtomicWriteFile(const std::string& path, std::string_view bytes);
 // For tests: a hook run after the temporary file is written and before the
 // rename; throwing from it simulates a crash at that moment.
 void SetAtomicWriteHook(std::function<void(const std::string& tempPath)> hook);
+// Appends bytes to a file (created when missing). With `sync` the bytes are
+// on disk when the call returns (and a new file's name with them); without,
+// they are in the system's cache, which outlives the program but not a
+// power cut. Throws Error when the disk refuses them.
+void AppendToFile(const std::string& path, std::string_view bytes, bool sync);
+// Deletes a directory with everything below it; false when something stays.
+bool DeleteTree(const std::string& dir);
 
 // The directory holding the running program file, without trailing separator.
 std::string ProgramDirectory();

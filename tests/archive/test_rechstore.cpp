@@ -48,12 +48,23 @@ protected:
         h.Post();
         return h;
     }
-    // Bills an invoice whose file lies in the import directory.
-    void Bill(const std::string& number, const std::string& file, const std::string& handle = "H1",
+    // A job takes an invoice whose file lies in the import directory.
+    void Take(const std::string& number, const std::string& file, const std::string& handle = "H1",
               TDateTime date = EncodeDate(2024, 3, 1)) {
         AtomicWriteFile(InImport(file), "<Rechnungen>" + number + "</Rechnungen>");
         Table h;
         store.AddBilled(Header(h, number, 12.5, date), file, handle);
+    }
+    // The run commits what its jobs took (the inbox's files stay here).
+    void Commit() {
+        for (const TRechStore::StagedInvoice& s : store.Staged())
+            TRechStore::PublishStaged(importDir(), archiveDir(), s.ImportName, s.ArchiveName);
+        store.ClearStaged();
+    }
+    void Bill(const std::string& number, const std::string& file, const std::string& handle = "H1",
+              TDateTime date = EncodeDate(2024, 3, 1)) {
+        Take(number, file, handle, date);
+        Commit();
     }
 
     TempDir dir;
@@ -61,10 +72,17 @@ protected:
     std::vector<Heard> heard;
 };
 
-TEST_F(RechStoreTest, AddBilledCopiesRecordsAndAnnouncesInsertThenBearbeitet) {
-    Bill("R-100", "r100.xml", "109000001_20240305_142233123");
+TEST_F(RechStoreTest, AddBilledStagesRecordsAndAnnouncesInsertThenBearbeitet) {
+    Take("R-100", "r100.xml", "109000001_20240305_142233123");
+    // Until the run commits, the file is only staged.
+    EXPECT_FALSE(FileExists(InArchive("r100.xml")));
+    EXPECT_EQ(ReadFileBytes(PathJoin(store.StagingDir(), "r100.xml")), "<Rechnungen>R-100</Rechnungen>");
+    ASSERT_EQ(store.Staged().size(), 1u);
+    EXPECT_EQ(store.Staged()[0].ArchiveName, "r100.xml");
+    Commit();
     EXPECT_EQ(ReadFileBytes(InArchive("r100.xml")), "<Rechnungen>R-100</Rechnungen>");
-    EXPECT_TRUE(FileExists(InImport("r100.xml"))) << "the job deletes the source, not the archive";
+    EXPECT_FALSE(FileExists(PathJoin(store.StagingDir(), "r100.xml")));
+    EXPECT_TRUE(FileExists(InImport("r100.xml"))) << "the run's commit deletes the source, not the archive";
     Table& t = store.GetTable();
     ASSERT_EQ(t.RecordCount(), 1);
     t.First();
@@ -169,6 +187,26 @@ TEST_F(RechStoreTest, RemovalAnnouncesOffenAndCopiesTheFileBack) {
     EXPECT_EQ(t.RecordCount(), 0) << "a missing archive file does not keep the row";
     EXPECT_EQ(heard, (std::vector<Heard>{{"offen", 1, "eins.xml"}, {"offen", 2, "zwei.xml"}}));
     EXPECT_EQ(ErrorOf([&] { store.CheckNotArchived("R-1"); }), "");
+}
+
+// A job that fails gives back what it took before the run committed it.
+TEST_F(RechStoreTest, AStagedInvoiceGoesBackWithoutCopyAndIsRestoredWhenItsFileWentMissing) {
+    Take("R-1", "eins.xml");
+    Take("R-2", "zwei.xml");
+    AtomicWriteFile(InArchive("eins.xml"), "eine alte, nicht mehr verzeichnete Kopie");
+    DeleteFile(InImport("zwei.xml"));   // deleted by someone while the run ran
+    heard.clear();
+
+    std::string name;
+    ASSERT_TRUE(store.ReturnInvoice("R-1", &name));
+    EXPECT_EQ(name, "eins.xml");
+    EXPECT_EQ(ReadFileBytes(InImport("eins.xml")), "<Rechnungen>R-1</Rechnungen>") << "no old copy comes back";
+    ASSERT_TRUE(store.LocateByNumber("R-2"));
+    store.DeleteCurrent();
+    EXPECT_EQ(ReadFileBytes(InImport("zwei.xml")), "<Rechnungen>R-2</Rechnungen>");
+    EXPECT_TRUE(ListFiles(store.StagingDir(), "*").empty());
+    EXPECT_TRUE(store.Staged().empty());
+    EXPECT_EQ(heard, (std::vector<Heard>{{"offen", 1, "eins.xml"}, {"offen", 2, "zwei.xml"}}));
 }
 
 TEST_F(RechStoreTest, ReturnInvoiceGivesTheFileBackOrKeepsARowWithoutCopy) {

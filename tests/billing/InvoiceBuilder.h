@@ -27,6 +27,8 @@ struct PositionPlan {
     double menge = 1;
     double ePreis = 10.0;
     std::string text;
+    double ust = 0;        // VAT contained in the price (not billed)
+    double mwstSatz = 0;   // VAT added to a net price; 0: none
 };
 
 struct TripPlan {
@@ -79,7 +81,8 @@ struct InvoicePlan {
 inline int64_t TripCents(const TripPlan& t) {
     if (!std::isnan(t.bruttoSum)) return EuroToCents(t.bruttoSum);
     int64_t s = 0;
-    for (const auto& p : t.positionen) s += PositionBetragCents(p.ePreis, p.menge);
+    for (const auto& p : t.positionen)
+        s += PositionBetragCents(p.ePreis, p.menge) + PositionMwStCents(p.ePreis, p.menge, p.mwstSatz);
     return s;
 }
 
@@ -160,6 +163,8 @@ inline void AddInvoice(InvoiceDocument& doc, const InvoicePlan& r) {
                 pos.SetFloat("Menge", p.menge);
                 pos.SetFloat("EPreis", p.ePreis);
                 SetText(pos, "Text", p.text);
+                if (p.ust != 0) pos.SetFloat("USt", p.ust);
+                if (p.mwstSatz != 0) pos.SetFloat("MwStSatz", p.mwstSatz);
                 pos.Post();
             }
             trips.Post();

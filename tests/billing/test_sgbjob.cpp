@@ -43,6 +43,17 @@ protected:
         InvoiceDocument doc = InvoiceDocument::FromFile(In("import", file));
         job.AddInvoiceFile(doc, In("import", file), einr.EINR_LAND, einr.EINR_BEZIRK);
     }
+    // What the run's commit does with a job's result: the staged invoices and
+    // order files into the archive directories, the taken invoices out of
+    // the inbox.
+    void Commit(TSGBJob& job) {
+        for (const TRechStore::StagedInvoice& s : rech.Staged()) {
+            TRechStore::PublishStaged(Dir("import"), Dir("ArchivR"), s.ImportName, s.ArchiveName);
+            DeleteFile(In("import", s.ImportName));
+        }
+        rech.ClearStaged();
+        for (size_t i = 0; i < job.Count(); ++i) TAuftragSTore::PublishStaged(Dir("temp"), Dir("ArchivA"), job.Order(i).Handle());
+    }
     static int CountLines(const std::string& path, const std::string& prefix) {
         int n = 0;
         for (const std::string& line : ReadCp1252Lines(path))
@@ -74,11 +85,12 @@ TEST_F(JobTest, TwoInvoicesOfOneRecipientAndSenderMakeOneOrderAndOneBillingFile)
     EXPECT_EQ(job->FindJob(kD1, kSender2), -1);
     EXPECT_EQ(einr.MAXTRANSFER, 42) << "one transfer number for the one order";
 
-    // taken: archived with the order's handle, gone from the import directory
+    // taken: recorded with the order's handle and staged; the inbox keeps its
+    // files until the run commits
     const std::string h = job->Order(0).Handle();
-    EXPECT_FALSE(FileExists(In("import", "r1.xml")));
-    EXPECT_FALSE(FileExists(In("import", "r2.xml")));
-    EXPECT_TRUE(FileExists(In("ArchivR", "r1.xml")));
+    EXPECT_TRUE(FileExists(In("import", "r1.xml")));
+    EXPECT_TRUE(FileExists(In("ArchivR/.Verarbeitung", "r1.xml")));
+    EXPECT_FALSE(FileExists(In("ArchivR", "r1.xml")));
     ASSERT_TRUE(rech.LocateByNumber("R-2"));
     EXPECT_EQ(rech.GetTable().AsString("R_HANDLE"), h);
     EXPECT_EQ(inbox, (std::vector<Heard>{{"insert", 1, "r1.xml"},
@@ -93,10 +105,15 @@ TEST_F(JobTest, TwoInvoicesOfOneRecipientAndSenderMakeOneOrderAndOneBillingFile)
     const std::string billing = In("temp", h);
     EXPECT_EQ(CountLines(billing, "UNH+"), 4) << "an SLGA and an SLLA message per invoice";
     EXPECT_EQ(CountLines(billing, "UNB+"), 1);
+    EXPECT_FALSE(FileExists(In("ArchivA", h + ".AUF"))) << "staged until the commit";
+    Commit(*job);
     for (const char* ext : {"", ".LOG", ".BGL", ".ENC", ".AUF", ".AUF.LOG"}) {
         EXPECT_TRUE(FileExists(billing + ext)) << ext;
         EXPECT_EQ(ReadFileBytes(In("ArchivA", h + ext)), ReadFileBytes(billing + ext)) << ext;
     }
+    EXPECT_TRUE(ListFiles(Dir("ArchivA/.Verarbeitung"), "*").empty());
+    EXPECT_FALSE(FileExists(In("import", "r1.xml")));
+    EXPECT_TRUE(FileExists(In("ArchivR", "r1.xml")));
     const std::string rec = ReadFileBytes(billing + ".AUF");
     EXPECT_EQ(rec.substr(19, 8), "ESOL0042");
     EXPECT_EQ(rec.substr(62, 9), kD1);
@@ -125,6 +142,7 @@ TEST_F(JobTest, EverySenderAndRecipientPairGetsItsOwnOrder) {
     EXPECT_NE(handles[0], handles[1]);
 
     job->WriteAll();
+    Commit(*job);
     EXPECT_EQ(CountLines(In("temp", handles[0]), "UNH+"), 4);
     EXPECT_EQ(CountLines(In("temp", handles[1]), "UNH+"), 2);
     EXPECT_EQ(CountLines(In("temp", handles[2]), "UNH+"), 2);
@@ -145,6 +163,7 @@ TEST_F(JobTest, OrdersCreatedInTheSameMillisecondGetDifferentHandles) {
     EXPECT_EQ(job->Order(0).Handle(), kD1 + "_20240305_142233500");
     EXPECT_EQ(job->Order(1).Handle(), kD1 + "_20240305_142233501");
     job->WriteAll();
+    Commit(*job);
     EXPECT_EQ(CountLines(In("ArchivA", job->Order(0).Handle()), "UNB+"), 1);
     EXPECT_TRUE(Contains(ReadFileBytes(In("ArchivA", job->Order(0).Handle())), kSender1));
     EXPECT_TRUE(Contains(ReadFileBytes(In("ArchivA", job->Order(1).Handle())), kSender2));
@@ -161,6 +180,7 @@ TEST_F(JobTest, CopiesIntoTheOrderArchiveNeverReplaceAFile) {
     const std::string h = job->Order(0).Handle();
     AtomicWriteFile(In("ArchivA", h + ".BGL"), "war schon da");
     job->WriteAll();
+    Commit(*job);
     EXPECT_EQ(ReadFileBytes(In("ArchivA", h + ".BGL")), "war schon da");
     EXPECT_TRUE(FileExists(In("ArchivA", h + ".AUF")));
 }
@@ -209,8 +229,8 @@ TEST_F(JobTest, CancellingAfterAFailureInTheSecondInvoiceRemovesOrdersAndReturns
     job->CancelOrders();
     EXPECT_EQ(auf.GetTable().RecordCount(), 0);
     EXPECT_EQ(outbox, (std::vector<Heard>{{"delete", 1, "null"}, {"delete", 2, "null"}}));
-    // the orders alone leave the taken invoices archived and out of the inbox
-    EXPECT_FALSE(FileExists(In("import", "r1.xml")));
+    // the orders alone leave the taken invoices recorded
+    EXPECT_TRUE(FileExists(In("import", "r1.xml")));
     EXPECT_NE(ErrorOf([&] { rech.CheckNotArchived("R-1"); }), "");
 
     TSGBJob::ReturnResult back = job->ReturnInvoices();
@@ -221,6 +241,7 @@ TEST_F(JobTest, CancellingAfterAFailureInTheSecondInvoiceRemovesOrdersAndReturns
     EXPECT_TRUE(FileExists(In("import", "r2.xml")));
     EXPECT_EQ(rech.GetTable().RecordCount(), 0);
     EXPECT_EQ(ErrorOf([&] { rech.CheckNotArchived("R-1"); }), "");
+    EXPECT_TRUE(ListFiles(Dir("ArchivR/.Verarbeitung"), "*").empty());
     // the returned file is the invoice as it was
     InvoiceDocument doc = InvoiceDocument::FromFile(In("import", "r1.xml"));
     EXPECT_EQ(doc.Rechnung().AsString("SaRechNr"), "R-1");
@@ -236,10 +257,11 @@ TEST_F(JobTest, CancelGoesOnPastOrdersAndInvoicesThatCannotBeRemoved) {
     auto job = NewJob();
     Add(*job, {.number = "R-1"}, "r1.xml");
     Add(*job, {.number = "R-2", .ikkt = kKT3}, "r2.xml");
-    // someone removed the first order already, and the second invoice's copy is gone
+    // someone removed the first order already, and the second invoice's file is gone
     ASSERT_TRUE(auf.LocateById(1));
     auf.DeleteCurrent();
-    DeleteFile(In("ArchivR", "r2.xml"));
+    DeleteFile(In("import", "r2.xml"));
+    DeleteFile(In("ArchivR/.Verarbeitung", "r2.xml"));
 
     TSGBJob::ReturnResult r = job->Cancel();
     EXPECT_EQ(auf.GetTable().RecordCount(), 0) << "the second order went although the first failed";
@@ -249,6 +271,22 @@ TEST_F(JobTest, CancelGoesOnPastOrdersAndInvoicesThatCannotBeRemoved) {
     EXPECT_TRUE(StartsWith(r.Errors[1], "TRechStore Rechnung R-2 kann nicht zurückgegeben werden"));
     EXPECT_EQ(ErrorOf([&] { rech.CheckNotArchived("R-2"); }), "TRechStore Rechnung bereits vorhanden ")
         << "its row stays, the only trace of the invoice";
+}
+
+// A cancelled order's files must never be handed over: none stays where the
+// commit or a user could find it.
+TEST_F(JobTest, ACancelledJobLeavesNoFileOfItsOrders) {
+    auto job = NewJob();
+    Add(*job, {.number = "R-1"}, "r1.xml");
+    const std::string h = job->Order(0).Handle();
+    job->WriteAll();
+    ASSERT_TRUE(FileExists(In("ArchivA/.Verarbeitung", h + ".AUF")));
+    TSGBJob::ReturnResult r = job->Cancel();
+    EXPECT_EQ(r.Discarded, (std::vector<std::pair<std::string, int>>{{h, 6}}));
+    EXPECT_TRUE(ListFiles(Dir("temp"), "*").empty());
+    EXPECT_TRUE(ListFiles(Dir("ArchivA/.Verarbeitung"), "*").empty());
+    EXPECT_TRUE(ListFiles(Dir("ArchivR/.Verarbeitung"), "*").empty());
+    EXPECT_EQ(ListFiles(Dir("import"), "*"), (std::vector<std::string>{"r1.xml"}));
 }
 
 TEST_F(JobTest, AnInvoiceWhoseArchivedCopyFailsStaysInTheImportDirectory) {

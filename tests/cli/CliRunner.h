@@ -46,6 +46,9 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
 // temporary folder as the program's working directory.
 class DemoCliTest : public ::testing::Test {
 protected:
+    DemoCliTest() = default;
+    // The data directory below another base directory than the system's temporary one.
+    explicit DemoCliTest(const std::filesystem::path& base) : data(base) {}
     void SetUp() override {
         std::filesystem::copy(std::string(BRENVO_SOURCE_DIR) + "/demo", data.path(),
                               std::filesystem::copy_options::recursive);

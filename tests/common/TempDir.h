@@ -3,14 +3,20 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.
+//
+// MemoryDiskBase() is /dev/shm where there is one: tests that run the
+// program's file steps hundreds of times use it, since there a sync costs
+// nothing (they stop the program, they do not cut its power).
 class TempDir {
 public:
-    TempDir() {
+    TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+    // Below another directory (a memory file system, say, where syncing costs nothing).
+    explicit TempDir(const std::filesystem::path& base) {
         std::random_device rd;
-        auto base = std::filesystem::temp_directory_path();
         for (int i = 0; i < 100; ++i) {
             auto p = base / ("brenvo-test-" + std::to_string(rd()) + std::to_string(rd()));
             if (std::filesystem::create_directory(p)) {
@@ -33,3 +39,9 @@ public:
 private:
     std::string path_;
 };
+
+inline std::filesystem::path MemoryDiskBase() {
+    std::error_code ec;
+    if (std::filesystem::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+    return std::filesystem::temp_directory_path();
+}

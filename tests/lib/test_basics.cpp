@@ -75,3 +75,38 @@ TEST(GridColumns, CellsInGermanForms) {
     col.Pattern = "#.00";
     EXPECT_EQ(FormatCell(Value(1234.5), col, FieldType::Float), "1234,50");
 }
+
+TEST(GridColumns, TypedCellsReadBackAsTheyAreShownOrRefused) {
+    auto error = [](const std::string& text, const FieldDef& f) {
+        try {
+            ParseCell(text, f);
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    const FieldDef date = FieldDef::Date("D"), text = FieldDef::Str("T", 5), amount = FieldDef::Money("B");
+    // What a cell shows is read back to the same value.
+    TGridColumn col;
+    for (const Value& v : {Value(EncodeDate(2012, 1, 1)), Value(EncodeDateTime(2014, 10, 15, 14, 5, 3))})
+        EXPECT_EQ(ParseCell(FormatCell(v, col, FieldType::DateTime), date), v);
+    col.Format = ColumnFormat::Amount;
+    EXPECT_EQ(ParseCell(FormatCell(Value(1234.5), col, FieldType::Float), amount), Value(1234.5));
+    EXPECT_EQ(ParseCell("1.5.2024 08:30", date), Value(EncodeDateTime(2024, 5, 1, 8, 30)));
+    EXPECT_EQ(ParseCell("-3,25", amount), Value(-3.25));
+    EXPECT_EQ(ParseCell(" 42 ", FieldDef::Int("I")), Value(int64_t(42)));
+    EXPECT_EQ(ParseCell("nein", FieldDef::Bool("F")), Value(false));
+    EXPECT_EQ(ParseCell("Ääöüß", text), Value(std::string("Ääöüß")));   // characters, not bytes
+    // Emptied cells are empty; blanks in a text stay.
+    EXPECT_TRUE(IsNullValue(ParseCell(" ", date)));
+    EXPECT_TRUE(IsNullValue(ParseCell("", text)));
+    EXPECT_EQ(ParseCell(" a ", text), Value(std::string(" a ")));
+
+    EXPECT_EQ(error("31.02.2024", date), "\"31.02.2024\" ist kein gültiges Datum (TT.MM.JJJJ).");
+    EXPECT_EQ(error("1.1.24", date), "\"1.1.24\" ist kein gültiges Datum (TT.MM.JJJJ).");
+    EXPECT_EQ(error("01.01.2024 25:00", date), "\"01.01.2024 25:00\" ist kein gültiges Datum (TT.MM.JJJJ).");
+    EXPECT_EQ(error("abcdef", text), "\"abcdef\" ist zu lang: höchstens 5 Zeichen.");
+    EXPECT_EQ(error("1.234.56", amount), "\"1.234.56\" ist keine gültige Zahl.");
+    EXPECT_EQ(error("4,5", FieldDef::Int("I")), "\"4,5\" ist keine gültige ganze Zahl.");
+    EXPECT_EQ(error("T", FieldDef::Bool("F")), "\"T\" ist kein gültiger Wert: \"Ja\" oder \"Nein\".");
+}

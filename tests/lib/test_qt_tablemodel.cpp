@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QTableView>
 #include <QTest>
 
@@ -128,6 +129,65 @@ TEST(TableModel, ClickOnATitleSortsAndTheCurrentRowGoesBothWays) {
     ASSERT_TRUE(t.Locate("R_NUMMER", {Value(std::string("2024-1150"))}));
     EXPECT_EQ(view.currentIndex().row(), 4);
     EXPECT_TRUE(view.selectionModel()->isRowSelected(4, {}));
+}
+
+TEST(TableModel, EditedCellsArePostedOrRefusedWithTheRowUnchanged) {
+    Table t = Archive();
+    for (int i = 0; i < 3; ++i) Add(t, i + 1, "2024-110" + std::to_string(i), 10.0 * (i + 1));
+    t.SetIndexFieldNames("R_NUMMER");
+    t.MergeChangeLog();
+    TGridColumns cols = Columns();
+    cols.Find("R_ID")->ReadOnly = true;
+    TTableModel m(&t, cols);
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QStringList refused;
+    QObject::connect(&m, &TTableModel::EditRefused, [&](const QString& message) { refused << message; });
+    std::vector<std::string> checked;
+    m.SetEditCheck([&](const std::string& field, const Value& v) {
+        checked.push_back(field);
+        if (field == "R_NUMMER" && std::get<std::string>(v) == "gesperrt") throw std::runtime_error("Nicht erlaubt.");
+    });
+
+    EXPECT_FALSE(m.flags(m.index(0, 1)) & Qt::ItemIsEditable);   // not until the grid edits
+    m.SetEditable(true);
+    EXPECT_TRUE(m.flags(m.index(0, 1)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(m.flags(m.index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(m.setData(m.index(0, 0), "9"));
+
+    // Typed into the view's editor and taken with Enter: the row is posted
+    // and moves to its place in the order.
+    QTableView view;
+    m.AttachView(&view);
+    view.show();
+    view.setCurrentIndex(m.index(0, 1));
+    view.edit(m.index(0, 1));
+    auto* editor = view.findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->setText("2024-1199");
+    QTest::keyClick(editor, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return t.ChangeCount() == 1; }, 2000));   // the delegate commits queued
+    EXPECT_EQ(Cell(m, 2, 1), "2024-1199");
+    EXPECT_EQ(t.AsString("R_NUMMER"), "2024-1199");
+    EXPECT_EQ(t.ChangeCount(), 1);
+    ExpectSameRows(m, t);
+
+    EXPECT_TRUE(m.setData(m.index(0, 2), "29.02.2024"));
+    EXPECT_EQ(Cell(m, 0, 2), "29.02.2024");
+    EXPECT_TRUE(m.setData(m.index(0, 3), "1.234,50"));
+    EXPECT_EQ(Cell(m, 0, 3), "1.234,50");
+    const int changes = t.ChangeCount();
+
+    // Refused: not a date, not an amount, the owner's check says no.
+    EXPECT_FALSE(m.setData(m.index(1, 2), "30.02.2024"));
+    EXPECT_FALSE(m.setData(m.index(1, 3), "zwölf"));
+    EXPECT_FALSE(m.setData(m.index(1, 1), "gesperrt"));
+    ASSERT_EQ(refused.size(), 3);
+    EXPECT_EQ(refused[0], "\"30.02.2024\" ist kein gültiges Datum (TT.MM.JJJJ).");
+    EXPECT_EQ(refused[2], "Nicht erlaubt.");
+    EXPECT_EQ(t.ChangeCount(), changes);
+    EXPECT_EQ(t.GetState(), Table::State::Browse);
+    ExpectSameRows(m, t);
+    EXPECT_EQ(checked.back(), "R_NUMMER");
 }
 
 namespace {

@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/TempDir.h"
 #include "lib/base/DateTime.h"
+#include "lib/base/Error.h"
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
 #include "lib/dataset/Table.h"
@@ -34,6 +36,17 @@ inline const std::string kNoRecipient = "103880016";
 
 inline std::string DemoDir() { return std::string(BRENVO_SOURCE_DIR) + "/demo"; }
 
+// The message of the Error that f throws; "" when it does not throw.
+template <class F>
+std::string ErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "";
+}
+
 struct RecordingView : IMainView {
     struct Message {
         MessageKind kind;
@@ -47,6 +60,11 @@ struct RecordingView : IMainView {
     std::vector<LoadPanelMode> loadPanels;   // SetLoadPanel, in order
     std::vector<Answer> answers;   // given to Ask in turn; Cancel when used up
     std::vector<std::string> captions;       // SetWindowCaption, in order
+    // What the user types into the input dialogs in turn (nullopt: "Abbrechen");
+    // "Abbrechen" when used up. The dialogs' titles, in order.
+    std::vector<std::optional<std::string>> inputs;
+    std::vector<std::string> inputTitles;
+    std::vector<std::pair<BasketKind, long>> selections;   // SelectBasketItem, in order
     int closed = 0;
     int basketEvents = 0;
     int transferNumberChanges = 0;
@@ -63,9 +81,17 @@ struct RecordingView : IMainView {
         answers.erase(answers.begin());
         return a;
     }
-    bool InputQuery(const std::string&, const std::vector<std::string>&, const std::string&, std::string&) override {
-        return false;
+    bool InputQuery(const std::string& title, const std::vector<std::string>&, const std::string&,
+                    std::string& value) override {
+        inputTitles.push_back(title);
+        if (inputs.empty()) return false;
+        std::optional<std::string> typed = inputs.front();
+        inputs.erase(inputs.begin());
+        if (!typed) return false;
+        value = *typed;
+        return true;
     }
+    void SelectBasketItem(BasketKind basket, long index) override { selections.emplace_back(basket, index); }
     void ShowText(const std::string&, const std::string&) override {}
     void LogLineAdded(const std::string& line) override { log.push_back(line); }
     void ProgressChanged(int, int, const std::string& text) override {
@@ -112,6 +138,25 @@ struct RecordingView : IMainView {
     }
 };
 
+// The entry window as the tests drive it: records what it was asked to show
+// and does what `user` does with the file in the window.
+struct FakeEditor : IInvoiceEditor {
+    struct Call {
+        std::string path;
+        TInvoiceEditMode mode;
+        std::optional<TNewInvoiceFields> header;
+    };
+    std::vector<Call> calls;
+    bool deleteRequest = false;
+    std::function<void(const std::string& path)> user;
+
+    bool ShowInvoice(const std::string& path, TInvoiceEditMode mode, const TNewInvoiceFields* header) override {
+        calls.push_back({path, mode, header ? std::optional<TNewInvoiceFields>(*header) : std::nullopt});
+        if (user) user(path);
+        return deleteRequest;
+    }
+};
+
 // The user closes the window while an action runs: the request arrives at
 // the first window events the action lets through. The shut-down must not
 // run inside the action; it follows at the next turn of the event loop, after
@@ -139,6 +184,10 @@ inline void ExpectCloseWaitsFor(TMainController& c, RecordingView& v, const std:
 
 class ControllerTest : public ::testing::Test {
 protected:
+    ControllerTest() = default;
+    // The data directory below another base directory than the system's
+    // temporary one.
+    explicit ControllerTest(const std::filesystem::path& base) : dir(base) {}
     void SetUp() override {
         std::filesystem::copy(DemoDir(), dir.path(), std::filesystem::copy_options::recursive);
     }

@@ -388,6 +388,7 @@ TEST_F(ControllerTest, CloseRequestDuringStartUpWaitsForItsEnd) {
 
 TEST_F(ControllerTest, FailingShutDownStepShowsItAndTheNextCloseIsGranted) {
     auto c = Started();
+    ASSERT_TRUE(c->RechStore()->LinkHandle("2024-1046", "geaendert"));   // something to save
     std::filesystem::remove_all(Path("Stammdaten"));
     std::filesystem::create_directory(Path("Stammdaten"));
     std::filesystem::create_directory(Stamm("Rechnungen.xml"));   // cannot be written over
