@@ -12,6 +12,9 @@
 
 namespace brenvo {
 
+class IProgressSink;
+class UpdateDownload;
+
 // The tabs of the main window, in their order.
 enum class MainTab {
     Eingabe,           // "&Eingabe": input basket
@@ -97,6 +100,10 @@ public:
     // The window's title: a long action may show its progress there and
     // gives TMainController::Caption back when it ends.
     virtual void SetWindowCaption(const std::string& caption) = 0;
+    // Shows the download dialog of an update ("Update läuft...") until it
+    // ends; true when the file arrived completely. A view without windows
+    // runs it unattended and puts its closing message into log.
+    virtual bool RunDownloadDialog(UpdateDownload& download, IProgressSink& log);
 };
 
 } // namespace brenvo

@@ -30,6 +30,7 @@
 #include "mainwindow/frm_Busy.h"
 #include "mainwindow/frm_Einstellungen.h"
 #include "mainwindow/frm_KTDaten.h"
+#include "mainwindow/frm_UpdateDlg.h"
 #include "mainwindow/frm_Verwaltung.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_BasketModel.h"
@@ -723,6 +724,15 @@ void TfrmMain::SettingsFormChanged() { emit SettingsFormReloaded(); }
 void TfrmMain::TransferNumberChanged() { emit TransferNumberReloaded(); }
 
 void TfrmMain::SetWindowCaption(const std::string& caption) { setWindowTitle(ToQ(caption)); }
+
+bool TfrmMain::RunDownloadDialog(UpdateDownload& download, IProgressSink& log) {
+    TUpdateDlgForm dialog(download, this);
+    dialog.SetInterval(int(1000 * pauseScale_));
+    const bool ok = dialog.Execute();
+    // What the dialog said stays in the log, as without a window.
+    if (const std::string text = download.LogText(); !text.empty()) log.LogLine(text);
+    return ok;
+}
 
 void TfrmMain::OpenBusyDialog(const std::string& title, const std::string& text) { BusyDialog().Open(title, text); }
 

@@ -128,6 +128,7 @@ public:
     void Pause(int milliseconds) override;
     void CloseWindow() override;
     void SetWindowCaption(const std::string& caption) override;
+    bool RunDownloadDialog(UpdateDownload& download, IProgressSink& log) override;
 
 signals:
     // The controller filled the settings form anew ("Einstellungen" tab).

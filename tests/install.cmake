@@ -29,7 +29,7 @@ run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 
 set(files bin/brenvo-cli)
 if(GUI)
-  list(APPEND files bin/brenvo share/applications/brenvo.desktop
+  list(APPEND files bin/brenvo bin/brenvo-drucken share/applications/brenvo.desktop
        share/icons/hicolor/16x16/apps/brenvo.png share/icons/hicolor/48x48/apps/brenvo.png
        share/icons/hicolor/256x256/apps/brenvo.png)
 endif()

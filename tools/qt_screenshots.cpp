@@ -29,6 +29,8 @@
 #include "lib/Basics/qt_applicationframe.h"
 #include "lib/base/Files.h"
 #include "mainwindow/frm_KTDaten.h"
+#include "mainwindow/UpdateDlg.h"
+#include "mainwindow/frm_UpdateDlg.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_Program.h"
 #include "reports/ArchiveListReport.h"
@@ -103,6 +105,18 @@ const std::vector<Scene> kScenes = {
      [](TProgram& p) {
          p.formModal->OpenProgramInfo();
          return static_cast<QWidget*>(p.formModal.get());
+     }},
+    {"update.png",
+     [](TProgram& p) {
+         // the download dialog as it opens (its first step would come after a second)
+         FtpOptions server;
+         server.host = "127.0.0.1";
+         server.port = 1;
+         static UpdateDownload download({server, "ftp-pub/updateData.zip", ""});
+         auto* dialog = new TUpdateDlgForm(download, p.frmMain.get());
+         dialog->SetInterval(3600 * 1000);
+         dialog->show();
+         return static_cast<QWidget*>(dialog);
      }},
 };
 

@@ -23,7 +23,6 @@
 #include "MainWindowFixture.h"
 #include "common/QtDialogScript.h"
 #include "lib/Basics/qt_Logo.h"
-#include "mainwindow/qt_Program.h"
 
 using namespace ctltest;
 
