@@ -150,6 +150,17 @@ TEST_F(MainWindowTest, DakotaTakesTheRunsOrdersWithItsBusyDialogAndStatusLine) {
     EXPECT_EQ(Main().StatusPanel(3), "Dakota [Eingang: 0] [Ausgang: 2] ");
     EXPECT_FALSE(C().Busy());
 
+    // The buttons of group " 2 " reach the same actions as the run's follow-up.
+    auto count = [&](const std::string& prefix) {
+        return std::count_if(C().ActivityLog().begin(), C().ActivityLog().end(),
+                             [&](const std::string& l) { return StartsWith(l, prefix); });
+    };
+    const auto exports = count("Prozess: Export zu Dakota beendet. "), reads = count("Prozess: Lesen Daktota-Protokoll beendet. ");
+    QTest::mouseClick(Child<QPushButton>("btnDakotaExport"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>("btnDakotaReadResult"), Qt::LeftButton);
+    EXPECT_EQ(count("Prozess: Export zu Dakota beendet. "), exports + 1);
+    EXPECT_EQ(count("Prozess: Lesen Daktota-Protokoll beendet. "), reads + 1);
+
     // The settings' DAKOTA buttons: "Protokoll kürzen" asks first, "Annahmestellen lesen"
     // names a missing list; neither leaves the window busy.
     Main().ShowTab(MainTab::Einstellungen);
