@@ -26,6 +26,7 @@
 
 #include "cli/ConsoleView.h"
 #include "cli/Startup.h"
+#include "lib/Basics/applicationframe.h"
 #include "lib/base/DateTime.h"
 #include "lib/base/Files.h"
 #include "lib/base/Format.h"
@@ -164,7 +165,8 @@ const char* const kHelpBody =
     "\n"
     "Optionen:\n"
     "  -d DATENVERZEICHNIS  das Datenverzeichnis (mit Stammdaten, import, ArchivA, ...);\n"
-    "                       ohne -d das Verzeichnis der Programmdatei\n"
+    "                       ohne -d das Verzeichnis der Programmdatei, wenn es Stammdaten\n"
+    "                       enthält, sonst $XDG_DATA_HOME/brenvo (~/.local/share/brenvo)\n"
     "  -h, --help           diese Hilfe\n"
     "\n"
     "Rückfragen des Programms beantwortet brenvo-cli ohne Eingabe mit der vorsichtigen Wahl\n"
@@ -343,7 +345,9 @@ int main(int argc, char** argv) {
     if (a.command == "entschluesseln" && (!a.pkcs12 || !a.passwort || !a.aus))
         return Usage("entschluesseln erwartet --pkcs12, --passwort und --aus");
 
-    std::string dir = a.dataDir.empty() ? ProgramDirectory() : a.dataDir;
+    // Without -d: the program file's directory when it holds "Stammdaten" (a
+    // portable installation), else the user's data directory, as for brenvo.
+    std::string dir = a.dataDir.empty() ? DefaultDataDirectory() : a.dataDir;
     if (!DirectoryExists(dir)) {
         std::fprintf(stderr, "brenvo-cli: Datenverzeichnis %s existiert nicht.\n", dir.c_str());
         return kUsage;

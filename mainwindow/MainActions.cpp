@@ -64,8 +64,10 @@ std::vector<TMainActionDef> Build() {
     // "Über"
     a.push_back(WindowWide(Def(A::Hilfe, "actHilfe", "Hilfe", P::UeberMenu, Cat::About, "F1")));
     a.push_back(Def(A::Programm, "actProgramm", "Programm", P::UeberMenu, Cat::About));
-    a.push_back(Def(A::UpdateDaten, "actUpdateDaten", "Update [Daten]", P::UeberMenu));
-    a.push_back(Def(A::UpdateProgramm, "actUpdateProgramm", "Update [Programm]", P::UeberMenu));
+    a.push_back(Def(A::UpdateDaten, "actUpdateDaten", "Update [Daten]", P::UeberMenu, Cat::None, "", "",
+                    [](C& c) { c.actUpdateDatenExecute(); }));
+    a.push_back(Def(A::UpdateProgramm, "actUpdateProgramm", "Update [Programm]", P::UeberMenu, Cat::None, "", "",
+                    [](C& c) { c.actUpdateProgrammExecute(); }));
     // "&Verarbeitung"
     a.push_back(OnTab(Def(A::ProzessStart, "actProzessStart", "&Start", P::Button, Cat::None, "",
                           "Verarbeitung starten.", [](C& c) { c.actProzessStartExecute(); }),

@@ -13,6 +13,9 @@
 
 namespace brenvo {
 
+class IProgressSink;
+class UpdateDownload;
+
 // The tabs of the main window, in their order.
 enum class MainTab {
     Eingabe,           // "&Eingabe": input basket
@@ -101,6 +104,10 @@ public:
     // The file chooser: files to open, several at once; `filter` in the form
     // "Beschreibung (*.a *.b)". Empty when the user cancels.
     virtual std::vector<std::string> ChooseFiles(const std::string& title, const std::string& filter) = 0;
+    // Shows the download dialog of an update ("Update läuft...") until it
+    // ends; true when the file arrived completely. A view without windows
+    // runs it unattended and puts its closing message into log.
+    virtual bool RunDownloadDialog(UpdateDownload& download, IProgressSink& log);
 };
 
 } // namespace brenvo

@@ -332,8 +332,12 @@ void TMainController::CloseProgram() { RequestClose(); }
 bool TMainController::RunDownloadDialog(const UpdateDownloadParams& params) {
     UpdateDownload dialog(params);
     dialog.OnChange = [this] { PumpMessages(); };
-    updateDownloaded_ = RunUpdateDownloadUnattended(dialog, this);
+    updateDownloaded_ = view_.RunDownloadDialog(dialog, *this);
     return updateDownloaded_;
+}
+
+bool IMainView::RunDownloadDialog(UpdateDownload& download, IProgressSink& log) {
+    return RunUpdateDownloadUnattended(download, &log);
 }
 
 bool TMainController::actUpdateDatenExecute() { return RunUpdate(false); }

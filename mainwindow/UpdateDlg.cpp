@@ -132,15 +132,16 @@ void UpdateDownload::Tick() {
     Changed();
 }
 
+std::string UpdateDownload::LogText() const {
+    if (message_.empty()) return "";
+    return detail_.empty() ? message_ : message_ + " (" + detail_ + ")";
+}
+
 bool RunUpdateDownloadUnattended(UpdateDownload& dialog, IProgressSink* log) {
     dialog.Start();
     while (dialog.TimerRunning()) dialog.Tick();
     if (!dialog.Finished()) {
-        if (log) {
-            std::string text = dialog.Message();
-            if (!dialog.Detail().empty()) text += " (" + dialog.Detail() + ")";
-            log->LogLine(text);
-        }
+        if (log) log->LogLine(dialog.LogText());
         dialog.Abort();
     }
     return dialog.GetResult() == UpdateDownload::Result::Ok;

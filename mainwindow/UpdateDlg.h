@@ -66,6 +66,9 @@ public:
     const std::string& Message() const { return message_; }
     // The underlying failure of "Keine Verbindung" (for the log); "" otherwise.
     const std::string& Detail() const { return detail_; }
+    // The message with its detail in brackets, as the log keeps it; "" when
+    // the dialog ended without one.
+    std::string LogText() const;
 
     std::function<void()> OnChange;
 

@@ -29,7 +29,10 @@
 #include "lib/Basics/qt_Dialogs.h"
 #include "lib/Basics/qt_Widgets.h"
 #include "mainwindow/frm_Busy.h"
+#include "mainwindow/frm_Einstellungen.h"
 #include "mainwindow/frm_KTDaten.h"
+#include "mainwindow/frm_UpdateDlg.h"
+#include "mainwindow/frm_Verwaltung.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_BasketModel.h"
 #include "mainwindow/qt_MainLists.h"
@@ -350,6 +353,12 @@ void TfrmMain::BuildTabs() {
             page = outboxHomeOutbox_;
             break;
         }
+        case MainTab::Einstellungen:
+            page = new TfrmEinstellungen(*this);
+            break;
+        case MainTab::Verwaltung:
+            page = new TfrmVerwaltung(*this);
+            break;
         default:
             page = Placeholder(later);
             break;
@@ -722,6 +731,15 @@ std::vector<std::string> TfrmMain::ChooseFiles(const std::string& title, const s
     for (const QString& f : QFileDialog::getOpenFileNames(this, ToQ(title), QString(), ToQ(filter)))
         files.push_back(FromQ(f));
     return files;
+}
+
+bool TfrmMain::RunDownloadDialog(UpdateDownload& download, IProgressSink& log) {
+    TUpdateDlgForm dialog(download, this);
+    dialog.SetInterval(int(1000 * pauseScale_));
+    const bool ok = dialog.Execute();
+    // What the dialog said stays in the log, as without a window.
+    if (const std::string text = download.LogText(); !text.empty()) log.LogLine(text);
+    return ok;
 }
 
 void TfrmMain::OpenBusyDialog(const std::string& title, const std::string& text) { BusyDialog().Open(title, text); }

@@ -129,6 +129,7 @@ public:
     void CloseWindow() override;
     void SetWindowCaption(const std::string& caption) override;
     std::vector<std::string> ChooseFiles(const std::string& title, const std::string& filter) override;
+    bool RunDownloadDialog(UpdateDownload& download, IProgressSink& log) override;
 
 signals:
     // The controller filled the settings form anew ("Einstellungen" tab).

@@ -1,52 +1,17 @@
 #include "mainwindow/qt_Program.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QVBoxLayout>
-
 #include <functional>
 
 #include "entry/frm_adressen.h"
 #include "entry/frm_tarife.h"
 #include "entry/frm_versicherte.h"
 #include "lib/Basics/qt_Dialogs.h"
-#include "lib/Basics/qt_Widgets.h"
 #include "lib/base/Files.h"
 #include "mainwindow/main.h"
 
 namespace brenvo {
 
 namespace {
-
-// The "Verwaltung" tab: the buttons of the three master-data editors.
-QWidget* VerwaltungPage(TfrmMain& main) {
-    auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("tsVerwaltung"));
-    auto* layout = new QVBoxLayout(page);
-    auto* caption = new QLabel(QStringLiteral("Stammdaten der Rechnungseingabe"));
-    QFont bold = caption->font();
-    bold.setBold(true);
-    caption->setFont(bold);
-    layout->addWidget(caption);
-    const struct {
-        MainAction id;
-        const char* text;
-    } editors[] = {
-        {MainAction::VerwaltungTarife, "Tarife mit ihren Leistungspositionen und Preisen"},
-        {MainAction::VerwaltungAdressen, "gespeicherte Abhol- und Zieladressen"},
-        {MainAction::VerwaltungVersicherte, "Vorlagen der Versicherten für wiederkehrende Fahrten"},
-    };
-    for (const auto& e : editors) {
-        auto* row = new QHBoxLayout;
-        QPushButton* b = ActionButton(main.Action(e.id));
-        b->setMinimumWidth(140);
-        row->addWidget(b);
-        row->addWidget(new QLabel(QString::fromUtf8(e.text)), 1);
-        layout->addLayout(row);
-    }
-    layout->addStretch();
-    return page;
-}
 
 // A master-data editor, modal; its tables are opened by the editor and the
 // window is released when closed.
@@ -73,7 +38,6 @@ std::unique_ptr<TProgram> TProgram::Create(const std::string& dataDir) {
 
     TProgram* program = p.get();
     TfrmMain& main = *p->frmMain;
-    main.SetTabPage(MainTab::Verwaltung, VerwaltungPage(main));
     main.SetActionHandler(MainAction::VerwaltungTarife, [program] { RunEditor<TfrmTarife>(*program); });
     main.SetActionHandler(MainAction::VerwaltungAdressen, [program] { RunEditor<TfrmAdressen>(*program); });
     main.SetActionHandler(MainAction::VerwaltungVersicherte,

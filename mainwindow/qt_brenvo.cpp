@@ -26,11 +26,6 @@ using namespace brenvo;
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
 // The program start: the running copy, the data directory, the objects in
 // their order, the message loop.
 int ProgramStart(int argc, char** argv) {
@@ -52,7 +47,7 @@ int ProgramStart(int argc, char** argv) {
     std::string dir = args.DataDir;
     try {
         if (dir.empty()) {
-            dir = DefaultDataDirectory(ProgramDirectory(), Env("XDG_DATA_HOME"), Env("HOME"));
+            dir = DefaultDataDirectory();
             if (!IsInstallation(dir)) CreateInstallation(dir);
         } else if (!DirectoryExists(dir)) {
             ShowMessageDialog(nullptr, MessageKind::Error, "Datenverzeichnis " + dir + " existiert nicht.");

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -34,6 +36,8 @@
 #include "lib/base/DateTime.h"
 #include "lib/base/Files.h"
 #include "mainwindow/frm_KTDaten.h"
+#include "mainwindow/UpdateDlg.h"
+#include "mainwindow/frm_UpdateDlg.h"
 #include "mainwindow/main.h"
 #include "mainwindow/qt_Program.h"
 #include "reports/ArchiveListReport.h"
@@ -115,6 +119,14 @@ const std::vector<Scene> kScenes = {
          return w;
      }},
     {"einstellungen.png", [](TProgram& p) { return Tab(p, MainTab::Einstellungen); }},
+    {"einstellungen-dakota.png",
+     [](TProgram& p) {
+         // the lower part of the tab: DAKOTA, encryption and the maintenance buttons
+         QWidget* w = Tab(p, MainTab::Einstellungen);
+         if (auto* scroll = p.frmMain->findChild<QScrollArea*>(QStringLiteral("sbEinstellungen")))
+             scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+         return w;
+     }},
     {"verwaltung.png", [](TProgram& p) { return Tab(p, MainTab::Verwaltung); }},
     {"rechnung-eingabe.png", [](TProgram& p) -> QWidget* { return Invoice(p, EntryMode::Edit); }},
     {"rechnung-bild.png",
@@ -173,6 +185,18 @@ const std::vector<Scene> kScenes = {
      [](TProgram& p) {
          p.formModal->OpenProgramInfo();
          return static_cast<QWidget*>(p.formModal.get());
+     }},
+    {"update.png",
+     [](TProgram& p) {
+         // the download dialog as it opens (its first step would come after a second)
+         FtpOptions server;
+         server.host = "127.0.0.1";
+         server.port = 1;
+         static UpdateDownload download({server, "ftp-pub/updateData.zip", ""});
+         auto* dialog = new TUpdateDlgForm(download, p.frmMain.get());
+         dialog->SetInterval(3600 * 1000);
+         dialog->show();
+         return static_cast<QWidget*>(dialog);
      }},
 };
 

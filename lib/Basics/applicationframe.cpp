@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "lib/base/Files.h"
 #include "lib/base/Strings.h"
@@ -51,6 +52,14 @@ std::string DefaultDataDirectory(const std::string& programDir, const std::strin
     if (DirectoryExists(PathJoin(programDir, "Stammdaten"))) return programDir;
     if (IsAbsolutePath(xdgDataHome)) return PathJoin(xdgDataHome, "brenvo");
     return PathJoin(PathJoin(home.empty() ? std::string(".") : home, ".local/share"), "brenvo");
+}
+
+std::string DefaultDataDirectory() {
+    auto env = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::string(v ? v : "");
+    };
+    return DefaultDataDirectory(ProgramDirectory(), env("XDG_DATA_HOME"), env("HOME"));
 }
 
 std::string InstanceName(const std::string& programPath) {

@@ -33,6 +33,9 @@ std::string ProgramUsage();
 // values of XDG_DATA_HOME and HOME ("" when unset).
 std::string DefaultDataDirectory(const std::string& programDir, const std::string& xdgDataHome,
                                  const std::string& home);
+// The same for this process: its program file's directory and its
+// environment.
+std::string DefaultDataDirectory();
 
 // The name of the running copy of a program file: "brenvo-" and a hash of
 // its full path, compared without regard to letter case. The same program

@@ -27,6 +27,12 @@ public:
         if (metric == PM_TabBarTabHSpace) return 12;
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
+    // Passwords are masked with "*".
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter) return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
 };
 
 } // namespace

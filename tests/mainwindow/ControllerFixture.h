@@ -187,6 +187,23 @@ inline void ExpectCloseWaitsFor(TMainController& c, RecordingView& v, const std:
     EXPECT_LT(last, v.LastIndexOf("Init Daten speichern ..."));
 }
 
+// Changes rows of a settings file (adds missing ones).
+inline void WriteSettings(const std::string& file, const std::vector<std::pair<std::string, std::string>>& values) {
+    Table t;
+    t.LoadFromFile(file);
+    for (const auto& [k, v] : values) {
+        if (t.Locate("KEY", {Value(k)})) {
+            t.Edit();
+        } else {
+            t.Append();
+            t.SetString("KEY", k);
+        }
+        t.SetString("VALUE", v);
+        t.Post();
+    }
+    t.SaveToFile(file);
+}
+
 class ControllerTest : public ::testing::Test {
 protected:
     ControllerTest() = default;
@@ -210,19 +227,7 @@ protected:
 
     // Changes rows of "brenvo.XML" (adds missing ones).
     void SetSettings(const std::vector<std::pair<std::string, std::string>>& values) {
-        Table t;
-        t.LoadFromFile(Stamm("brenvo.XML"));
-        for (const auto& [k, v] : values) {
-            if (t.Locate("KEY", {Value(k)})) {
-                t.Edit();
-            } else {
-                t.Append();
-                t.SetString("KEY", k);
-            }
-            t.SetString("VALUE", v);
-            t.Post();
-        }
-        t.SaveToFile(Stamm("brenvo.XML"));
+        WriteSettings(Stamm("brenvo.XML"), values);
     }
     std::string Setting(const std::string& key) const {
         Table t;

@@ -5,6 +5,7 @@
 // pauses of start-up and shut-down left out.
 
 #include <QAction>
+#include <QLineEdit>
 #include <QListView>
 #include <QTest>
 
@@ -54,6 +55,25 @@ protected:
         return t.RecordCount();
     }
     QListView* List(const char* name) { return Main().findChild<QListView*>(name); }
+    template <class W>
+    W* Child(const char* name) {
+        W* w = Main().findChild<W*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    // Replaces the text of a line as the user does: select all, type.
+    void Retype(const char* name, const QString& text) {
+        QLineEdit* edit = Child<QLineEdit>(name);
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+    // Closes the window as the user does and waits for the shut-down.
+    void CloseProgram() {
+        Main().close();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !Main().isVisible(); }, 20000));
+        program.reset();
+    }
 
     TempDir dir;
     std::unique_ptr<TProgram> program;

@@ -4,7 +4,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -20,7 +23,6 @@
 #include "MainWindowFixture.h"
 #include "common/QtDialogScript.h"
 #include "lib/Basics/qt_Logo.h"
-#include "mainwindow/qt_Program.h"
 
 using namespace ctltest;
 
@@ -69,6 +71,75 @@ TEST_F(MainWindowTest, EveryTabShowsInItsOrder) {
             EXPECT_TRUE(tabs->widget(i)->isAncestorOf(outbox));
         }
     }
+    for (const char* name : {"btnVerwaltungTarife", "btnVerwaltungAdressen", "btnVerwaltungVersicherte"})
+        EXPECT_TRUE(Child<QPushButton>(name)->isVisible()) << name;
+}
+
+// What the user types on "Einstellungen" reaches brenvo.XML by
+// "Einstellungen speichern" and is there again at the next start.
+TEST_F(MainWindowTest, SettingChangedSavedAndReadBack) {
+    Start();
+    Main().ShowTab(MainTab::Einstellungen);
+    EXPECT_EQ(Child<QLineEdit>("edEINR_NAME1")->text(), "Taxi Rheinufer GmbH");
+    EXPECT_EQ(Child<QComboBox>("cbEINR_LAND")->currentText(), "05 Nordrhein-Westfalen");
+    EXPECT_EQ(Child<QLineEdit>("edVERSION_DATUM")->text(), "01.10.2014");
+    EXPECT_EQ(Child<QLineEdit>("edEMAIL_PWD")->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(Child<QLineEdit>("edMAXTRANSFER")->isReadOnly());
+
+    Retype("edEINR_NAME1", "Taxi Rheinufer KG");
+    QTest::keyClick(Child<QComboBox>("cbSYST_VERF"), Qt::Key_End);   // "Echt"
+    QTest::keyClick(Child<QCheckBox>("chkSIK_AUTO"), Qt::Key_Space);
+    Retype("edEINR_LAND", "09");
+    EXPECT_EQ(Child<QComboBox>("cbEINR_LAND")->currentText(), "09 Bayern");   // the list follows the code
+    QTest::keyClick(Child<QCheckBox>("chkEMAIL_MAPI"), Qt::Key_Space);
+    QTest::keyClick(Child<QCheckBox>("chkDAKOTA_EMAIL"), Qt::Key_Space);
+    EXPECT_FALSE(Child<QCheckBox>("chkEMAIL_MAPI")->isChecked());             // the ways of sending exclude each other
+    QTest::mouseClick(Child<QPushButton>("btnEinstellungenSpeichern"), Qt::LeftButton);
+    EXPECT_EQ(C().Einrichtung().EINR_NAME1, "Taxi Rheinufer KG");
+    EXPECT_EQ(C().System().SYST_VERF, 2);
+
+    CloseProgram();
+    program = TProgram::Create(dir.path());
+    Main().SetPauseScale(0);
+    Start();
+    EXPECT_EQ(Child<QLineEdit>("edEINR_NAME1")->text(), "Taxi Rheinufer KG");
+    EXPECT_EQ(Child<QComboBox>("cbSYST_VERF")->currentText(), "Echt");
+    EXPECT_TRUE(Child<QCheckBox>("chkSIK_AUTO")->isChecked());
+    EXPECT_EQ(Child<QComboBox>("cbEINR_LAND")->currentText(), "09 Bayern");
+    EXPECT_TRUE(Child<QCheckBox>("chkDAKOTA_EMAIL")->isChecked());
+    EXPECT_EQ(C().Einrichtung().EINR_LAND, "09");
+    EXPECT_TRUE(C().System().DAKOTA_EMAIL);
+}
+
+// A wrong entry is named and nothing is saved; what the user typed stays on
+// the tab, also when a run then advances the transfer number.
+TEST_F(MainWindowTest, SettingsTabRefusesWrongEntriesAndFollowsTheRun) {
+    Start();
+    Main().ShowTab(MainTab::Einstellungen);
+    const std::string file = ReadFileBytes(dir.file("Stammdaten/brenvo.XML"));
+    Retype("edVERSION_DATUM", "31.02.2014");
+    Retype("edEINR_NAME1", "Taxi Rheinufer KG");
+    DialogScript script;
+    script.Answer("Versionsdatum: \"31.02.2014\" ist kein Datum (TT.MM.JJJJ).", "OK");
+    Action(MainAction::EinstellungenSpeichern)->trigger();
+    ASSERT_TRUE(script.Done()) << script.Report();
+    EXPECT_EQ(script.SeenDialogs()[0].title, "Fehler");
+    EXPECT_EQ(ReadFileBytes(dir.file("Stammdaten/brenvo.XML")), file);
+    EXPECT_EQ(C().SettingsForm().EINR_NAME1, "Taxi Rheinufer GmbH");
+
+    // A billing centre has no group "Leistungserbringer".
+    QGroupBox* provider = Child<QGroupBox>("gbLeistungserbringer");
+    EXPECT_TRUE(provider->isVisible());
+    QTest::keyClick(Child<QComboBox>("cbSYST_ART"), Qt::Key_End);
+    EXPECT_FALSE(provider->isVisible());
+    QTest::keyClick(Child<QComboBox>("cbSYST_ART"), Qt::Key_Home);
+    EXPECT_TRUE(provider->isVisible());
+
+    Action(MainAction::ProzessStart)->trigger();
+    ASSERT_EQ(C().LastRun().Billed, 4);
+    EXPECT_EQ(Child<QLineEdit>("edMAXTRANSFER")->text(), "2");
+    EXPECT_EQ(Child<QLineEdit>("edVERSION_DATUM")->text(), "31.02.2014");
+    EXPECT_EQ(Child<QLineEdit>("edEINR_NAME1")->text(), "Taxi Rheinufer KG");
 }
 
 TEST_F(MainWindowTest, RunFromStartAndCloseRequestDuringItWaits) {
