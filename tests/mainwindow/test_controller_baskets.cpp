@@ -349,7 +349,7 @@ TEST(ArchiveGridColumns, ShowTheArchivesColumnsInTheirOrderWithTheirForms) {
     std::vector<std::string> shown;
     for (const TGridColumn& col : inv.VisibleColumns()) shown.push_back(col.Title() + "/" + std::to_string(col.Width));
     EXPECT_EQ(shown, (std::vector<std::string>{"lfdNr./30", "Nummer/98", "Datum/60", "Datei/200", "Betrag/50", "ID/200"}));
-    const TGridColumn& betrag = inv.VisibleColumns()[4];
+    const TGridColumn betrag = inv.VisibleColumns()[4];   // a copy: the list is a temporary
     EXPECT_EQ(betrag.Align, ColumnAlign::Right);
     EXPECT_EQ(FormatCell(Value(1234.5), betrag, FieldType::Float), "1234,50");
     EXPECT_EQ(FormatCell(Value(*ParseDDMMYYYY("30.10.2024")), inv.VisibleColumns()[2], FieldType::DateTime),
