@@ -134,6 +134,10 @@ TfrmLeistung::TfrmLeistung(TTripEntry& entry, QWidget* parent) : QDialog(parent)
     times->addWidget(zeit1_);
     times->addWidget(new QLabel(QStringLiteral("-")));
     times->addWidget(zeit2_);
+    times->addStretch();
+    wagen_->setMaximumWidth(120);
+    zeit1_->setMaximumWidth(60);
+    zeit2_->setMaximumWidth(60);
     QWidget* fromBox = NewPlace(QStringLiteral("Abholort"), "edVon", TTripEntry::Side::Pickup, from_);
     QWidget* toBox = NewPlace(QStringLiteral("Zielort"), "edNach", TTripEntry::Side::Destination, to_);
     FillAddressLists();
@@ -208,7 +212,7 @@ TfrmLeistung::TfrmLeistung(TTripEntry& entry, QWidget* parent) : QDialog(parent)
     price->addLayout(co, 2, 3);
     price->addWidget(new QLabel(QStringLiteral("Rechnungsbetrag")), 3, 2);
     price->addWidget(amount_, 3, 3, Qt::AlignRight);
-    price->setColumnStretch(1, 1);
+    km_->setMaximumWidth(90);
     price->setColumnStretch(3, 1);
 
     // ---- commands
@@ -246,6 +250,7 @@ TfrmLeistung::TfrmLeistung(TTripEntry& entry, QWidget* parent) : QDialog(parent)
     auto* right = new QVBoxLayout;
     right->addLayout(trip);
     right->addLayout(places);
+    right->addLayout(price);
     right->addStretch();
     auto* top = new QHBoxLayout;
     top->addWidget(datePanel_);
@@ -260,7 +265,6 @@ TfrmLeistung::TfrmLeistung(TTripEntry& entry, QWidget* parent) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(info);
     layout->addLayout(top);
-    layout->addLayout(price);
     layout->addWidget(new QLabel(QStringLiteral("Leistungsposition")));
     layout->addWidget(rows_, 1);
     layout->addLayout(buttons);
@@ -272,7 +276,12 @@ TfrmLeistung::TfrmLeistung(TTripEntry& entry, QWidget* parent) : QDialog(parent)
         w->installEventFilter(this);
 
     ShowValues();
-    resize(1000, 700);
+    if (!entry_.dates.empty()) {
+        const DateParts first = Decode(entry_.dates.front());
+        date_->setDate(QDate(first.year, first.month, first.day));
+        calendar_->setSelectedDate(date_->date());
+    }
+    resize(1000, 720);
     if (newTrips)
         date_->setFocus();
     else

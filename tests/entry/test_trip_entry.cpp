@@ -39,12 +39,6 @@ protected:
     std::string path;
 };
 
-std::vector<TDateTime> Days(int year, int month, std::initializer_list<int> days) {
-    std::vector<TDateTime> out;
-    for (int d : days) out.push_back(EncodeDate(year, month, d));
-    return out;
-}
-
 } // namespace
 
 TEST_F(TripEntryTest, ATariffsKmRowsTakeTheKmFromTheirThresholdAndGiveItBack) {
@@ -62,7 +56,6 @@ TEST_F(TripEntryTest, ATariffsKmRowsTakeTheKmFromTheirThresholdAndGiveItBack) {
     t->ChooseTariff("Mietwagen Land");
     EXPECT_DOUBLE_EQ(Quantity(*t, "620002"), 0);
     EXPECT_DOUBLE_EQ(t->km, 8);
-    EXPECT_DOUBLE_EQ(t->Price(), 22.50);
 
     // The km field moves the km rows; a km quantity typed moves the km.
     t->SetKm(30);
@@ -79,23 +72,15 @@ TEST_F(TripEntryTest, ATariffsKmRowsTakeTheKmFromTheirThresholdAndGiveItBack) {
     t->km = 12.5;
     t->ChooseTariff("Taxi Stadt");
     EXPECT_DOUBLE_EQ(Quantity(*t, "610002"), 12.5);
-    EXPECT_EQ(t->EntryColumn(), "Menge");
     EXPECT_DOUBLE_EQ(t->Price(), 23.63);
-
-    // A meter price: quantity 1, the cursor goes into the unit price.
-    t->ChooseTariff("Taxameter");
-    EXPECT_DOUBLE_EQ(Quantity(*t, "630001"), 1);
-    EXPECT_EQ(t->EntryColumn(), "EPreis");
-    EXPECT_DOUBLE_EQ(t->km, 12.5);
 }
 
 TEST_F(TripEntryTest, ATypedUnitPriceIsTakenInCentsAndWrittenAsBillingSumsIt) {
     auto t = NewTrips();
     t->AddDate(EncodeDate(2014, 10, 6));
     t->destination = {"Kerpener Str. 62", "50937", "", "", ""};
-    t->km = 12.5;
     t->ChooseTariff("Taxameter");
-    t->Rows().First();
+    EXPECT_EQ(t->EntryColumn(), "EPreis");
     t->Rows().Edit();
     t->Rows().SetFloat("EPreis", 1.5349);
     t->Rows().SetFloat("Menge", 12.5);
@@ -111,13 +96,11 @@ TEST_F(TripEntryTest, ATypedUnitPriceIsTakenInCentsAndWrittenAsBillingSumsIt) {
 
     t->destination.ort = "Köln";
     ASSERT_TRUE(t->Save(false));
-    ASSERT_EQ(Trips().RecordCount(), 1);
     Table& ef = Trips().Nested(PositionNestName);
     int64_t cents = 0;
     for (ef.First(); !ef.Eof(); ef.Next()) cents += PositionBetragCents(ef.AsFloat("EPreis"), ef.AsFloat("Menge"));
     EXPECT_EQ(cents, 1913);
     EXPECT_DOUBLE_EQ(Trips().AsFloat("BruttoSum"), 19.13);
-    EXPECT_EQ(Trips().AsString("NACH_ORT"), "Köln");
 }
 
 TEST_F(TripEntryTest, AppointmentDatesAreListedOnceInOrderByDayWeekdayOrWorkingDay) {
@@ -125,106 +108,74 @@ TEST_F(TripEntryTest, AppointmentDatesAreListedOnceInOrderByDayWeekdayOrWorkingD
     t->AddDate(EncodeDate(2014, 10, 8));
     t->AddDate(EncodeDate(2014, 10, 6));
     t->AddDate(EncodeDate(2014, 10, 8));
-    EXPECT_EQ(t->dates, Days(2014, 10, {6, 8}));
+    EXPECT_EQ(t->dates, (std::vector<TDateTime>{EncodeDate(2014, 10, 6), EncodeDate(2014, 10, 8)}));
     EXPECT_EQ(TTripEntry::DateText(t->dates[0]), "Mo, 06.10.2014");
-    EXPECT_EQ(t->DatesLabel(), "    Leistungsdatum: 2 Termine");
 
     // September 2014 has five Mondays; they go before the October dates.
     t->AddWeekdays(EncodeDate(2014, 9, 17), 1);
-    std::vector<TDateTime> expected = Days(2014, 9, {1, 8, 15, 22, 29});
-    expected.push_back(EncodeDate(2014, 10, 6));
-    expected.push_back(EncodeDate(2014, 10, 8));
-    EXPECT_EQ(t->dates, expected);
+    ASSERT_EQ(t->dates.size(), 7u);
+    EXPECT_EQ(t->dates[0], EncodeDate(2014, 9, 1));
+    EXPECT_EQ(t->dates[4], EncodeDate(2014, 9, 29));
 
-    // The working days of April 2014 stop at Wednesday the 30th; the
-    // Sundays of a leap February count the 29th.
+    // The working days of April 2014 stop at Wednesday the 30th.
     t->dates.clear();
     t->AddWorkingDays(EncodeDate(2014, 4, 17));
     EXPECT_EQ(t->dates.size(), 22u);
     EXPECT_EQ(t->dates.front(), EncodeDate(2014, 4, 1));
     EXPECT_EQ(t->dates.back(), EncodeDate(2014, 4, 30));
-    t->dates.clear();
-    t->AddWeekdays(EncodeDate(2032, 2, 1), 7);
-    EXPECT_EQ(t->dates, Days(2032, 2, {1, 8, 15, 22, 29}));
-    t->RemoveDate(0);
-    t->RemoveDate(9);   // no such entry
-    EXPECT_EQ(t->dates, Days(2032, 2, {8, 15, 22, 29}));
 }
 
 TEST_F(TripEntryTest, AddressEntriesOfBothLayoutsGiveBackTheirRowAndAreSavedOnce) {
     dm.OpenAdressen();
     Table& a = dm.Adressen();
-    for (const TTripAddress& row : {TTripAddress{"Hauptstr. 1", "12345", "Musterstadt", "", "Dialyse"},
-                                    TTripAddress{"Am Bach 2", "50667", "Köln", "", "Apotheke"}}) {
-        a.Append();
-        a.SetString("strasse", row.strasse);
-        a.SetString("plz", row.plz);
-        a.SetString("ort", row.ort);
-        a.SetString("bem", row.info);
-        a.Post();
-    }
+    a.Append();
+    a.SetString("strasse", "Hauptstr. 1");
+    a.SetString("plz", "12345");
+    a.SetString("ort", "Musterstadt");
+    a.SetString("bem", "Dialyse");
+    a.Post();
     auto t = NewTrips();
     auto same = [](const TTripAddress& x) {
         return x.strasse == "Hauptstr. 1" && x.plz == "12345" && x.ort == "Musterstadt" && x.info == "Dialyse";
     };
 
     // Any setting but "nach Info" lists by street.
-    std::vector<std::string> entries = t->AddressEntries();
-    ASSERT_EQ(entries, (std::vector<std::string>{"Am Bach 2»50667«Köln |Apotheke",
-                                                 "Hauptstr. 1»12345«Musterstadt |Dialyse"}));
-    EXPECT_TRUE(t->TakeStreet(TTripEntry::Side::Destination, entries[1]));
+    EXPECT_EQ(t->AddressEntries(), std::vector<std::string>{"Hauptstr. 1»12345«Musterstadt |Dialyse"});
+    EXPECT_TRUE(t->TakeStreet(TTripEntry::Side::Destination, t->AddressEntries()[0]));
     EXPECT_TRUE(same(t->destination));
-
     t->SwitchAddressLayout();
     EXPECT_EQ(host.ini["Auswahl_Adresse"], "nach Info");
     EXPECT_EQ(ui.messages.back(), "Auaswahl der Adressen: nach Info");
-    entries = t->AddressEntries();
-    ASSERT_EQ(entries, (std::vector<std::string>{"Apotheke»Am Bach 2«50667 |Köln",
-                                                 "Dialyse»Hauptstr. 1«12345 |Musterstadt"}));
-    EXPECT_TRUE(t->TakeStreet(TTripEntry::Side::Pickup, entries[1]));
+    EXPECT_EQ(t->AddressEntries(), std::vector<std::string>{"Dialyse»Hauptstr. 1«12345 |Musterstadt"});
+    EXPECT_TRUE(t->TakeStreet(TTripEntry::Side::Pickup, t->AddressEntries()[0]));
     EXPECT_TRUE(same(t->pickup));
-    EXPECT_FALSE(t->TakeStreet(TTripEntry::Side::Pickup, " Domstr. 3 "));
-    EXPECT_EQ(t->pickup.strasse, "Domstr. 3");
-    t->SwitchAddressLayout();
-    EXPECT_EQ(host.ini["Auswahl_Adresse"], "nach Strasse");
 
     // A known address in other letters asks nothing; a new one asks for its remark.
     t->destination = {"HAUPTSTR. 1", "12345", "musterstadt", "", ""};
     EXPECT_FALSE(t->SaveAddress(TTripEntry::Side::Destination));
-    t->pickup = {"Domstr. 3", "50667", "", "", ""};
-    EXPECT_FALSE(t->SaveAddress(TTripEntry::Side::Pickup));   // incomplete
     EXPECT_TRUE(ui.inputs.empty());
-    t->pickup.ort = "Köln";
-    EXPECT_FALSE(t->SaveAddress(TTripEntry::Side::Pickup));   // cancelled
+    t->pickup = {"Domstr. 3", "50667", "Köln", "", ""};
     ui.typed = {"Hausarzt"};
     EXPECT_TRUE(t->SaveAddress(TTripEntry::Side::Pickup));
-    ASSERT_EQ(ui.inputs.size(), 2u);
-    EXPECT_EQ(ui.inputs[1].title, "Adresse speichern");
-    EXPECT_EQ(ui.inputs[1].explanation,
+    ASSERT_EQ(ui.inputs.size(), 1u);
+    EXPECT_EQ(ui.inputs[0].explanation,
               (std::vector<std::string>{"Strasse: \"Domstr. 3\"", "Plz....: \"50667\"", "Ort....: \"Köln\""}));
-    EXPECT_EQ(ui.inputs[1].caption, "Bemerkung/Info:");
-    EXPECT_EQ(t->AddressEntries()[1], "Domstr. 3»50667«Köln |Hausarzt");
-
-    // Leaving the window writes the table.
-    t->Cancel();
+    t->Cancel();   // leaving the window writes the table
     Table file;
     file.LoadFromFile(dm.AdressenFile());
-    EXPECT_EQ(file.RecordCount(), 3);
+    EXPECT_EQ(file.RecordCount(), 2);
 }
 
 TEST_F(TripEntryTest, NewTripsCarryTheProposalUntilTypedAChangedTripItsOwnUntilThePriceMoves) {
     auto t = NewTrips();
-    ASSERT_TRUE(t->CoPaymentShown());
     t->AddDate(EncodeDate(2014, 10, 6));
     t->destination = {"Kerpener Str. 62", "50937", "Köln", "", ""};
     t->km = 25;
     t->ChooseTariff("Mietwagen Land");
     EXPECT_DOUBLE_EQ(t->coPayment, 5.00);   // 10 % of 43.50 is below the limit
-    EXPECT_TRUE(t->coPaymentLimit);
     t->SetKm(60);                           // 92.50 €
     EXPECT_DOUBLE_EQ(t->coPayment, 9.25);
     EXPECT_FALSE(t->coPaymentLimit);
-    EXPECT_DOUBLE_EQ(t->InvoiceAmount(), 83.25);
 
     // Typed, the amount stays whatever the price does, and is written in cents.
     t->coPaymentTyped = true;
@@ -232,7 +183,6 @@ TEST_F(TripEntryTest, NewTripsCarryTheProposalUntilTypedAChangedTripItsOwnUntilT
     t->coPaymentLimit = true;
     t->SetKm(25);
     t->EnteringCoPayment();
-    EXPECT_DOUBLE_EQ(t->coPayment, 3.333);
     ASSERT_TRUE(t->Save(false));
     EXPECT_DOUBLE_EQ(Trips().AsFloat("ZuZaBetrag"), 3.33);
     EXPECT_EQ(Trips().AsString("ZuZaArt"), "02");
@@ -241,18 +191,13 @@ TEST_F(TripEntryTest, NewTripsCarryTheProposalUntilTypedAChangedTripItsOwnUntilT
     TTripEntry c(entry);
     c.Reset();
     c.BeginChange();
-    EXPECT_EQ(c.Title(), "Leistung v. Mo, 06.10.2014 ändern, Verordnung-Nr.: " + Case("VONum"));
-    EXPECT_DOUBLE_EQ(c.Price(), 43.50);
     c.EnteringCoPayment();
     EXPECT_DOUBLE_EQ(c.coPayment, 3.33);
     c.SetKm(60);
-    EXPECT_DOUBLE_EQ(c.coPayment, 3.33);
     c.EnteringCoPayment();
     EXPECT_DOUBLE_EQ(c.coPayment, 9.25);
-    EXPECT_FALSE(c.coPaymentLimit);
     ASSERT_TRUE(c.Save(false));
     EXPECT_EQ(Trips().RecordCount(), 1);
-    EXPECT_DOUBLE_EQ(Trips().AsFloat("BruttoSum"), 92.50);
     EXPECT_EQ(Trips().AsString("ZuZaArt"), "01");
     EXPECT_EQ(Trips().Nested(PositionNestName).RecordCount(), 2);   // rewritten, the waiting time left out
 }
