@@ -4,20 +4,20 @@ namespace brenvo {
 
 namespace {
 
-struct ColumnSpec {
+struct ShownColumn {
     const char* field;
     const char* caption;
     int width;
     ColumnAlign align;
 };
 
-// The table's columns in the order of the specs, set up as they say; the
-// columns no spec names follow, hidden. A spec whose field the table lacks
-// is left out.
-TGridColumns Arranged(const std::vector<FieldDef>& fields, std::initializer_list<ColumnSpec> specs) {
+// The table's columns in the order given, set up as they say; the columns
+// not named follow, hidden. A column whose field the table lacks is left
+// out.
+TGridColumns Arranged(const std::vector<FieldDef>& fields, std::initializer_list<ShownColumn> shown) {
     TGridColumns all = TGridColumns::FromFields(fields);
     std::vector<TGridColumn> ordered;
-    for (const ColumnSpec& s : specs) {
+    for (const ShownColumn& s : shown) {
         TGridColumn* c = all.Find(s.field);
         if (!c) continue;
         all.SetGridColumn(s.field, s.caption, s.width, s.align);
