@@ -125,7 +125,7 @@ std::vector<TMainActionDef> Build() {
                       MainTab::KostentraegerDaten));
     a.push_back(OnTab(Def(A::KTDelete, "actKTDelete", "IK löschen", P::Button, Cat::None, "Ctrl+Del"),
                       MainTab::KostentraegerDaten));
-    a.push_back(OnTab(Def(A::KTImport, "actKTImport", "Kostenträgerdateien einlesen ...", P::Button, Cat::None, "",
+    a.push_back(OnTab(Def(A::KTImport, "actKTImport", "KOTR einlesen ...", P::Button, Cat::None, "",
                           "Die Kostenträgerdateien der Krankenkassen (KOTR) ersetzen die Kostenträger-Daten",
                           [](C& c) { c.actKTDateienImportierenExecute(); }),
                       MainTab::KostentraegerDaten));

@@ -104,11 +104,8 @@ TfrmKTDaten::TfrmKTDaten(TfrmMain& main, QWidget* parent)
     auto* ikButtons = new QVBoxLayout;
     ikButtons->addWidget(ActionButton(main_.Action(MainAction::KTAdd)));
     ikButtons->addWidget(ActionButton(main_.Action(MainAction::KTDelete)));
+    ikButtons->addWidget(ActionButton(main_.Action(MainAction::KTImport)));
     top->addLayout(ikButtons);
-    auto* importButtons = new QVBoxLayout;
-    importButtons->addWidget(ActionButton(main_.Action(MainAction::KTImport)));
-    importButtons->addStretch();
-    top->addLayout(importButtons);
     layout->addLayout(top);
 
     // The grid above, the detail panel and the report below.
