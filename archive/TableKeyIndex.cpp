@@ -202,4 +202,25 @@ void PurgeByDate(Table& table, TableKeyIndex& index, const std::string& column, 
     }
 }
 
+void ReadKeyedRows(Table& table, TableKeyIndex& index, int slot, const std::vector<std::string>& keys,
+                   const std::function<void(const std::string&, const Table&)>& fn) {
+    UnfilteredScope all(table, index);
+    for (const std::string& key : keys)
+        if (index.GotoFirst(slot, key)) fn(key, table);
+}
+
+bool AppendKeyedRow(Table& table, TableKeyIndex& index, int slot, const std::string& key,
+                    const std::function<void(Table&)>& fill) {
+    if (index.Contains(slot, key)) return false;
+    table.Append();
+    try {
+        fill(table);
+        table.Post();
+    } catch (...) {
+        table.Cancel();
+        throw;
+    }
+    return true;
+}
+
 } // namespace brenvo

@@ -112,6 +112,15 @@ private:
     bool wasFiltered_ = false;
 };
 
+// The first row of each key found in index slot `slot`, over all rows
+// whatever a view's filter: fn sees the key and the table on that row.
+void ReadKeyedRows(Table& table, TableKeyIndex& index, int slot, const std::vector<std::string>& keys,
+                   const std::function<void(const std::string&, const Table&)>& fn);
+// Appends a row filled by `fill` unless slot `slot` holds the key already
+// (false then). A fill that fails leaves no row and passes the failure on.
+bool AppendKeyedRow(Table& table, TableKeyIndex& index, int slot, const std::string& key,
+                    const std::function<void(Table&)>& fill);
+
 // The purge of both archives: sorts the table by a date column (the sort
 // stays) and, over all rows whatever a view's filter, removes from the first
 // row on every row dated before `limit` (the table's removal rule applies to

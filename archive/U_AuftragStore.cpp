@@ -303,21 +303,11 @@ void TAuftragSTore::PublishStaged(const std::string& tempDir, const std::string&
 
 void TAuftragSTore::ReadRows(const std::vector<std::string>& keys,
                       const std::function<void(const std::string&, const Table&)>& fn) {
-    UnfilteredScope all(table_, index_);
-    for (const std::string& key : keys)
-        if (index_.GotoFirst(kByHandle, key)) fn(key, table_);
+    ReadKeyedRows(table_, index_, kByHandle, keys, fn);
 }
 
 bool TAuftragSTore::RestoreRow(const std::string& handle, const std::function<void(Table&)>& fill) {
-    if (index_.Contains(kByHandle, handle)) return false;
-    table_.Append();
-    try {
-        fill(table_);
-        table_.Post();
-    } catch (...) {
-        table_.Cancel();
-        throw;
-    }
+    if (!AppendKeyedRow(table_, index_, kByHandle, handle, fill)) return false;
     lastId_ = std::max(lastId_, table_.AsInteger("A_ID"));
     return true;
 }

@@ -307,21 +307,11 @@ void TRechStore::DeleteCurrent() { table_.Delete(); }
 
 void TRechStore::ReadRows(const std::vector<std::string>& keys,
                       const std::function<void(const std::string&, const Table&)>& fn) {
-    UnfilteredScope all(table_, index_);
-    for (const std::string& key : keys)
-        if (index_.GotoFirst(kByNumber, key)) fn(key, table_);
+    ReadKeyedRows(table_, index_, kByNumber, keys, fn);
 }
 
 bool TRechStore::RestoreRow(const std::string& number, const std::function<void(Table&)>& fill) {
-    if (index_.Contains(kByNumber, number)) return false;
-    table_.Append();
-    try {
-        fill(table_);
-        table_.Post();
-    } catch (...) {
-        table_.Cancel();
-        throw;
-    }
+    if (!AppendKeyedRow(table_, index_, kByNumber, number, fill)) return false;
     lastId_ = std::max(lastId_, table_.AsInteger("R_ID"));
     return true;
 }
