@@ -101,6 +101,9 @@ void TableKeyIndex::Rebuild() {
     // A row being edited is posted first, as any positioning does.
     if (table_.GetState() != Table::State::Browse) table_.Post();
     for (size_t i = 0; i < slots_.size(); ++i) columns_[i] = table_.FieldIndex(slots_[i].column);
+    const size_t rows = size_t(std::max(0, table_.RecordCount()));
+    for (auto& m : maps_) m.reserve(rows);
+    rows_.reserve(rows);
 
     rebuilding_ = true;
     const Bookmark saved = table_.GetBookmark();

@@ -267,29 +267,40 @@ struct Level {
     size_t count;
     const char* nest;         // element name of the records below, or nullptr
     const Level* child;
-    std::unordered_map<std::string, const FieldLayout*> byName;
+    int depth;                // 0 for the header
 
-    Level(const FieldLayout* s, size_t n, const char* nestName, const Level* c) : layout(s), count(n), nest(nestName), child(c) {
-        for (size_t i = 0; i < n; ++i) byName.emplace(s[i].name, &s[i]);
+    // The layout entry named `name`, or -1. Files list the fields in layout
+    // order, so the search starts behind the field found last.
+    int Find(std::string_view name, size_t& hint) const {
+        for (size_t k = 0; k < count; ++k) {
+            size_t i = hint + k < count ? hint + k : hint + k - count;
+            if (name == layout[i].name) {
+                hint = i + 1 < count ? i + 1 : 0;
+                return int(i);
+            }
+        }
+        return -1;
     }
 };
 
 const Level& PositionLevel() {
-    static const Level l(kPosition, std::size(kPosition), nullptr, nullptr);
+    static const Level l{kPosition, std::size(kPosition), nullptr, nullptr, 3};
     return l;
 }
 const Level& TripLevel() {
-    static const Level l(kTrip, std::size(kTrip), PositionNestName, &PositionLevel());
+    static const Level l{kTrip, std::size(kTrip), PositionNestName, &PositionLevel(), 2};
     return l;
 }
 const Level& CaseLevel() {
-    static const Level l(kCase, std::size(kCase), TripNestName, &TripLevel());
+    static const Level l{kCase, std::size(kCase), TripNestName, &TripLevel(), 1};
     return l;
 }
 const Level& HeaderLevel() {
-    static const Level l(kHeader, std::size(kHeader), CaseNestName, &CaseLevel());
+    static const Level l{kHeader, std::size(kHeader), CaseNestName, &CaseLevel(), 0};
     return l;
 }
+constexpr int kLevels = 4;
+static_assert(std::size(kCase) <= 64, "a record's fields are marked in one word");
 
 class Reader {
 public:
@@ -299,24 +310,28 @@ public:
     // Reads the record element e of the given level into the row being
     // inserted in t.
     void ReadRecord(pugi::xml_node e, const Level& level, Table& t) {
-        std::unordered_set<std::string_view> seen;
+        const std::vector<int>& columns = Columns(level, t);
+        uint64_t seen = 0;
+        size_t hint = 0;
         for (pugi::xml_node c = e.first_child(); c; c = c.next_sibling()) {
             if (c.type() != pugi::node_element) continue;
             std::string_view name = c.name();
             if (level.nest && name == level.nest) continue;
-            auto it = level.byName.find(std::string(name));
-            if (it == level.byName.end()) continue;
-            const FieldLayout& f = *it->second;
+            const int i = level.Find(name, hint);
+            if (i < 0) continue;
+            const FieldLayout& f = level.layout[i];
             if (!withGenArt_ && name == "GenArt") continue;
-            if (!seen.insert(name).second) Fail(c, f.name, "Das Feld kommt mehrfach vor.");
+            const uint64_t bit = uint64_t(1) << i;
+            if (seen & bit) Fail(c, f.name, "Das Feld kommt mehrfach vor.");
+            seen |= bit;
             Value v = ReadValue(c, f);
-            if (!IsNullValue(v)) t.SetValue(f.name, std::move(v));
+            if (!IsNullValue(v)) t.SetValue(columns[size_t(i)], std::move(v));
         }
         if (!level.nest) return;
         Table& sub = t.Nested(level.nest);
         int n = 0;
         for (pugi::xml_node c = e.child(level.nest); c; c = c.next_sibling(level.nest)) {
-            path_.push_back(Format("%s %d", {level.nest, ++n}));
+            path_.push_back({level.nest, ++n});
             sub.Append();
             ReadRecord(c, *level.child, sub);
             sub.Post();
@@ -324,22 +339,43 @@ public:
         }
     }
 
-    void PushRecord(const std::string& s) { path_.push_back(s); }
+    void PushRecord(const char* name, int number) { path_.push_back({name, number}); }
     void PopRecord() { path_.pop_back(); }
 
 private:
+    // The column of each layout entry in the tables of a level (all tables
+    // of a level share their columns); -1 for GenArt in the older layout.
+    const std::vector<int>& Columns(const Level& level, const Table& t) {
+        std::vector<int>& columns = columns_[size_t(level.depth)];
+        if (columns.empty())
+            for (size_t i = 0; i < level.count; ++i) columns.push_back(t.FieldIndex(level.layout[i].name));
+        return columns;
+    }
+
     Value ReadValue(pugi::xml_node c, const FieldLayout& f) {
-        std::string text;
-        for (pugi::xml_node n = c.first_child(); n; n = n.next_sibling())
-            if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) text += n.value();
+        // Mostly one piece of text; several (text around a comment or CDATA)
+        // are joined.
+        std::string joined;
+        std::string_view text;
+        int pieces = 0;
+        for (pugi::xml_node n = c.first_child(); n; n = n.next_sibling()) {
+            if (n.type() != pugi::node_pcdata && n.type() != pugi::node_cdata) continue;
+            if (++pieces == 1) {
+                text = n.value();
+            } else {
+                if (pieces == 2) joined = text;
+                joined += n.value();
+                text = joined;
+            }
+        }
         if (f.kind == Kind::Text) {
             if (text.empty()) return {};
             std::string bad;
             if (!IsCp1252Text(text, &bad))
                 Fail(c, f.name, Format("Das Zeichen \"%s\" gibt es im Zeichensatz windows-1252 nicht.", {bad}));
-            if (Utf8Length(text) > size_t(f.width))
-                Fail(c, f.name, Format("Der Text \"%s\" ist länger als %d Zeichen.", {text, f.width}));
-            return text;
+            if (text.size() > size_t(f.width) && Utf8Length(text) > size_t(f.width))
+                Fail(c, f.name, Format("Der Text \"%s\" ist länger als %d Zeichen.", {std::string(text), f.width}));
+            return std::string(text);
         }
         std::string t = Trim(text);
         if (t.empty()) return {};
@@ -360,8 +396,10 @@ private:
     }
 
     [[noreturn]] void Fail(pugi::xml_node at, const char* field, const std::string& what) {
+        std::vector<std::string> path;
+        for (const auto& [name, number] : path_) path.push_back(Format("%s %d", {name, number}));
         throw Error(Format("Datei %s, %s, Feld %s (Zeile %d): %s",
-                           {file_, Join(path_, ", "), field, LineOf(at.offset_debug()), what}));
+                           {file_, Join(path, ", "), field, LineOf(at.offset_debug()), what}));
     }
 
     int LineOf(ptrdiff_t offset) const {
@@ -375,7 +413,8 @@ private:
     const std::string& file_;
     const std::string& buffer_;
     bool withGenArt_;
-    std::vector<std::string> path_;
+    std::vector<std::pair<const char*, int>> path_;
+    std::vector<int> columns_[kLevels];
 };
 
 // ---------------------------------------------------------------- writing
@@ -563,7 +602,7 @@ void InvoiceDocument::Load(std::string_view bytes, const std::string& file, bool
     Reader reader(file, utf8, withGenArt);
     int n = 0;
     for (pugi::xml_node r = root.child("Rechnung"); r; r = r.next_sibling("Rechnung")) {
-        reader.PushRecord(Format("Rechnung %d", {++n}));
+        reader.PushRecord("Rechnung", ++n);
         fresh.Append();
         reader.ReadRecord(r, HeaderLevel(), fresh);
         fresh.Post();

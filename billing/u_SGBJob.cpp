@@ -117,9 +117,10 @@ void TSGBJob::WriteAll() {
         order.WriteAuftrag();
 
         // Toward the order archive; the ".ENC" copy goes along because it is
-        // what the order's e-mail carries. The files were just written and
-        // synced, so a second name of each is a complete copy at once; across
-        // file systems they are copied.
+        // what the order's e-mail carries. A second name of each file is a
+        // complete copy at once (the run syncs both names with its other
+        // files before it relies on them); across file systems they are
+        // copied.
         const std::string base = engine.FilePath();
         const std::string target = PathJoin(staging, ExtractFileName(base));
         for (const char* ext : {"", ".AUF", ".LOG", ".AUF.LOG", ".BGL", ".ENC"})

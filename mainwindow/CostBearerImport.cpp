@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <functional>
+#include <thread>
 
 #include "costbearer/KotrImport.h"
 #include "lib/base/Error.h"
@@ -41,19 +42,47 @@ Table& Current(Table& held, const std::string& file, Table& scratch) {
 } // namespace
 
 void TMainController::LoadCostBearerFiles(TSGBKTStore& store, bool steps) {
-    auto step = [&](const char* text) {
-        if (steps) Step(text);
+    struct Part {
+        const char* step;
+        std::function<void()> load;
+        std::exception_ptr failure;
     };
-    step("Lade Stammdaten Kostenträger Base...");
-    store.LoadKTBase(paths_.StammdatenFile(KtDirectoryFiles::Base));
-    step("Lade Stammdaten Kostenträger Zuordnungen...");
-    store.LoadKTZuordn(paths_.StammdatenFile(KtDirectoryFiles::Zuordn));
-    step("Lade Stammdaten Kostenträger Anschriften...");
-    store.LoadKTAnschrift(paths_.StammdatenFile(KtDirectoryFiles::Anschrift));
-    step("Lade Stammdaten Kostenträger Übermittlungsdaten...");
-    store.LoadKTTransfer(paths_.StammdatenFile(KtDirectoryFiles::Transfer));
-    step("Lade Stammdaten Schlüssel...");
-    store.LoadKTKey(paths_.StammdatenFile(KtDirectoryFiles::Key));
+    Part parts[] = {
+        {"Lade Stammdaten Kostenträger Base...",
+         [&] { store.LoadKTBase(paths_.StammdatenFile(KtDirectoryFiles::Base)); }, nullptr},
+        {"Lade Stammdaten Kostenträger Zuordnungen...",
+         [&] { store.LoadKTZuordn(paths_.StammdatenFile(KtDirectoryFiles::Zuordn)); }, nullptr},
+        {"Lade Stammdaten Kostenträger Anschriften...",
+         [&] { store.LoadKTAnschrift(paths_.StammdatenFile(KtDirectoryFiles::Anschrift)); }, nullptr},
+        {"Lade Stammdaten Kostenträger Übermittlungsdaten...",
+         [&] { store.LoadKTTransfer(paths_.StammdatenFile(KtDirectoryFiles::Transfer)); }, nullptr},
+        {"Lade Stammdaten Schlüssel...", [&] { store.LoadKTKey(paths_.StammdatenFile(KtDirectoryFiles::Key)); },
+         nullptr},
+    };
+    auto load = [](Part& p) {
+        try {
+            p.load();
+        } catch (...) {
+            p.failure = std::current_exception();
+        }
+    };
+    if (steps) {
+        // At start-up the store is new and nothing watches its tables yet:
+        // the links, the largest file, are read on a second thread beside
+        // the others. The steps are told afterwards in their order, and the
+        // first file that failed in that order stops the start, as when
+        // they are read one after the other.
+        std::thread links([&] { load(parts[1]); });
+        for (Part& p : parts)
+            if (&p != &parts[1]) load(p);
+        links.join();
+        for (Part& p : parts) {
+            Step(p.step);
+            if (p.failure) std::rethrow_exception(p.failure);
+        }
+        return;
+    }
+    for (Part& p : parts) p.load();
 }
 
 void TMainController::RecoverCostBearerImport() {

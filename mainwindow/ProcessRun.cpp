@@ -278,17 +278,22 @@ void TMainController::RunPhases(TRunResult& result) {
     const int billingMonth = Decode(latest).month;
     result.BillingMonth = billingMonth;
     // From the first job on, nothing the jobs do is final until CommitRun.
-    runOpen_ = true;
-    try {
-        if (system_.SYST_ZUSF)
-            ProcessCollective(entries, result, billingMonth);
-        else
-            ProcessSingle(entries, result, billingMonth);
-    } catch (...) {
-        AbandonRun(result);
-        throw;
+    // Their files need to be on the disk only when the run's record is
+    // written, so they are synced together then, not one by one.
+    {
+        SyncGroup jobWrites;
+        runOpen_ = true;
+        try {
+            if (system_.SYST_ZUSF)
+                ProcessCollective(entries, result, billingMonth);
+            else
+                ProcessSingle(entries, result, billingMonth);
+        } catch (...) {
+            AbandonRun(result);
+            throw;
+        }
+        CommitRun(result, jobWrites);
     }
-    CommitRun(result);
 
     if (DakotaEnabled() && system_.DAKOTA_PROC_AUTO) RunDakotaFollowUp();
 

@@ -70,7 +70,7 @@ void TMainController::CloseRunNotes() {
 }
 
 // The end of the run's jobs: the record first, then the steps it names.
-void TMainController::CommitRun(TRunResult& result) {
+void TMainController::CommitRun(TRunResult& result, SyncGroup& jobWrites) {
     if (!rech_->HasStaged() && pendingOrders_.empty()) {
         runOpen_ = false;
         CloseRunNotes();
@@ -100,6 +100,7 @@ void TMainController::CommitRun(TRunResult& result) {
     }
     rech_->ReadRows(keys, [&](const std::string& key, const Table& t) { journal.Invoices[entry[key]].Row = RowOf(t); });
     try {
+        jobWrites.Sync();
         AtomicWriteFile(RunJournalPath(), journal.ToText());
     } catch (const std::exception& e) {
         const std::string why = e.what();

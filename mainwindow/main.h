@@ -25,6 +25,7 @@
 #include "costbearer/U_SGBKTStore.h"
 #include "lib/base/DataDirLock.h"
 #include "lib/base/DateTime.h"
+#include "lib/base/Files.h"
 #include "lib/base/MessageQueue.h"
 #include "lib/base/Settings.h"
 #include "lib/dataset/Table.h"
@@ -548,7 +549,8 @@ private:
     };
     void NoteOrdersBeingWritten(TSGBJob& job);
     void KeepJobResult(TSGBJob& job);
-    void CommitRun(TRunResult& result);
+    // jobWrites holds the jobs' files, made durable before the record.
+    void CommitRun(TRunResult& result, SyncGroup& jobWrites);
     void AbandonRun(TRunResult& result);
     void FinishRun(const RunJournal& journal, bool recovering);
     bool FinishUnfinishedRun();

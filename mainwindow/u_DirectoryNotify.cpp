@@ -15,6 +15,10 @@
 
 namespace brenvo {
 
+namespace {
+constexpr int kCollectMs = 20;
+}
+
 // What the worker and the posted notifications share with the watcher. It
 // lives as long as any of them holds it; `alive` turns false when the
 // watcher goes, so a notification still queued then does nothing.
@@ -142,6 +146,12 @@ private:
                 }
                 if (fd >= 0 && (fds[1].revents & POLLIN)) {
                     if (ReadEvents(fd, c, watches)) Notify();
+                    // While the notification waits to be handled, more changes
+                    // add nothing to it: they are collected for a moment, so a
+                    // run deleting thousands of files wakes this thread a few
+                    // times instead of once a file.
+                    pollfd control{control_, POLLIN, 0};
+                    if (shared_->pending) ::poll(&control, 1, kCollectMs);
                 }
             }
             if (fd >= 0) ::close(fd);

@@ -6,7 +6,8 @@
 #     collective and single mode. For each run it reports the time of the
 #     start-up alone, the time of the run itself (from "Startup beendet." to
 #     the closing steps) with invoices per second, the whole wall time and
-#     the peak memory.
+#     the peak memory. It also times the start-up alone with an invoice
+#     archive of 100,000 rows.
 #
 #   scripts/bench.sh BUILD_DIR
 #
@@ -17,6 +18,8 @@
 #   BENCH_COLLECTIVE    invoice counts in collective mode (default "1000 10000")
 #   BENCH_SINGLE        invoice counts in single mode (default "1000 10000";
 #                       single mode writes and syncs one order per invoice)
+#   BENCH_STARTUP       invoice-archive rows for the start-up alone (default
+#                       "100000"; the large directory beside it, an empty inbox)
 #   BENCH_ONLY_RUN=1    skip the Google Benchmark programs
 set -euo pipefail
 
@@ -28,6 +31,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WORK="${BENCH_DIR:-$BUILD/bench-daten}"
 COLLECTIVE="${BENCH_COLLECTIVE-1000 10000}"
 SINGLE="${BENCH_SINGLE-1000 10000}"
+STARTUP="${BENCH_STARTUP-100000}"
 
 for p in "$CLI" "$GEN_KT" "$GEN_INV" /usr/bin/time; do
   if [[ ! -x "$p" ]]; then echo "bench.sh: $p fehlt" >&2; exit 2; fi
@@ -92,5 +96,37 @@ run() {
   }'
 }
 
+# startup ROWS: the start-up alone (an empty inbox) with an invoice archive
+# of ROWS rows beside the large directory; prints one result line.
+startup() {
+  local rows=$1
+  local dir="$WORK/start-$rows"
+  rm -rf "$dir"
+  cp -r "$WORK/vorlage" "$dir"
+  local archive="$dir/Stammdaten/Rechnungen.xml"
+  sed '/<\/ROWDATA>/,$d' "$WORK/vorlage/Stammdaten/Rechnungen.xml" > "$archive.neu"
+  awk -v n="$rows" 'BEGIN {
+    for (i = 1; i <= n; i++)
+      printf "    <ROW R_ID=\"%d\" R_NUMMER=\"A%07d\" R_DATUM=\"2025%02d%02dT00:00:00000\" R_BETRAG=\"%d.%02d\" R_FILENAME=\"A%07d.xml\" R_HANDLE=\"1010006%02d_2025%02d%02d_0930%05d\"/>\n",
+             i, i, i % 12 + 1, i % 28 + 1, 20 + i % 300, i % 100, i, i % 40, i % 12 + 1, i % 28 + 1, i % 1000
+  }' >> "$archive.neu"
+  printf '  </ROWDATA>\n</DATAPACKET>\n' >> "$archive.neu"
+  mv "$archive.neu" "$archive"
+  sync
+  local t0 t1 line
+  t0=$EPOCHREALTIME
+  /usr/bin/time -f '%M %U %S' -o "$dir/time.txt" "$CLI" -d "$dir" verarbeiten |
+    while IFS= read -r line; do
+      if [[ $line == "Startup beendet." ]]; then echo "$EPOCHREALTIME"; fi
+    done > "$dir/zeiten.txt"
+  t1=$(head -n 1 "$dir/zeiten.txt")
+  local kb user sys
+  read -r kb user sys < <(tail -n 1 "$dir/time.txt")
+  awk -v rows="$rows" -v t0="$t0" -v t1="$t1" -v kb="$kb" 'BEGIN {
+    printf "start    Rechnungsarchiv mit %d Zeilen: Start %.3f s, Speicher %.0f MB\n", rows, t1 - t0, kb / 1024
+  }'
+}
+
+for n in $STARTUP; do startup "$n"; done
 for n in $COLLECTIVE; do run sammel "$n"; done
 for n in $SINGLE; do run einzeln "$n"; done

@@ -89,10 +89,41 @@ bool IsAscii(std::string_view s) {
     return true;
 }
 
+// Only ASCII and U+00A0 to U+00FF (the umlauts and ß among them), which
+// windows-1252 holds at the same numbers: the text needs no converter.
+bool IsAsciiOrUpperLatin1(std::string_view utf8) {
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x80) continue;
+        if (i + 1 >= utf8.size()) return false;
+        const auto b1 = static_cast<unsigned char>(utf8[i + 1]);
+        if (!((b == 0xC2 && b1 >= 0xA0 && b1 <= 0xBF) || (b == 0xC3 && b1 >= 0x80 && b1 <= 0xBF))) return false;
+        ++i;
+    }
+    return true;
+}
+
+// The windows-1252 bytes of such a text.
+std::string UpperLatin1ToCp1252(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x80) {
+            out += char(b);
+        } else {
+            out += char(((b & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F));
+            ++i;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 std::string Utf8ToCp1252(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
+    if (IsAsciiOrUpperLatin1(utf8)) return UpperLatin1ToCp1252(utf8);
     return ToCp1252().Convert(utf8, [](std::string_view in, size_t pos, std::string&) -> size_t {
         throw Error("Das Zeichen " + DescribeChar(in, pos) + " ist im Zeichensatz Windows-1252 nicht darstellbar.");
     });
@@ -111,7 +142,7 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 }
 
 std::string Cp1252Representable(std::string_view utf8, bool* replaced) {
-    if (IsAscii(utf8)) return std::string(utf8);
+    if (IsAsciiOrUpperLatin1(utf8)) return std::string(utf8);
     bool any = false;
     const std::string bytes = ToCp1252().Convert(utf8, [&](std::string_view in, size_t pos, std::string& out) -> size_t {
         out += '?';
@@ -123,7 +154,7 @@ std::string Cp1252Representable(std::string_view utf8, bool* replaced) {
 }
 
 bool IsCp1252Text(std::string_view utf8, std::string* offending) {
-    if (IsAscii(utf8)) return true;
+    if (IsAsciiOrUpperLatin1(utf8)) return true;
     bool ok = true;
     ToCp1252().Convert(utf8, [&](std::string_view in, size_t pos, std::string&) -> size_t {
         if (ok && offending) *offending = Utf8Left(in.substr(pos), 1);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +58,9 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// The open sync group of this thread, if any.
+thread_local SyncGroup::Pending* tGroup = nullptr;
+
 bool SyncDir(const std::string& dir) {
     if (!FileOpPermitted(FileOp::Sync, dir)) return false;
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -66,9 +70,14 @@ bool SyncDir(const std::string& dir) {
     return ok;
 }
 
+void NoteDirectory(const std::string& dir);
+void NoteFile(const std::string& path);
+
 void SyncDirectoryOf(const std::string& path) {
     std::string dir = ExtractFileDir(path);
-    SyncDir(dir.empty() ? std::string(".") : dir);
+    if (dir.empty()) dir = ".";
+    if (tGroup) NoteDirectory(dir);
+    else SyncDir(dir);
 }
 
 // Removes a file of our own making; a refused delete leaves it, as a
@@ -84,7 +93,8 @@ std::string WriteTemp(const std::string& target, std::string_view bytes, mode_t 
     if (!FileOpPermitted(FileOp::Write, tmp)) return "";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return "";
-    bool ok = WriteAll(fd, bytes.data(), bytes.size()) && FileOpPermitted(FileOp::Sync, tmp) && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, bytes.data(), bytes.size()) &&
+              (tGroup || (FileOpPermitted(FileOp::Sync, tmp) && ::fsync(fd) == 0));
     const int err = errno;
     ok = (::close(fd) == 0) && ok;
     if (!ok) {
@@ -236,7 +246,10 @@ bool CopyFileTo(const std::string& src, const std::string& dst, bool failIfExist
         ok = FileOpPermitted(FileOp::Rename, dst) && ::rename(tmp.c_str(), dst.c_str()) == 0;
         if (!ok) RemoveOwn(tmp);
     }
-    if (ok) SyncDirectoryOf(dst);
+    if (ok) {
+        NoteFile(dst);
+        SyncDirectoryOf(dst);
+    }
     return ok;
 }
 
@@ -279,7 +292,88 @@ bool MoveFile(const std::string& from, const std::string& to, bool replace) {
     return true;
 }
 
-bool SyncDirectory(const std::string& dir) { return SyncDir(dir); }
+bool SyncDirectory(const std::string& dir) {
+    if (tGroup) {
+        NoteDirectory(dir);
+        return true;
+    }
+    return SyncDir(dir);
+}
+
+// ---------------------------------------------------------------- sync groups
+
+struct SyncGroup::Pending {
+    std::vector<std::string> files;
+    std::set<std::string> dirs;
+};
+
+namespace {
+
+void NoteDirectory(const std::string& dir) {
+    if (tGroup) tGroup->dirs.insert(dir);
+}
+
+void NoteFile(const std::string& path) {
+    if (tGroup) tGroup->files.push_back(path);
+}
+
+#ifndef __linux__
+bool SyncFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;   // deleted since: nothing to keep
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+#endif
+
+// Makes the noted files and directories durable: on Linux one syncfs per
+// file system they lie on, elsewhere each file and directory on its own.
+bool SyncPending(const SyncGroup::Pending& p) {
+    if (p.dirs.empty() && p.files.empty()) return true;
+    const std::string& first = p.dirs.empty() ? p.files.front() : *p.dirs.begin();
+    if (!FileOpPermitted(FileOp::Sync, first)) return false;
+#ifdef __linux__
+    std::set<dev_t> done;
+    bool ok = true;
+    for (const std::string& dir : p.dirs) {
+        struct stat st;
+        if (::stat(dir.c_str(), &st) != 0 || !done.insert(st.st_dev).second) continue;
+        int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 || ::syncfs(fd) != 0) ok = false;
+        if (fd >= 0) ::close(fd);
+    }
+    return ok;
+#else
+    bool ok = true;
+    for (const std::string& f : p.files) ok = SyncFile(f) && ok;
+    for (const std::string& d : p.dirs) ok = SyncDir(d) && ok;
+    return ok;
+#endif
+}
+
+} // namespace
+
+SyncGroup::SyncGroup() {
+    if (tGroup) return;
+    tGroup = new Pending;
+    owner_ = true;
+}
+
+SyncGroup::~SyncGroup() {
+    if (!owner_) return;
+    delete tGroup;
+    tGroup = nullptr;
+}
+
+void SyncGroup::Sync() {
+    if (!owner_) return;
+    std::unique_ptr<Pending> pending(tGroup);
+    tGroup = nullptr;
+    owner_ = false;
+    if (!SyncPending(*pending))
+        throw Error("Dateien können nicht auf den Datenträger geschrieben werden: " + SysError());
+}
 
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
@@ -462,6 +556,7 @@ void AtomicWriteFile(const std::string& path, std::string_view bytes) {
         RemoveOwn(tmp);
         throw Error("Datei kann nicht geschrieben werden: " + path + " (" + msg + ")");
     }
+    NoteFile(path);
     SyncDirectoryOf(path);
 }
 

@@ -109,6 +109,30 @@ void AtomicWriteFile(const std::string& path, std::string_view bytes);
 // For tests: a hook run after the temporary file is written and before the
 // rename; throwing from it simulates a crash at that moment.
 void SetAtomicWriteHook(std::function<void(const std::string& tempPath)> hook);
+// Syncs put off to one moment. While a group is open on a thread, the files
+// that thread writes with AtomicWriteFile and CopyFileTo and the directories
+// their names go into are not synced one by one: they are noted, and Sync
+// makes all of them durable at once (one sync of each file system where the
+// system offers it, else file by file). Nothing written in the group may be
+// relied upon before Sync returns. Closing a group without Sync leaves its
+// files to the system's cache. Groups do not nest; one opened inside another
+// joins it.
+class SyncGroup {
+public:
+    SyncGroup();
+    ~SyncGroup();
+    SyncGroup(const SyncGroup&) = delete;
+    SyncGroup& operator=(const SyncGroup&) = delete;
+    // Syncs everything noted so far and closes the group; throws Error when
+    // the disk refuses.
+    void Sync();
+
+    struct Pending;
+
+private:
+    bool owner_ = false;
+};
+
 // Appends bytes to a file (created when missing). With `sync` the bytes are
 // on disk when the call returns (and a new file's name with them); without,
 // they are in the system's cache, which outlives the program but not a

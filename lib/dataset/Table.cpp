@@ -474,8 +474,30 @@ uint64_t SeqBefore(Impl& I, const Row* before) {
     return before->seq;   // not reached: renumbering leaves gaps
 }
 
-Value ConvertForSet(const FieldDef& f, const Value& v) {
+Value ConvertForSet(const FieldDef& f, Value v) {
     if (IsNullValue(v)) return v;
+    // A value of the column's own type that fits is taken as it is.
+    switch (f.type) {
+    case FieldType::String:
+        if (auto* s = std::get_if<std::string>(&v); s && (f.width <= 0 || s->size() <= size_t(f.width))) return v;
+        break;
+    case FieldType::Memo:
+        if (std::holds_alternative<std::string>(v)) return v;
+        break;
+    case FieldType::Integer:
+        if (std::holds_alternative<int64_t>(v)) return v;
+        break;
+    case FieldType::Float:
+        if (std::holds_alternative<double>(v)) return v;
+        break;
+    case FieldType::Boolean:
+        if (std::holds_alternative<bool>(v)) return v;
+        break;
+    case FieldType::DateTime:
+        if (auto* t = std::get_if<TDateTime>(&v); t && !t->IsNull()) return v;
+        break;
+    case FieldType::Nested: break;
+    }
     auto fail = [&]() -> Value {
         std::string text;
         if (auto* s = std::get_if<std::string>(&v)) text = *s;
@@ -656,6 +678,8 @@ void Table::Impl::Install(std::shared_ptr<const detail::Schema> newSchema, std::
     nextId = id;
     deleted.clear();
     ownChanges = 0;
+    logged.clear();
+    loggedComplete = true;
     pending.reset();
     editRow = nullptr;
     buffer.clear();
@@ -723,6 +747,8 @@ void CheckColumns(const std::vector<FieldDef>& fields) {
 // the id lookup and the change log.
 void DropRows(Impl& I) {
     I.rows.clear();
+    I.logged.clear();
+    I.loggedComplete = false;
     I.order.clear();
     I.orderPrefix.valid = false;
     I.savedOrders.clear();
@@ -1530,6 +1556,7 @@ void Table::Post() {
         r->seq = SeqBefore(I, I.insertBefore);
         r->log = LogState::Inserted;
         r->visible = visible;
+        if (I.loggedComplete) I.logged.push_back(r);
         I.rows.insert(I.rows.begin() + std::ptrdiff_t(PosBySeq(I.rows, r->seq)), std::move(owned));
         if (I.byIdBuilt) I.byId.emplace(r->id, r);
         I.savedOrders.clear();
@@ -1551,20 +1578,31 @@ void Table::Post() {
         bool visible = !I.filtering || Passes(*this, I, I.buffer);
         size_t oldPos = FindPos(Vis(I), r, I.keyCols);   // the size when it was filtered out
         const size_t oldRow = oldPos < Vis(I).size() ? oldPos : SIZE_MAX;
-        I.savedOrders.clear();
-        I.orderPrefix.valid = false;
-        EraseFrom(I.order, r, I.keyCols);
-        if (I.filtering && r->visible) EraseFrom(I.view, r, I.keyCols);
+        // An edit that leaves the key columns alone (a counter kept beside
+        // the key) keeps the row's place in the order and the order's
+        // search images; orders on columns it changed are dropped.
+        auto changed = [&](int c) { return !(I.buffer[size_t(c)] == r->Values()[size_t(c)]); };
+        const bool keysKept = std::ranges::none_of(I.keyCols, changed);
+        std::erase_if(I.savedOrders,
+                      [&](const Impl::SavedOrder& o) { return std::ranges::any_of(o.keyCols, changed); });
+        const bool wasVisible = r->visible;
+        const bool samePlaceInView = keysKept && wasVisible && visible;
+        if (!keysKept) {
+            I.orderPrefix.valid = false;
+            EraseFrom(I.order, r, I.keyCols);
+        }
+        if (I.filtering && wasVisible && !samePlaceInView) EraseFrom(I.view, r, I.keyCols);
         if (r->log == LogState::Unchanged) {
             r->original = std::make_unique<std::vector<Value>>(std::make_move_iterator(r->Values().begin()),
                                                                 std::make_move_iterator(r->Values().end()));
             r->log = LogState::Modified;
             ++I.ownChanges;
+            if (I.loggedComplete) I.logged.push_back(r);
         }
         r->MoveValuesFrom(I.buffer);
         r->visible = visible;
-        InsertInto(I.order, r, I.keyCols);
-        if (I.filtering && visible) InsertInto(I.view, r, I.keyCols);
+        if (!keysKept) InsertInto(I.order, r, I.keyCols);
+        if (I.filtering && visible && !samePlaceInView) InsertInto(I.view, r, I.keyCols);
         I.state = State::Browse;
         I.editRow = nullptr;
         I.buffer.clear();
@@ -1622,6 +1660,8 @@ void Table::Delete() {
     if (I.filtering) EraseFrom(I.view, r, I.keyCols);
     if (I.byIdBuilt) I.byId.erase(id);
     size_t at = PosBySeq(I.rows, r->seq);
+    I.logged.clear();
+    I.loggedComplete = false;
     RowPtr owned = std::move(I.rows[at]);
     I.rows.erase(I.rows.begin() + std::ptrdiff_t(at));
     if (owned->log == LogState::Inserted) {
@@ -1640,7 +1680,16 @@ void Table::SetValue(std::string_view name, Value v) {
     Impl& I = *d;
     int c = Col(I, name);
     std::span<Value> values = WriteValues(I);
-    values[size_t(c)] = ConvertForSet(I.schema->fields[size_t(c)], v);
+    values[size_t(c)] = ConvertForSet(I.schema->fields[size_t(c)], std::move(v));
+    I.bufferModified = true;
+}
+
+void Table::SetValue(int index, Value v) {
+    Impl& I = *d;
+    if (index < 0 || size_t(index) >= I.schema->fields.size())
+        throw Error("Feldnummer " + std::to_string(index) + " ist ungültig.");
+    std::span<Value> values = WriteValues(I);
+    values[size_t(index)] = ConvertForSet(I.schema->fields[size_t(index)], std::move(v));
     I.bufferModified = true;
 }
 
@@ -1667,11 +1716,21 @@ int Table::ChangeCount() const {
 
 void Table::MergeChangeLog() {
     Impl& I = *d;
-    for (auto& r : I.rows) {
-        r->log = LogState::Unchanged;
-        r->original.reset();
-        for (auto& t : r->nested) t->MergeChangeLog();
+    if (I.schema->nestedCount == 0 && I.loggedComplete &&
+        size_t(I.ownChanges) == I.logged.size() + I.deleted.size()) {
+        for (Row* r : I.logged) {
+            r->log = LogState::Unchanged;
+            r->original.reset();
+        }
+    } else {
+        for (auto& r : I.rows) {
+            r->log = LogState::Unchanged;
+            r->original.reset();
+            for (auto& t : r->nested) t->MergeChangeLog();
+        }
     }
+    I.logged.clear();
+    I.loggedComplete = true;
     I.deleted.clear();
     I.ownChanges = 0;
 }

@@ -207,6 +207,7 @@ public:
     // runs first and vetoes the removal by throwing.
     void Delete();
     void SetValue(std::string_view name, Value v);
+    void SetValue(int index, Value v);   // by column index, for hot loops
     void SetString(std::string_view name, std::string_view v);   // longer texts are cut to the width
     void SetInteger(std::string_view name, int64_t v);
     void SetFloat(std::string_view name, double v);

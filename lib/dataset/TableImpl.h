@@ -285,6 +285,11 @@ struct Table::Impl {
     // --- change log
     std::vector<detail::RowPtr> deleted;
     int ownChanges = 0;
+    // The rows Post gave a change-log state since the last merge, while
+    // `loggedComplete` (no row deleted since, none brought in otherwise):
+    // merging then touches just them instead of every row.
+    std::vector<detail::Row*> logged;
+    bool loggedComplete = true;
 
     std::string fileName;
 
