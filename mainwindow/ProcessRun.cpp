@@ -3,8 +3,10 @@
 // failed job had taken.
 
 #include <exception>
+#include <optional>
 
 #include "billing/InvoiceDocument.h"
+#include "billing/InvoicePrefetch.h"
 #include "billing/U_sgbv.h"
 #include "crypt/U_Krypt.h"
 #include "lib/base/Error.h"
@@ -31,6 +33,16 @@ public:
 private:
     TKrypt krypt_;
 };
+
+// The invoice files of the entries a phase works on (all but those marked
+// as failed), in the phase's order: they are read ahead on a second thread.
+template <class Entries>
+std::vector<std::string> FilesToRead(const std::string& importDir, const Entries& entries) {
+    std::vector<std::string> paths;
+    for (const auto& entry : entries)
+        if (entry.Mark != 2) paths.push_back(PathJoin(importDir, entry.Name));
+    return paths;
+}
 
 } // namespace
 
@@ -156,6 +168,9 @@ void TMainController::CancelJob(TSGBJob& job, TRunResult& result) {
 void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& result, TDateTime& latest) {
     const int n = int(entries.size());
     bool errorSeen = false;
+    // Files converted first are read one by one, after their conversion.
+    std::optional<InvoicePrefetch> ahead;
+    if (!system_.OPT_XMLCONVERSION) ahead.emplace(FilesToRead(importDir_, entries));
     for (int i = 1; i <= n; ++i) {
         InboxEntry& entry = entries[size_t(i - 1)];
         if (entry.Mark == 2) {
@@ -164,14 +179,15 @@ void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& r
             continue;
         }
         const std::string path = PathJoin(importDir_, entry.Name);
+        std::optional<InvoicePrefetch::Result> read;
+        if (ahead) read = ahead->Next();
         try {
             if (system_.OPT_XMLCONVERSION) {
                 ShowProgress(i, n, true, "Konvertiere Datei " + entry.Name);
                 ConvertDecimalSeparators(path, system_.OPT_XMLTOCOMMA);
             }
             ShowProgress(i, n, true, "Prüfe Rechnung " + entry.Name);
-            InvoiceDocument doc;
-            doc.LoadFromFile(path);
+            InvoiceDocument doc = read ? read->Document() : InvoiceDocument::FromFile(path);
             CheckLoadedInvoice(doc, latest);
         } catch (const std::exception& e) {
             ShowProgress(i, n, true, "FEHLER Rechnung " + entry.Name + " " + e.what());
@@ -188,17 +204,18 @@ void TMainController::ProcessCollective(std::vector<InboxEntry>& entries, TRunRe
     InboxEntry* adding = nullptr;
     try {
         job_ = OpenJob(billingMonth);
+        InvoicePrefetch ahead(FilesToRead(importDir_, entries));
         for (int i = 1; i <= n; ++i) {
             InboxEntry& entry = entries[size_t(i - 1)];
             if (entry.Mark == 2) {
                 ShowProgress(i, n, true, "Ignoriere " + entry.Name);
                 continue;
             }
+            InvoicePrefetch::Result read = ahead.Next();
             ShowProgress(i, n, true, "Verarbeite Rechnung " + entry.Name);
             adding = &entry;
-            InvoiceDocument doc;
+            InvoiceDocument doc = read.Document();
             const std::string path = PathJoin(importDir_, entry.Name);
-            doc.LoadFromFile(path);
             job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
             adding = nullptr;
         }
@@ -227,18 +244,19 @@ void TMainController::ProcessCollective(std::vector<InboxEntry>& entries, TRunRe
 
 void TMainController::ProcessSingle(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth) {
     const int n = int(entries.size());
+    InvoicePrefetch ahead(FilesToRead(importDir_, entries));
     for (int i = 1; i <= n; ++i) {
         InboxEntry& entry = entries[size_t(i - 1)];
         if (entry.Mark == 2) {
             ShowProgress(i, n, true, "Ignoriere Rechnung " + entry.Name);
             continue;
         }
+        InvoicePrefetch::Result read = ahead.Next();
         try {
             job_ = OpenJob(billingMonth);
             ShowProgress(i, n, true, "Verarbeite Rechnung " + entry.Name);
-            InvoiceDocument doc;
+            InvoiceDocument doc = read.Document();
             const std::string path = PathJoin(importDir_, entry.Name);
-            doc.LoadFromFile(path);
             job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
             ShowProgress(1, 1, true, "Schreibe Dateien... ");
             NoteOrdersBeingWritten(*job_);

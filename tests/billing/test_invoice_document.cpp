@@ -5,6 +5,7 @@
 
 #include "InvoiceBuilder.h"
 #include "billing/InvoiceDocument.h"
+#include "billing/InvoicePrefetch.h"
 #include "common/TempDir.h"
 #include "lib/base/Cp1252.h"
 #include "lib/base/Error.h"
@@ -324,4 +325,47 @@ TEST(InvoiceDocumentWriting, FiltersDoNotHideRowsAndTheFileIsReplacedWhole) {
     EXPECT_EQ(back.Rechnung().Nested("AbrFall").RecordCount(), 2);
     EXPECT_EQ(cases.RecordCount(), 1);   // the document's own filter stays
     EXPECT_EQ(ListFiles(dir.path(), "*"), std::vector<std::string>{"r.xml"});
+}
+
+// Reading ahead gives every file's document, or the very failure reading it
+// alone gives, in the order of the paths, whatever lies between; a reader
+// dropped early stops without waiting for the rest.
+TEST(InvoicePrefetchTest, DocumentsAndFailuresComeInTheirOrder) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int i = 1; i <= 40; ++i) {
+        InvoicePlan plan;
+        plan.saRechNr = "R-" + std::to_string(i);
+        std::string path = dir.file("r" + std::to_string(i) + ".xml");
+        if (i == 7) AtomicWriteFile(path, "<Rechnungen><Rechnung>");
+        else if (i != 13) BuildDocument(plan).SaveToFile(path);
+        paths.push_back(path);
+    }
+    {
+        InvoicePrefetch ahead(paths, 4);
+        for (int i = 1; i <= 40; ++i) {
+            InvoicePrefetch::Result r = ahead.Next();
+            if (i == 7 || i == 13) {
+                std::string expected;
+                try {
+                    InvoiceDocument::FromFile(paths[size_t(i - 1)]);
+                } catch (const Error& e) {
+                    expected = e.what();
+                }
+                try {
+                    r.Document();
+                    ADD_FAILURE() << "file " << i << " read";
+                } catch (const Error& e) {
+                    EXPECT_EQ(e.what(), expected);
+                }
+                continue;
+            }
+            InvoiceDocument doc = r.Document();
+            EXPECT_EQ(doc.Rechnung().AsString("SaRechNr"), "R-" + std::to_string(i));
+            EXPECT_EQ(doc.FileName(), paths[size_t(i - 1)]);
+        }
+        EXPECT_THROW(ahead.Next(), Error);
+    }
+    InvoicePrefetch dropped(paths, 2);
+    EXPECT_EQ(dropped.Next().Document().Rechnung().AsString("SaRechNr"), "R-1");
 }
