@@ -18,8 +18,6 @@ std::string ValueText(const Value& v) {
     return std::string();
 }
 
-const std::vector<TableKeyIndex::Bookmark> kNone;
-
 } // namespace
 
 TableKeyIndex::TableKeyIndex(Table& table, std::vector<Slot> slots)
@@ -47,8 +45,35 @@ std::vector<std::string> TableKeyIndex::ReadCurrent() const {
     return values;
 }
 
+void TableKeyIndex::Rows::Add(Bookmark b) {
+    if (one == 0 && more.empty()) {
+        one = b;
+        return;
+    }
+    if (more.empty()) more.push_back(one);
+    more.push_back(b);
+}
+
+bool TableKeyIndex::Rows::Remove(Bookmark b) {
+    if (more.empty()) {
+        if (one == b) one = 0;
+        return one == 0;
+    }
+    more.erase(std::remove(more.begin(), more.end(), b), more.end());
+    if (more.size() == 1) {
+        one = more.front();
+        more.clear();
+    } else if (more.empty()) {
+        one = 0;
+    }
+    return one == 0 && more.empty();
+}
+
 void TableKeyIndex::Add(Bookmark b, std::vector<std::string> values) {
-    for (size_t i = 0; i < slots_.size(); ++i) maps_[i][KeyOf(int(i), values[i])].push_back(b);
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        if (slots_[i].kind == Kind::FoldCase) maps_[i][UpperCase(values[i])].Add(b);
+        else maps_[i][values[i]].Add(b);
+    }
     rows_[b] = std::move(values);
 }
 
@@ -57,10 +82,7 @@ void TableKeyIndex::Remove(Bookmark b) {
     if (it == rows_.end()) return;
     for (size_t i = 0; i < slots_.size(); ++i) {
         auto m = maps_[i].find(KeyOf(int(i), it->second[i]));
-        if (m == maps_[i].end()) continue;
-        auto& list = m->second;
-        list.erase(std::remove(list.begin(), list.end(), b), list.end());
-        if (list.empty()) maps_[i].erase(m);
+        if (m != maps_[i].end() && m->second.Remove(b)) maps_[i].erase(m);
     }
     rows_.erase(it);
 }
@@ -130,11 +152,11 @@ void TableKeyIndex::EnsureFresh() {
     if (stale_) Rebuild();
 }
 
-const std::vector<TableKeyIndex::Bookmark>& TableKeyIndex::Find(int slot, std::string_view key) {
+std::span<const TableKeyIndex::Bookmark> TableKeyIndex::Find(int slot, std::string_view key) {
     EnsureFresh();
     const auto& m = maps_[size_t(slot)];
     auto it = m.find(KeyOf(slot, std::string(key)));
-    return it == m.end() ? kNone : it->second;
+    return it == m.end() ? std::span<const Bookmark>() : it->second.All();
 }
 
 bool TableKeyIndex::ContainsExact(int slot, std::string_view key) {
@@ -152,7 +174,8 @@ const std::vector<std::string>* TableKeyIndex::ValuesOf(Bookmark b) {
 }
 
 bool TableKeyIndex::GotoFirst(int slot, std::string_view key) {
-    std::vector<Bookmark> found = Find(slot, key);
+    const std::span<const Bookmark> hits = Find(slot, key);
+    std::vector<Bookmark> found(hits.begin(), hits.end());
     std::sort(found.begin(), found.end());
     for (Bookmark b : found) {
         if (table_.BookmarkValid(b) && table_.GotoBookmark(b)) return true;

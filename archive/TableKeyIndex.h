@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -46,8 +47,9 @@ public:
     void Invalidate() { stale_ = true; }
 
     // Bookmarks of the rows whose slot value equals key (folded for FoldCase
-    // slots), in no particular order; empty when there is none.
-    const std::vector<Bookmark>& Find(int slot, std::string_view key);
+    // slots), in no particular order; empty when there is none. Valid until
+    // the index changes.
+    std::span<const Bookmark> Find(int slot, std::string_view key);
     bool Contains(int slot, std::string_view key) { return !Find(slot, key).empty(); }
     // A row whose FoldCase slot value equals key exactly (case included).
     bool ContainsExact(int slot, std::string_view key);
@@ -89,7 +91,17 @@ private:
     Table& table_;
     std::vector<Slot> slots_;
     std::vector<int> columns_;   // column positions, resolved at each rebuild
-    std::vector<std::unordered_map<std::string, std::vector<Bookmark>>> maps_;
+    // The rows of one key: most keys have one, which is held without a list.
+    struct Rows {
+        Bookmark one = 0;              // the only row while `more` is empty
+        std::vector<Bookmark> more;    // every row once there are two or more
+        std::span<const Bookmark> All() const {
+            return more.empty() ? std::span<const Bookmark>(&one, one != 0 ? 1 : 0) : std::span<const Bookmark>(more);
+        }
+        void Add(Bookmark b);
+        bool Remove(Bookmark b);   // true when no row is left
+    };
+    std::vector<std::unordered_map<std::string, Rows>> maps_;
     std::unordered_map<Bookmark, std::vector<std::string>> rows_;
     int listener_ = 0;
     int ignoreResets_ = 0;

@@ -270,7 +270,7 @@ void TAuftragSTore::ClearEncrypted() { PostField("A_ENC", TDateTime()); }
 std::string TAuftragSTore::GetArchivePath() { return PathJoin(archiveDir_, table_.AsString("A_HANDLE")); }
 
 std::string TAuftragSTore::GetArchivePathById(int64_t id) {
-    const auto& found = index_.Find(kById, IntToStr(id));
+    const auto found = index_.Find(kById, IntToStr(id));
     if (found.empty()) return std::string();
     const std::vector<std::string>* values = index_.ValuesOf(*std::min_element(found.begin(), found.end()));
     return values ? PathJoin(archiveDir_, (*values)[kByHandle]) : std::string();

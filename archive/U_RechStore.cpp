@@ -162,8 +162,12 @@ void TRechStore::AddBilled(const Table& invoice, const std::string& fileName, co
     const std::string staged = PathJoin(StagingDir(), fileName);
     // Made inside an existing archive directory only.
     if (!stagingReady_) stagingReady_ = DirectoryExists(archiveDir_) && ForceDirectories(StagingDir());
-    const int64_t size = FileSize(source);
-    if (size < 0 || !(LinkFile(source, staged) || CopyFileTo(source, staged, false)) || FileSize(staged) != size)
+    // A second name is the file itself; a copy is compared by its size.
+    auto copied = [&] {
+        const int64_t size = FileSize(source);
+        return size >= 0 && CopyFileTo(source, staged, false) && FileSize(staged) == size;
+    };
+    if (!LinkFile(source, staged) && !copied())
         throw Error(Format("TRechStore Datei %s konnte nicht nach %s kopiert werden",
                            {source, PathJoin(archiveDir_, archiveName)}));
 
@@ -195,9 +199,9 @@ void TRechStore::PublishStaged(const std::string& importDir, const std::string& 
     const std::string staged = PathJoin(StagingDirOf(archiveDir), importName);
     const std::string target = PathJoin(archiveDir, archiveName);
     const std::string inbox = PathJoin(importDir, importName);
+    if (MoveFile(staged, target, true)) return;
     if (FileExists(staged)) {
-        if (!MoveFile(staged, target, true))
-            throw Error(Format("Datei %s kann nicht nach %s verschoben werden", {staged, target}));
+        throw Error(Format("Datei %s kann nicht nach %s verschoben werden", {staged, target}));
     } else if (!FileExists(target) &&
                !(FileExists(inbox) && (LinkFile(inbox, target) || CopyFileTo(inbox, target, false)))) {
         throw Error(Format("TRechStore Rechnung %s: die Datei fehlt in %s und in %s", {importName, staged, inbox}));
@@ -271,7 +275,7 @@ bool TRechStore::HasNumber(const std::string& number) { return index_.Contains(k
 bool TRechStore::HasHandle(const std::string& handle) { return index_.Contains(kByHandle, handle); }
 
 bool TRechStore::FindRow(int slot, const std::string& key, std::string* fileName, std::string* handle) {
-    const std::vector<TableKeyIndex::Bookmark>& rows = index_.Find(slot, key);
+    const auto rows = index_.Find(slot, key);
     if (rows.empty()) return false;
     const TableKeyIndex::Bookmark row = rows.front();
     const std::vector<std::string>* values = index_.ValuesOf(row);

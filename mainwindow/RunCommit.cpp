@@ -181,7 +181,7 @@ void TMainController::FinishRun(const RunJournal& j, bool recovering) {
     for (const RunJournal::Invoice& inv : j.Invoices) {
         const std::string inbox = PathJoin(j.ImportDir, inv.ImportName);
         // A file another program put there under the same name since stays.
-        if (FileExists(inbox) && SameInvoiceFile(inbox, PathJoin(j.InvoiceArchiveDir, inv.ArchiveName)))
+        if (SameInvoiceFile(inbox, PathJoin(j.InvoiceArchiveDir, inv.ArchiveName)))
             DeleteFile(inbox);
     }
     SyncDirectory(j.ImportDir);

@@ -623,13 +623,24 @@ void TMainController::FillFederalStates() {
     view_.SettingsFormChanged();
 }
 
-void TMainController::CreateInvoiceArchive() {
+void TMainController::PrepareInvoiceArchive() {
     if (!rech_) rech_ = std::make_unique<TRechStore>();
     rech_->InitStore(importDir_, paths_.ArchivR, [this](const void* s, const std::string& a, int64_t v,
                                                         const std::string& t) { InboxCallback(s, a, v, t); });
     rechLoaded_ = false;
+}
+
+std::future<void> TMainController::LoadInvoiceArchiveAhead() {
+    PrepareInvoiceArchive();
+    return std::async(std::launch::async,
+                      [store = rech_.get(), file = paths_.StammdatenFile(InvoiceArchiveFileName)] { store->Load(file); });
+}
+
+void TMainController::CreateInvoiceArchive(std::future<void>* loading) {
+    if (!loading) PrepareInvoiceArchive();
     Step("Lade Stammdaten Rechnungen...");
-    rech_->Load(paths_.StammdatenFile(InvoiceArchiveFileName));
+    if (loading) loading->get();
+    else rech_->Load(paths_.StammdatenFile(InvoiceArchiveFileName));
     rechLoaded_ = true;
     InvoiceArchiveLoaded();
 }
@@ -688,8 +699,19 @@ bool TMainController::Startup() {
         Step("Lade Einstellungen...");
         LoadSettings();
         WarnOfOldVersion();
-        LoadCostBearers();
-        CreateInvoiceArchive();
+        // Nothing watches the new invoice archive yet: its file is read and
+        // its index built on a second thread while the cost-bearer directory
+        // loads. Should the directory fail, the read is waited for and
+        // dropped, and the start stops as before.
+        std::future<void> invoiceArchive = LoadInvoiceArchiveAhead();
+        try {
+            LoadCostBearers();
+        } catch (...) {
+            invoiceArchive.wait();
+            rech_.reset();
+            throw;
+        }
+        CreateInvoiceArchive(&invoiceArchive);
         CreateOrderArchive();
         RecoverAtStartup();
         Step("Import Verzeichnis lesen...");

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -513,7 +514,11 @@ private:
     void LoadCostBearers();
     void FillFederalStates();
     void ApplyImportDirectory(const std::string& dir);
-    void CreateInvoiceArchive();
+    // With `loading` (start-up), the store was prepared and its file is
+    // being read by LoadInvoiceArchiveAhead; the load's result is taken.
+    void CreateInvoiceArchive(std::future<void>* loading = nullptr);
+    std::future<void> LoadInvoiceArchiveAhead();
+    void PrepareInvoiceArchive();
     void CreateOrderArchive();
     void InvoiceArchiveLoaded();
     void StartImportWatcher();

@@ -359,6 +359,22 @@ TEST_F(ControllerTest, MissingCostBearerFileStopsAfterTheSettings) {
     EXPECT_EQ(c.RechStore(), nullptr);
 }
 
+// The invoice archive is read beside the cost-bearer directory; a broken
+// archive still stops the start at its own step, after the directory's.
+TEST_F(ControllerTest, BrokenInvoiceArchiveStopsAtItsStep) {
+    AtomicWriteFile(Stamm("Rechnungen.xml"), "<DATAPACKET");
+    TMainController c(view, dir.path());
+    EXPECT_FALSE(c.Startup());
+    EXPECT_EQ(view.log[view.log.size() - 4], "Init Lade Stammdaten Schlüssel...");
+    EXPECT_EQ(view.log[view.log.size() - 3], "Init Lade Stammdaten Rechnungen...");
+    EXPECT_TRUE(StartsWith(view.log[view.log.size() - 2], "Init ABBRUCH ")) << view.log[view.log.size() - 2];
+    ASSERT_NE(c.KTStore(), nullptr);
+    c.actProzessStartExecute();
+    EXPECT_FALSE(c.LastRun().Started);
+    EXPECT_TRUE(c.Shutdown());
+    EXPECT_EQ(ReadFileBytes(Stamm("Rechnungen.xml")), "<DATAPACKET");
+}
+
 TEST_F(ControllerTest, ShutDownSavesWritesTheLogAndCloses) {
     auto c = Started();
     EXPECT_FALSE(c->RequestClose());   // posted
