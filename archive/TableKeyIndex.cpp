@@ -228,6 +228,20 @@ void PurgeByDate(Table& table, TableKeyIndex& index, const std::string& column, 
     }
 }
 
+int64_t HighestInteger(Table& table, TableKeyIndex& index, const std::string& column) {
+    int64_t highest = 0;
+    const int col = table.FieldIndex(column);
+    if (!table.Active() || col < 0) return highest;
+    UnfilteredScope all(table, index);
+    const Table::Bookmark saved = table.GetBookmark();
+    table.BeginUpdate();
+    for (table.First(); !table.Eof(); table.Next())
+        if (auto n = ParseInt(Trim(ValueText(table.GetValue(col))))) highest = std::max(highest, *n);
+    if (saved == 0 || !table.GotoBookmark(saved)) table.First();
+    table.EndUpdate();
+    return highest;
+}
+
 void ReadKeyedRows(Table& table, TableKeyIndex& index, int slot, const std::vector<std::string>& keys,
                    const std::function<void(const std::string&, const Table&)>& fn) {
     UnfilteredScope all(table, index);

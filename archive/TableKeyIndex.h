@@ -124,6 +124,11 @@ private:
     bool wasFiltered_ = false;
 };
 
+// The highest integer of a column over all rows whatever a view's filter,
+// read as an Integer slot reads it (0 when there is none), without building
+// the index: a store just loaded leaves its index to the first search.
+int64_t HighestInteger(Table& table, TableKeyIndex& index, const std::string& column);
+
 // The first row of each key found in index slot `slot`, over all rows
 // whatever a view's filter: fn sees the key and the table on that row.
 void ReadKeyedRows(Table& table, TableKeyIndex& index, int slot, const std::vector<std::string>& keys,

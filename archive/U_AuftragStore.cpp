@@ -131,12 +131,8 @@ void TAuftragSTore::Load(const std::string& fileName) {
         TableKeyIndex::Suspend sorting(index_);
         table_.SetIndexFieldNames("A_ID");
     }
-    index_.Rebuild();
-    int64_t last = 0;
-    index_.ForEach([&last](TableKeyIndex::Bookmark, const std::vector<std::string>& values) {
-        if (auto id = ParseInt(values[kById])) last = std::max(last, *id);
-    });
-    lastId_ = last;
+    // The index is built at the first search (loading left it stale).
+    lastId_ = HighestInteger(table_, index_, "A_ID");
     ReplayJournal();
 }
 

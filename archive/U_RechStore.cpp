@@ -112,10 +112,8 @@ void TRechStore::Load(const std::string& fileName) {
     // Only a file that was read is written back: a table that failed to load
     // must never be saved over its file.
     fileName_ = fileName;
-    index_.Rebuild();
-    index_.ForEach([this](TableKeyIndex::Bookmark, const std::vector<std::string>& values) {
-        if (auto id = ParseInt(values[kById])) lastId_ = std::max(lastId_, *id);
-    });
+    // The index is built at the first search (loading left it stale).
+    lastId_ = std::max(lastId_, HighestInteger(table_, index_, "R_ID"));
 }
 
 void TRechStore::Save() {
