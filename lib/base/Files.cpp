@@ -73,12 +73,22 @@ bool SyncDir(const std::string& dir) {
 void NoteDirectory(const std::string& dir);
 void NoteFile(const std::string& path);
 
-void SyncDirectoryOf(const std::string& path) {
+// Syncs the directory holding path now, or, for a new file written in an
+// open sync group, notes it (and the file) for the group's sync.
+void SyncDirectoryOf(const std::string& path, bool deferred = false) {
     std::string dir = ExtractFileDir(path);
     if (dir.empty()) dir = ".";
-    if (tGroup) NoteDirectory(dir);
-    else SyncDir(dir);
+    if (deferred) {
+        NoteFile(path);
+        NoteDirectory(dir);
+    } else {
+        SyncDir(dir);
+    }
 }
+
+// A new file written while a sync group is open waits for the group's sync;
+// a file that replaces another is synced at once, as outside a group.
+bool DeferSync(const std::string& target) { return tGroup && !FileExists(target); }
 
 // Removes a file of our own making; a refused delete leaves it, as a
 // program that stopped at that moment would.
@@ -88,13 +98,13 @@ void RemoveOwn(const std::string& path) {
 
 // Writes bytes to a new temporary file beside target and syncs it; returns
 // its name, or "" on failure (nothing left behind).
-std::string WriteTemp(const std::string& target, std::string_view bytes, mode_t mode) {
+std::string WriteTemp(const std::string& target, std::string_view bytes, mode_t mode, bool deferred = false) {
     std::string tmp = TempNameBeside(target);
     if (!FileOpPermitted(FileOp::Write, tmp)) return "";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return "";
     bool ok = WriteAll(fd, bytes.data(), bytes.size()) &&
-              (tGroup || (FileOpPermitted(FileOp::Sync, tmp) && ::fsync(fd) == 0));
+              (deferred || (FileOpPermitted(FileOp::Sync, tmp) && ::fsync(fd) == 0));
     const int err = errno;
     ok = (::close(fd) == 0) && ok;
     if (!ok) {
@@ -232,7 +242,8 @@ bool CopyFileTo(const std::string& src, const std::string& dst, bool failIfExist
     } catch (const Error&) {
         return false;
     }
-    std::string tmp = WriteTemp(dst, bytes, st.st_mode & 0777);
+    const bool deferred = DeferSync(dst);
+    std::string tmp = WriteTemp(dst, bytes, st.st_mode & 0777, deferred);
     if (tmp.empty()) return false;
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (FileOpPermitted(FileOp::SetTime, tmp)) ::utimensat(AT_FDCWD, tmp.c_str(), times, 0);
@@ -246,10 +257,7 @@ bool CopyFileTo(const std::string& src, const std::string& dst, bool failIfExist
         ok = FileOpPermitted(FileOp::Rename, dst) && ::rename(tmp.c_str(), dst.c_str()) == 0;
         if (!ok) RemoveOwn(tmp);
     }
-    if (ok) {
-        NoteFile(dst);
-        SyncDirectoryOf(dst);
-    }
+    if (ok) SyncDirectoryOf(dst, deferred);
     return ok;
 }
 
@@ -292,13 +300,7 @@ bool MoveFile(const std::string& from, const std::string& to, bool replace) {
     return true;
 }
 
-bool SyncDirectory(const std::string& dir) {
-    if (tGroup) {
-        NoteDirectory(dir);
-        return true;
-    }
-    return SyncDir(dir);
-}
+bool SyncDirectory(const std::string& dir) { return SyncDir(dir); }
 
 // ---------------------------------------------------------------- sync groups
 
@@ -545,8 +547,10 @@ std::string ReadFileBytes(const std::string& path) {
 void AtomicWriteFile(const std::string& path, std::string_view bytes) {
     mode_t mode = 0644;
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 0777;
-    std::string tmp = WriteTemp(path, bytes, mode);
+    const bool existed = ::stat(path.c_str(), &st) == 0;
+    if (existed) mode = st.st_mode & 0777;
+    const bool deferred = tGroup && !existed;
+    std::string tmp = WriteTemp(path, bytes, mode, deferred);
     if (tmp.empty()) throw Error("Datei kann nicht geschrieben werden: " + path + " (" + SysError() + ")");
     // A simulated crash (the hook throws) leaves the temporary file where it
     // is, as a real one would.
@@ -556,8 +560,7 @@ void AtomicWriteFile(const std::string& path, std::string_view bytes) {
         RemoveOwn(tmp);
         throw Error("Datei kann nicht geschrieben werden: " + path + " (" + msg + ")");
     }
-    NoteFile(path);
-    SyncDirectoryOf(path);
+    SyncDirectoryOf(path, deferred);
 }
 
 void AppendToFile(const std::string& path, std::string_view bytes, bool sync) {

@@ -109,14 +109,15 @@ void AtomicWriteFile(const std::string& path, std::string_view bytes);
 // For tests: a hook run after the temporary file is written and before the
 // rename; throwing from it simulates a crash at that moment.
 void SetAtomicWriteHook(std::function<void(const std::string& tempPath)> hook);
-// Syncs put off to one moment. While a group is open on a thread, the files
-// that thread writes with AtomicWriteFile and CopyFileTo and the directories
-// their names go into are not synced one by one: they are noted, and Sync
-// makes all of them durable at once (one sync of each file system where the
-// system offers it, else file by file). Nothing written in the group may be
-// relied upon before Sync returns. Closing a group without Sync leaves its
-// files to the system's cache. Groups do not nest; one opened inside another
-// joins it.
+// Syncs put off to one moment. While a group is open on a thread, the new
+// files that thread writes with AtomicWriteFile and CopyFileTo and the
+// directories their names go into are not synced one by one: they are
+// noted, and Sync makes all of them durable at once (one sync of each file
+// system where the system offers it, else file by file). A file that
+// replaces another is synced at once, as outside a group. Nothing new
+// written in the group may be relied upon before Sync returns; closing a
+// group without Sync leaves its files to the system's cache. Groups do not
+// nest; one opened inside another joins it.
 class SyncGroup {
 public:
     SyncGroup();

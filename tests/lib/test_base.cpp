@@ -277,6 +277,24 @@ TEST(Cp1252Test, UnrepresentableCharacterIsAnErrorNamingIt) {
     EXPECT_TRUE(IsCp1252Text("Grüße €"));
 }
 
+// Every character windows-1252 holds passes the check and converts back to
+// its byte, the umlauts without the converter as the rest with it; the C1
+// controls it does not hold are refused.
+TEST(Cp1252Test, EveryCharacterOfTheCodePageRoundTrips) {
+    for (int b = 0x20; b <= 0xFF; ++b) {
+        if (b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D) continue;
+        const std::string byte(1, char(b));
+        const std::string text = "a" + Cp1252ToUtf8(byte) + "ä";
+        EXPECT_TRUE(IsCp1252Text(text)) << b;
+        EXPECT_EQ(Utf8ToCp1252(text), "a" + byte + "\xE4") << b;
+    }
+    EXPECT_FALSE(IsCp1252Text("\xC2\x81"));
+    std::string bad;
+    EXPECT_FALSE(IsCp1252Text("Größe \xC2\x9F", &bad));
+    EXPECT_EQ(bad, "\xC2\x9F");
+    EXPECT_FALSE(IsCp1252Text("\xC3"));   // a sequence cut short
+}
+
 TEST(Cp1252Test, UnassignedBytesReadWithoutLoss) {
     std::string bytes = "a\x81z";
     std::string utf8 = Cp1252ToUtf8(bytes);
@@ -414,6 +432,41 @@ TEST(FilesTest, CrashBeforeRenameLeavesTheOldFileIntact) {
     EXPECT_EQ(ReadFileBytes(temp), "neu und länger");
     AtomicWriteFile(path, "neu");
     EXPECT_EQ(ReadFileBytes(path), "neu");
+}
+
+// In a sync group new files wait for the group's one sync; a file that
+// replaces another is synced at once; a refused group sync is a failure.
+TEST(FilesTest, SyncGroupSyncsNewFilesTogether) {
+    TempDir dir;
+    AtomicWriteFile(dir.file("alt.xml"), "alt");
+    std::vector<std::string> syncs;
+    SetFileOpHook([&](FileOp op, const std::string& path) {
+        if (op == FileOp::Sync) syncs.push_back(path);
+        return true;
+    });
+    {
+        SyncGroup group;
+        AtomicWriteFile(dir.file("neu.xml"), "neu");
+        EXPECT_TRUE(CopyFileTo(dir.file("neu.xml"), dir.file("kopie.xml"), true));
+        EXPECT_TRUE(syncs.empty());
+        AtomicWriteFile(dir.file("alt.xml"), "ersetzt");
+        EXPECT_EQ(syncs.size(), 2u);   // the file and its directory
+        syncs.clear();
+        group.Sync();
+        EXPECT_FALSE(syncs.empty());
+        syncs.clear();
+        AtomicWriteFile(dir.file("danach.xml"), "x");   // the group is closed
+        EXPECT_EQ(syncs.size(), 2u);
+    }
+    SetFileOpHook([](FileOp op, const std::string&) { return op != FileOp::Sync; });
+    {
+        SyncGroup group;
+        AtomicWriteFile(dir.file("noch.xml"), "y");
+        EXPECT_THROW(group.Sync(), Error);
+    }
+    SetFileOpHook(nullptr);
+    EXPECT_EQ(ReadFileBytes(dir.file("kopie.xml")), "neu");
+    EXPECT_EQ(ReadFileBytes(dir.file("alt.xml")), "ersetzt");
 }
 
 TEST(FilesTest, ForceDirectoriesMakesParents) {
