@@ -96,8 +96,9 @@ void RemoveOwn(const std::string& path) {
     if (FileOpPermitted(FileOp::Delete, path)) ::unlink(path.c_str());
 }
 
-// Writes bytes to a new temporary file beside target and syncs it; returns
-// its name, or "" on failure (nothing left behind).
+// Writes bytes to a new temporary file beside target and syncs it (unless
+// the sync is deferred to a sync group); returns its name, or "" on failure
+// (nothing left behind).
 std::string WriteTemp(const std::string& target, std::string_view bytes, mode_t mode, bool deferred = false) {
     std::string tmp = TempNameBeside(target);
     if (!FileOpPermitted(FileOp::Write, tmp)) return "";
