@@ -70,10 +70,7 @@ bool TableKeyIndex::Rows::Remove(Bookmark b) {
 }
 
 void TableKeyIndex::Add(Bookmark b, std::vector<std::string> values) {
-    for (size_t i = 0; i < slots_.size(); ++i) {
-        if (slots_[i].kind == Kind::FoldCase) maps_[i][UpperCase(values[i])].Add(b);
-        else maps_[i][values[i]].Add(b);
-    }
+    for (size_t i = 0; i < slots_.size(); ++i) maps_[i][KeyOf(int(i), values[i])].Add(b);
     rows_[b] = std::move(values);
 }
 

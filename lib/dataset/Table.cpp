@@ -679,7 +679,6 @@ void Table::Impl::Install(std::shared_ptr<const detail::Schema> newSchema, std::
     deleted.clear();
     ownChanges = 0;
     logged.clear();
-    loggedComplete = true;
     pending.reset();
     editRow = nullptr;
     buffer.clear();
@@ -748,7 +747,6 @@ void CheckColumns(const std::vector<FieldDef>& fields) {
 void DropRows(Impl& I) {
     I.rows.clear();
     I.logged.clear();
-    I.loggedComplete = false;
     I.order.clear();
     I.orderPrefix.valid = false;
     I.savedOrders.clear();
@@ -1556,7 +1554,7 @@ void Table::Post() {
         r->seq = SeqBefore(I, I.insertBefore);
         r->log = LogState::Inserted;
         r->visible = visible;
-        if (I.loggedComplete) I.logged.push_back(r);
+        I.logged.push_back(r);
         I.rows.insert(I.rows.begin() + std::ptrdiff_t(PosBySeq(I.rows, r->seq)), std::move(owned));
         if (I.byIdBuilt) I.byId.emplace(r->id, r);
         I.savedOrders.clear();
@@ -1597,7 +1595,7 @@ void Table::Post() {
                                                                 std::make_move_iterator(r->Values().end()));
             r->log = LogState::Modified;
             ++I.ownChanges;
-            if (I.loggedComplete) I.logged.push_back(r);
+            I.logged.push_back(r);
         }
         r->MoveValuesFrom(I.buffer);
         r->visible = visible;
@@ -1660,8 +1658,7 @@ void Table::Delete() {
     if (I.filtering) EraseFrom(I.view, r, I.keyCols);
     if (I.byIdBuilt) I.byId.erase(id);
     size_t at = PosBySeq(I.rows, r->seq);
-    I.logged.clear();
-    I.loggedComplete = false;
+    I.logged.clear();   // the row may be among them and is gone next
     RowPtr owned = std::move(I.rows[at]);
     I.rows.erase(I.rows.begin() + std::ptrdiff_t(at));
     if (owned->log == LogState::Inserted) {
@@ -1676,13 +1673,7 @@ void Table::Delete() {
     Notify(I, TableEvent::RowDeleted, id, pos);
 }
 
-void Table::SetValue(std::string_view name, Value v) {
-    Impl& I = *d;
-    int c = Col(I, name);
-    std::span<Value> values = WriteValues(I);
-    values[size_t(c)] = ConvertForSet(I.schema->fields[size_t(c)], std::move(v));
-    I.bufferModified = true;
-}
+void Table::SetValue(std::string_view name, Value v) { SetValue(Col(*d, name), std::move(v)); }
 
 void Table::SetValue(int index, Value v) {
     Impl& I = *d;
@@ -1716,8 +1707,7 @@ int Table::ChangeCount() const {
 
 void Table::MergeChangeLog() {
     Impl& I = *d;
-    if (I.schema->nestedCount == 0 && I.loggedComplete &&
-        size_t(I.ownChanges) == I.logged.size() + I.deleted.size()) {
+    if (I.schema->nestedCount == 0 && size_t(I.ownChanges) == I.logged.size() + I.deleted.size()) {
         for (Row* r : I.logged) {
             r->log = LogState::Unchanged;
             r->original.reset();
@@ -1730,7 +1720,6 @@ void Table::MergeChangeLog() {
         }
     }
     I.logged.clear();
-    I.loggedComplete = true;
     I.deleted.clear();
     I.ownChanges = 0;
 }
@@ -1762,6 +1751,7 @@ void Table::CancelUpdates() {
     }
     I.rows = std::move(kept);
     I.ownChanges = 0;
+    I.logged.clear();
     I.savedOrders.clear();
     RebuildOrder(I);
     RebuildView(*this, I, true);

@@ -285,11 +285,10 @@ struct Table::Impl {
     // --- change log
     std::vector<detail::RowPtr> deleted;
     int ownChanges = 0;
-    // The rows Post gave a change-log state since the last merge, while
-    // `loggedComplete` (no row deleted since, none brought in otherwise):
-    // merging then touches just them instead of every row.
+    // Rows Post gave a change-log state since the last merge; emptied
+    // whenever rows may go away. When they and `deleted` account for every
+    // change (`ownChanges`), merging touches just them instead of every row.
     std::vector<detail::Row*> logged;
-    bool loggedComplete = true;
 
     std::string fileName;
 

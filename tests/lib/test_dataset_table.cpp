@@ -582,6 +582,25 @@ TEST(TableChangeLog, CountsMergesAndCancelsInsertsEditsAndDeletes) {
     t.MergeChangeLog();
     t.CancelUpdates();
     EXPECT_EQ(t.RecordCount(), 3);
+
+    // A merge takes in every change since the last one, whatever rows were
+    // added, deleted or dropped by a cancel in between.
+    AddRow(t, {{"N", int64_t(7)}});
+    t.CancelUpdates();
+    t.Locate("N", {int64_t(2)});
+    t.Edit();
+    t.SetString("S", "neu");
+    t.Post();
+    AddRow(t, {{"N", int64_t(8)}});
+    t.Delete();
+    t.Locate("N", {int64_t(3)});
+    t.Edit();
+    t.SetString("S", "drei");
+    t.Post();
+    t.MergeChangeLog();
+    EXPECT_EQ(t.ChangeCount(), 0);
+    t.CancelUpdates();
+    EXPECT_EQ(Col(t, "S"), (std::vector<std::string>{"neu", "drei", "s4"}));
 }
 
 TEST(TableChangeLog, NestedTablesCountAndCancelWithTheirParent) {
