@@ -1037,17 +1037,46 @@ void TSgbv::Generate() {
 
 // ======================================================== files
 
-void TSgbv::WriteFiles() {
+std::string TSgbv::InterchangeText() const { return Utf8ToCp1252(SegmentsText()); }
+
+void TSgbv::WriteFiles(std::optional<std::string> interchange) {
     if (filePath_.empty()) throw Error("TSGBV WriteFiles Handle nicht gesetzt.");
     // All three texts are made before anything is written, so that a failing
     // slip lookup leaves no half set of files behind. The slip comes first:
     // what it had to change goes into the log.
     std::string slip = Utf8ToCp1252(GetBegleitzettel());
-    std::string segments = Utf8ToCp1252(SegmentsText());
+    std::string segments = interchange ? std::move(*interchange) : InterchangeText();
     std::string log = Utf8ToCp1252(LogText());
     AtomicWriteFile(filePath_, segments);
     AtomicWriteFile(filePath_ + ".LOG", log);
     AtomicWriteFile(filePath_ + ".BGL", slip);
+}
+
+void TSgbv::ReleaseContent() {
+    // Swapped with empty ones, so that the capacity goes too.
+    auto release = [](auto& container) { std::decay_t<decltype(container)>().swap(container); };
+    release(elements_);
+    release(segments_);
+    release(log_);
+    release(statusSums_);
+    release(invoiceOrder_);
+    release(caseOrder_);
+    release(uncheckedCases_);
+    release(uncheckedInvoices_);
+    // Positions and trips point to their cases and invoices: the records go
+    // from the leaves up.
+    release(positions_);
+    release(trips_);
+    release(cases_);
+    release(invoices_);
+    numberToIK_.clear();
+    ikToNumber_.clear();
+    sortPending_ = false;
+    sortedInvoices_ = sortedCases_ = 0;
+    summedPositions_ = summedTrips_ = summedCases_ = 0;
+    checkedTrips_ = 0;
+    checkedFingerprint_.clear();
+    segmentCounter_ = messageCounter_ = 0;
 }
 
 std::string TSgbv::GetBegleitzettel() {

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -203,8 +204,15 @@ public:
     void LoadRechnungen(InvoiceDocument& doc);
     void CheckData();
     void Generate();
-    // Writes the billing file, ".LOG" and ".BGL" (each atomically).
-    void WriteFiles();
+    // The billing file's content: the segments in windows-1252.
+    std::string InterchangeText() const;
+    // Writes the billing file, ".LOG" and ".BGL" (each atomically). The
+    // billing file's content may be given, made by InterchangeText beforehand.
+    void WriteFiles(std::optional<std::string> interchange = std::nullopt);
+    // Gives back the memory of what the files were made from once they are
+    // written: the records, the segments and the log. The settings and the
+    // names stay; the engine is then as after Init.
+    void ReleaseContent();
     std::string GetBegleitzettel();
 
     // ---- per-record checks and sums (used by LoadRechnungen)

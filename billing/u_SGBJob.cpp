@@ -1,6 +1,9 @@
 #include "billing/u_SGBJob.h"
 
 #include <algorithm>
+#include <exception>
+#include <future>
+#include <optional>
 
 #include "archive/U_AuftragStore.h"
 #include "archive/Staging.h"
@@ -106,13 +109,45 @@ void TSGBJob::WriteAll() {
     const std::string staging = StagingDirOf(orderArchiveDir_);
     if (!engines_.empty() && !ForceDirectories(staging))
         throw Error("TSGBJob Verzeichnis kann nicht angelegt werden: " + staging);
+
+    // Generating an interchange and turning it into the file's text read
+    // only the engine's own records, so the next pair's is made on a second
+    // thread while this one's files are written, and that thread also gives
+    // back the memory of the pair written before. The checks and the slip,
+    // which read the directory, stay on this thread. Failures surface in the
+    // order of the pairs, as if one after the other: a text that cannot be
+    // made here is made again by WriteFiles, which then fails in its place.
+    std::future<std::optional<std::string>> next;
+    std::exception_ptr nextCheckFailed;
+    auto checkAndGenerate = [this, &next, &nextCheckFailed](size_t i) {
+        try {
+            engines_[i]->CheckData();
+        } catch (...) {
+            nextCheckFailed = std::current_exception();
+            return;
+        }
+        TSgbv* written = i >= 2 ? engines_[i - 2].get() : nullptr;
+        // A job of one pair (every job in single mode) has nothing to overlap.
+        const auto policy = engines_.size() > 1 ? std::launch::async : std::launch::deferred;
+        next = std::async(policy, [&engine = *engines_[i], written]() -> std::optional<std::string> {
+            if (written) written->ReleaseContent();
+            engine.Generate();
+            try {
+                return engine.InterchangeText();
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        });
+    };
+    if (!engines_.empty()) checkAndGenerate(0);
     for (size_t i = 0; i < engines_.size(); ++i) {
+        if (nextCheckFailed) std::rethrow_exception(nextCheckFailed);
+        std::optional<std::string> interchange = next.get();
         TSgbv& engine = *engines_[i];
         TSGBAuftrag& order = *orders_[i];
-        engine.CheckData();
-        engine.Generate();
+        if (i + 1 < engines_.size()) checkAndGenerate(i + 1);
         engine.SetTransferName(order.TransferName());
-        engine.WriteFiles();
+        engine.WriteFiles(std::move(interchange));
         order.SetFile(engine.FilePath(), engine.LogicalFileName(), sealer_);
         order.WriteAuftrag();
 
@@ -126,6 +161,10 @@ void TSGBJob::WriteAll() {
         for (const char* ext : {"", ".AUF", ".LOG", ".AUF.LOG", ".BGL", ".ENC"})
             if (!LinkFile(base + ext, target + ext)) CopyFileTo(base + ext, target + ext, false);
     }
+    // A collective run's many invoices need not stay in memory once written;
+    // the second thread has given back all but the last two pairs.
+    for (size_t i = engines_.size() >= 2 ? engines_.size() - 2 : 0; i < engines_.size(); ++i)
+        engines_[i]->ReleaseContent();
 }
 
 void TSGBJob::CancelOrders() {

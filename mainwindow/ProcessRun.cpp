@@ -81,7 +81,7 @@ void TMainController::ResetCostBearerIndexes() {
 }
 
 // Checks one loaded invoice as the check phase does; throws the failure.
-void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest) {
+void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest, RecipientMemo* memo) {
     doc.RequireSingleInvoice();
     Table& header = doc.Rechnung();
     header.First();
@@ -89,14 +89,28 @@ void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest
     const TDateTime rechDatum = header.AsDateTime("RechDatum");
     const std::string ikkt = header.AsString("IKKT");
 
-    TKTInfo info = kt_->GetKTInfo(ikkt, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK, Today());
-    if (info.DatenIKLog.empty()) throw Error(Format("Kein Daten-IK (log) für %s", {ikkt}));
-    if (info.DatenIKPhys.empty()) throw Error(Format("Kein Daten-IK (phy) für %s", {ikkt}));
+    const TDateTime today = Today();
+    if (memo && memo->day != today) {
+        memo->found.clear();
+        memo->day = today;
+    }
+    const std::pair<std::string, std::string>* recipients = nullptr;
+    if (memo)
+        if (auto it = memo->found.find(ikkt); it != memo->found.end()) recipients = &it->second;
+    std::pair<std::string, std::string> looked;
+    if (!recipients) {
+        TKTInfo info = kt_->GetKTInfo(ikkt, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK, today);
+        looked = {std::move(info.DatenIKLog), std::move(info.DatenIKPhys)};
+        recipients = memo ? &memo->found.emplace(ikkt, looked).first->second : &looked;
+    }
+    const std::string& datenIKLog = recipients->first;
+    if (datenIKLog.empty()) throw Error(Format("Kein Daten-IK (log) für %s", {ikkt}));
+    if (recipients->second.empty()) throw Error(Format("Kein Daten-IK (phy) für %s", {ikkt}));
 
     // A check writes no interchange, so it draws no interchange reference
     // from the recipient's counter (seed -1): only the jobs advance it.
     TSgbv engine(*kt_, einrichtung_);
-    engine.Init(system_.VERSION, einrichtung_.EINR_IK, system_.VERSION_DATUM, info.DatenIKLog, 1, -1, KindFlag(), 0,
+    engine.Init(system_.VERSION, einrichtung_.EINR_IK, system_.VERSION_DATUM, datenIKLog, 1, -1, KindFlag(), 0,
                 paths_.Temp);
     engine.LoadRechnungen(doc);
     engine.CheckData();
@@ -171,6 +185,7 @@ void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& r
     // Files converted first are read one by one, after their conversion.
     std::optional<InvoicePrefetch> ahead;
     if (!system_.OPT_XMLCONVERSION) ahead.emplace(FilesToRead(importDir_, entries));
+    RecipientMemo recipients;
     for (int i = 1; i <= n; ++i) {
         InboxEntry& entry = entries[size_t(i - 1)];
         if (entry.Mark == 2) {
@@ -188,7 +203,7 @@ void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& r
             }
             ShowProgress(i, n, true, "Prüfe Rechnung " + entry.Name);
             InvoiceDocument doc = read ? read->Document() : InvoiceDocument::FromFile(path);
-            CheckLoadedInvoice(doc, latest);
+            CheckLoadedInvoice(doc, latest, &recipients);
         } catch (const std::exception& e) {
             ShowProgress(i, n, true, "FEHLER Rechnung " + entry.Name + " " + e.what());
             MarkAsError(entry);

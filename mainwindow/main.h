@@ -18,6 +18,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/U_AuftragStore.h"
@@ -538,7 +540,14 @@ private:
     void RunPhases(TRunResult& result);
     void LogSealedOrders(TSGBJob& job);
     void CheckPhase(std::vector<InboxEntry>& entries, TRunResult& result, TDateTime& latest);
-    void CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest);
+    // The data recipients (logical, physical) found for a cost bearer's IK
+    // on a day; the check phase asks for each IK once, as the directory does
+    // not change while it runs.
+    struct RecipientMemo {
+        TDateTime day;
+        std::unordered_map<std::string, std::pair<std::string, std::string>> found;
+    };
+    void CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest, RecipientMemo* memo = nullptr);
     std::unique_ptr<TSGBJob> OpenJob(int billingMonth);
     void ProcessCollective(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth);
     void ProcessSingle(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 
 namespace brenvo {
 
@@ -214,6 +215,14 @@ std::vector<std::string> Utf8Chars(std::string_view s) {
 bool IsValidUtf8(std::string_view s) {
     size_t i = 0;
     while (i < s.size()) {
+        // Runs of ASCII, eight bytes at a time.
+        uint64_t word;
+        while (i + sizeof word <= s.size()) {
+            std::memcpy(&word, s.data() + i, sizeof word);
+            if (word & 0x8080808080808080ULL) break;
+            i += sizeof word;
+        }
+        if (i == s.size()) break;
         unsigned char c = static_cast<unsigned char>(s[i]);
         int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
         if (len == 0 || i + len > s.size()) return false;

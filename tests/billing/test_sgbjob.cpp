@@ -152,6 +152,27 @@ TEST_F(JobTest, EverySenderAndRecipientPairGetsItsOwnOrder) {
     EXPECT_EQ(auf.GetTable().RecordCount(), 3);
 }
 
+// The pairs' interchanges are generated ahead of their files; a pair that
+// cannot be generated still fails the job at its own turn: the pairs before
+// it are written, none after it.
+TEST_F(JobTest, APairThatCannotBeGeneratedFailsAfterThePairsBeforeItAreWritten) {
+    auto job = NewJob();
+    Add(*job, {.number = "A", .ikle = kSender1, .ikkt = kKT1}, "a.xml");
+    Add(*job, {.number = "B", .ikle = kSender2, .ikkt = kKT1}, "b.xml");
+    Add(*job, {.number = "C", .ikle = kSender1, .ikkt = kKT3}, "c.xml");
+    ASSERT_EQ(job->Count(), 3u);
+    // a value no segment can hold, set after the loading checks
+    job->Engine(1).Faelle().front()->VersNum = std::string(40, '9');
+    const std::string error = ErrorOf([&] { job->WriteAll(); });
+    EXPECT_TRUE(StartsWith(error, "TSGBV Wert zu lang.")) << error;
+    EXPECT_TRUE(FileExists(In("temp", job->Order(0).Handle() + ".AUF")));
+    EXPECT_TRUE(FileExists(In("ArchivA/.Verarbeitung", job->Order(0).Handle() + ".ENC")));
+    for (size_t i : {1u, 2u}) EXPECT_FALSE(FileExists(In("temp", job->Order(i).Handle()))) << i;
+    TSGBJob::ReturnResult r = job->Cancel();
+    EXPECT_EQ(r.Discarded, (std::vector<std::pair<std::string, int>>{{job->Order(0).Handle(), 6}}));
+    EXPECT_TRUE(ListFiles(Dir("temp"), "*").empty());
+}
+
 // Two senders billing one recipient in the same millisecond: without care the
 // second order would get the first one's handle and overwrite its files.
 TEST_F(JobTest, OrdersCreatedInTheSameMillisecondGetDifferentHandles) {

@@ -252,6 +252,19 @@ TEST(StringsTest, CodePointsOfEveryLengthEncodeAsUtf8) {
     EXPECT_EQ(Utf8Length(s), 11u);
 }
 
+TEST(StringsTest, ABrokenSequenceIsFoundWhereverItStandsInALongText) {
+    const std::string ascii = "Rechnung Nr. 4711 vom 01.02.2025";
+    for (size_t at = 0; at <= ascii.size(); ++at) {
+        std::string text = ascii;
+        EXPECT_TRUE(IsValidUtf8(text.insert(at, "ü"))) << at;
+        text = ascii;
+        EXPECT_FALSE(IsValidUtf8(text.insert(at, "\xFC"))) << at;                  // windows-1252 "ü"
+        text = ascii;
+        EXPECT_FALSE(IsValidUtf8(text.insert(at, "\xE2\x82"))) << at;              // "€" cut short
+    }
+    EXPECT_FALSE(IsValidUtf8(ascii + "\xC3"));
+}
+
 // ---------------------------------------------------------------- windows-1252
 
 TEST(Cp1252Test, EuroSignUmlautsAndRoundTrip) {
