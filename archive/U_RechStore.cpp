@@ -147,7 +147,12 @@ void TRechStore::AppendRow(const std::string& number, TDateTime date, double amo
 }
 
 void TRechStore::AddBilled(const Table& invoice, const std::string& fileName, const std::string& handle) {
-    const std::string number = invoice.AsString("SaRechNr");
+    AddBilled(invoice.AsString("SaRechNr"), invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"),
+              fileName, handle);
+}
+
+void TRechStore::AddBilled(const std::string& number, TDateTime date, double amount, const std::string& fileName,
+                           const std::string& handle) {
     CheckNotArchived(number);
 
     // The staged name pins the file as it was billed, whatever happens to
@@ -170,7 +175,7 @@ void TRechStore::AddBilled(const Table& invoice, const std::string& fileName, co
                            {source, PathJoin(archiveDir_, archiveName)}));
 
     try {
-        AppendRow(number, invoice.AsDateTime("RechDatum"), invoice.AsFloat("RBetragBrutto"), archiveName, handle);
+        AppendRow(number, date, amount, archiveName, handle);
     } catch (...) {
         DeleteFile(staged);
         throw;

@@ -89,6 +89,10 @@ public:
     // in use), then "insert" and "bearbeitet". `invoice` is the invoice header
     // table of the document (current row).
     void AddBilled(const Table& invoice, const std::string& fileName, const std::string& handle);
+    // The same with the header's number (SaRechNr), date (RechDatum) and
+    // amount (RBetragBrutto) given.
+    void AddBilled(const std::string& number, TDateTime date, double amount, const std::string& fileName,
+                   const std::string& handle);
     // The invoices staged and not yet committed, in the order they were taken.
     std::vector<StagedInvoice> Staged() const;
     bool HasStaged() const { return !staged_.empty(); }

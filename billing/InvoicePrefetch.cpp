@@ -33,24 +33,30 @@ void InvoicePrefetch::Run() {
             r.doc_.reset();
             r.failure_ = std::current_exception();
         }
+        // Only a taker waiting on an empty queue needs waking.
+        bool wasEmpty;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            wasEmpty = ready_.empty();
             ready_.push_back(std::move(r));
         }
-        changed_.notify_all();
+        if (wasEmpty) changed_.notify_all();
     }
 }
 
 InvoicePrefetch::Result InvoicePrefetch::Next() {
     if (taken_ >= paths_.size()) throw Error("Keine weitere Rechnungsdatei zu lesen.");
     Result r;
+    // Only the reading thread waiting for room in a full queue needs waking.
+    bool wasFull;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return !ready_.empty(); });
+        wasFull = ready_.size() >= ahead_;
         r = std::move(ready_.front());
         ready_.pop_front();
     }
-    changed_.notify_all();
+    if (wasFull) changed_.notify_all();
     ++taken_;
     return r;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "InvoiceDocument.h"
 #include "PositionBetrag.h"
@@ -626,6 +627,45 @@ void TSgbv::CheckData() {
 
     CheckInListOrder(uncheckedCases_, CaseLess, [this](TAbrechFall& c) { CheckCase(c); });
     CheckInListOrder(uncheckedInvoices_, InvoiceLess, [this](TRechnung& r) { CheckInvoice(r); });
+}
+
+TSgbvRecords TSgbv::TakeRecords() {
+    ComputeSums();
+    TSgbvRecords out;
+    out.Invoices = std::move(invoices_);
+    out.Cases = std::move(cases_);
+    out.Trips = std::move(trips_);
+    out.Positions = std::move(positions_);
+    out.Log = std::move(log_);
+    ReleaseContent();
+    return out;
+}
+
+void TSgbv::AddRecords(TSgbvRecords records) {
+    // This engine's own records are summed before the counters move past
+    // the new ones, which come summed.
+    ComputeSums();
+    invoices_.reserve(invoices_.size() + records.Invoices.size());
+    for (auto& r : records.Invoices) {
+        r->Seq = invoices_.size();
+        invoiceOrder_.push_back(r.get());
+        uncheckedInvoices_.push_back(r.get());
+        invoices_.push_back(std::move(r));
+    }
+    cases_.reserve(cases_.size() + records.Cases.size());
+    for (auto& c : records.Cases) {
+        c->Seq = cases_.size();
+        caseOrder_.push_back(c.get());
+        uncheckedCases_.push_back(c.get());
+        cases_.push_back(std::move(c));
+    }
+    std::move(records.Trips.begin(), records.Trips.end(), std::back_inserter(trips_));
+    std::move(records.Positions.begin(), records.Positions.end(), std::back_inserter(positions_));
+    std::move(records.Log.begin(), records.Log.end(), std::back_inserter(log_));
+    summedPositions_ = positions_.size();
+    summedTrips_ = trips_.size();
+    summedCases_ = cases_.size();
+    CheckData();
 }
 
 void TSgbv::CheckTrip(const TLeistung& l) {

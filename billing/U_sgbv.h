@@ -144,6 +144,17 @@ struct TTarifPosition {
     TLeistung* Leistung = nullptr;
 };
 
+// Invoices loaded and checked by one engine, taken out of it so that another
+// engine bills them without loading them again: the records (summed) and the
+// log lines their loading wrote.
+struct TSgbvRecords {
+    std::vector<std::unique_ptr<TRechnung>> Invoices;
+    std::vector<std::unique_ptr<TAbrechFall>> Cases;
+    std::vector<std::unique_ptr<TLeistung>> Trips;
+    std::vector<std::unique_ptr<TTarifPosition>> Positions;
+    std::vector<std::string> Log;
+};
+
 class TSgbv {
 public:
     // The engine reads the directory for its checks and the slip; the
@@ -203,6 +214,15 @@ public:
     void LoadRechnungen(Table& rechnungen);
     void LoadRechnungen(InvoiceDocument& doc);
     void CheckData();
+    // Hands over every record with the log of their loading; the engine is
+    // then as after Init. The records must come from the same version and
+    // kind of engine as the one they are given to.
+    TSgbvRecords TakeRecords();
+    // Puts records taken from another engine behind this one's own, as if
+    // loaded here (the log lines too), and runs CheckData, so that the
+    // checks against this engine's recipient and the directory are made
+    // again for them.
+    void AddRecords(TSgbvRecords records);
     void Generate();
     // The billing file's content: the segments in windows-1252.
     std::string InterchangeText() const;

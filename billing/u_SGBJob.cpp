@@ -101,6 +101,17 @@ void TSGBJob::AddInvoiceFile(InvoiceDocument& doc, const std::string& path, cons
     taken_.push_back({header.AsString("SaRechNr"), fileName, engine.Handle()});
 }
 
+void TSGBJob::AddLoadedInvoice(LoadedInvoice invoice, const std::string& path, const std::string& land,
+                               const std::string& bezirk) {
+    const std::string recipient = kt_.GetDatenIKLog(invoice.IKKT, land, bezirk, Now());
+    TSgbv& engine = GetJob(recipient, invoice.IKLE, land, bezirk);
+    engine.AddRecords(std::move(invoice.Records));
+
+    const std::string fileName = ExtractFileName(path);
+    rech_.AddBilled(invoice.SaRechNr, invoice.RechDatum, invoice.RBetragBrutto, fileName, engine.Handle());
+    taken_.push_back({invoice.SaRechNr, fileName, engine.Handle()});
+}
+
 void TSGBJob::WriteAll() {
     // A recipient that cannot be sealed for fails the job before any of its
     // files is written.
@@ -111,25 +122,33 @@ void TSGBJob::WriteAll() {
         throw Error("TSGBJob Verzeichnis kann nicht angelegt werden: " + staging);
 
     // Generating an interchange and turning it into the file's text read
-    // only the engine's own records, so the next pair's is made on a second
-    // thread while this one's files are written, and that thread also gives
-    // back the memory of the pair written before. The checks and the slip,
-    // which read the directory, stay on this thread. Failures surface in the
-    // order of the pairs, as if one after the other: a text that cannot be
-    // made here is made again by WriteFiles, which then fails in its place.
-    std::future<std::optional<std::string>> next;
-    std::exception_ptr nextCheckFailed;
-    auto checkAndGenerate = [this, &next, &nextCheckFailed](size_t i) {
+    // only the engine's own records, so the next pairs' are made on other
+    // threads (two at a time, one for each core the writing leaves) while
+    // this one's files are written; those threads also give back the memory
+    // of pairs already written. The checks and the slip, which read the
+    // directory, stay on this thread. Failures surface in the order of the
+    // pairs, as if one after the other: a check failing ahead is held back
+    // until the pairs before it are written, and a text that cannot be made
+    // ahead is made again by WriteFiles, which then fails in its place.
+    constexpr size_t kAhead = 2;
+    const size_t n = engines_.size();
+    std::vector<std::future<std::optional<std::string>>> texts(n);
+    std::exception_ptr checkFailed;
+    size_t checkFailedAt = n;
+    size_t launched = 0;
+    auto checkAndGenerate = [&](size_t k) {
         try {
-            engines_[i]->CheckData();
+            engines_[k]->CheckData();
         } catch (...) {
-            nextCheckFailed = std::current_exception();
+            checkFailed = std::current_exception();
+            checkFailedAt = k;
             return;
         }
-        TSgbv* written = i >= 2 ? engines_[i - 2].get() : nullptr;
+        // Every pair before k - kAhead is written by the time k's thread runs.
+        TSgbv* written = k > kAhead ? engines_[k - kAhead - 1].get() : nullptr;
         // A job of one pair (every job in single mode) has nothing to overlap.
-        const auto policy = engines_.size() > 1 ? std::launch::async : std::launch::deferred;
-        next = std::async(policy, [&engine = *engines_[i], written]() -> std::optional<std::string> {
+        const auto policy = n > 1 ? std::launch::async : std::launch::deferred;
+        texts[k] = std::async(policy, [&engine = *engines_[k], written]() -> std::optional<std::string> {
             if (written) written->ReleaseContent();
             engine.Generate();
             try {
@@ -139,13 +158,18 @@ void TSGBJob::WriteAll() {
             }
         });
     };
-    if (!engines_.empty()) checkAndGenerate(0);
-    for (size_t i = 0; i < engines_.size(); ++i) {
-        if (nextCheckFailed) std::rethrow_exception(nextCheckFailed);
-        std::optional<std::string> interchange = next.get();
+    auto launchUpTo = [&](size_t end) {
+        for (; launched < std::min(end, n) && checkFailedAt == n; ++launched) checkAndGenerate(launched);
+    };
+    // Should a pair fail below, the futures of std::async wait for their
+    // threads as they go, before the engines are touched again.
+    launchUpTo(kAhead);
+    for (size_t i = 0; i < n; ++i) {
+        if (i == checkFailedAt) std::rethrow_exception(checkFailed);
+        std::optional<std::string> interchange = texts[i].get();
         TSgbv& engine = *engines_[i];
         TSGBAuftrag& order = *orders_[i];
-        if (i + 1 < engines_.size()) checkAndGenerate(i + 1);
+        launchUpTo(i + 1 + kAhead);
         engine.SetTransferName(order.TransferName());
         engine.WriteFiles(std::move(interchange));
         order.SetFile(engine.FilePath(), engine.LogicalFileName(), sealer_);
@@ -162,9 +186,8 @@ void TSGBJob::WriteAll() {
             if (!LinkFile(base + ext, target + ext)) CopyFileTo(base + ext, target + ext, false);
     }
     // A collective run's many invoices need not stay in memory once written;
-    // the second thread has given back all but the last two pairs.
-    for (size_t i = engines_.size() >= 2 ? engines_.size() - 2 : 0; i < engines_.size(); ++i)
-        engines_[i]->ReleaseContent();
+    // the other threads have given back all but the last pairs.
+    for (size_t i = n > kAhead + 1 ? n - kAhead - 1 : 0; i < n; ++i) engines_[i]->ReleaseContent();
 }
 
 void TSGBJob::CancelOrders() {

@@ -85,6 +85,20 @@ public:
     // land/bezirk: EINR_LAND, EINR_BEZIRK.
     void AddInvoiceFile(InvoiceDocument& doc, const std::string& path, const std::string& land,
                         const std::string& bezirk);
+    // An invoice loaded and checked before the job: its records, taken from
+    // the engine that checked it (TSgbv::TakeRecords, an engine of the job's
+    // version and kind), and the header values the archive keeps.
+    struct LoadedInvoice {
+        TSgbvRecords Records;
+        std::string SaRechNr, IKKT, IKLE;
+        TDateTime RechDatum;
+        double RBetragBrutto = 0;
+    };
+    // Takes the invoice of the file at path as AddInvoiceFile does, without
+    // reading the file again; its records are checked again by its pair's
+    // engine.
+    void AddLoadedInvoice(LoadedInvoice invoice, const std::string& path, const std::string& land,
+                          const std::string& bezirk);
     // Writes, for every pair, the billing file with log and slip, the order
     // record with its log into the temporary directory, and puts second names
     // of the order's files (H, H.AUF, H.LOG, H.AUF.LOG, H.BGL, and H.ENC, the

@@ -81,7 +81,8 @@ void TMainController::ResetCostBearerIndexes() {
 }
 
 // Checks one loaded invoice as the check phase does; throws the failure.
-void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest, RecipientMemo* memo) {
+void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest, RecipientMemo* memo,
+                                         TSGBJob::LoadedInvoice* keep) {
     doc.RequireSingleInvoice();
     Table& header = doc.Rechnung();
     header.First();
@@ -116,6 +117,14 @@ void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest
     engine.CheckData();
 
     if (rechDatum > latest) latest = rechDatum;
+    if (keep) {
+        keep->Records = engine.TakeRecords();
+        keep->SaRechNr = header.AsString("SaRechNr");
+        keep->IKKT = ikkt;
+        keep->IKLE = header.AsString("IKLE");
+        keep->RechDatum = rechDatum;
+        keep->RBetragBrutto = header.AsFloat("RBetragBrutto");
+    }
 }
 
 std::string TMainController::CheckInvoiceFile(const std::string& path) {
@@ -186,6 +195,10 @@ void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& r
     std::optional<InvoicePrefetch> ahead;
     if (!system_.OPT_XMLCONVERSION) ahead.emplace(FilesToRead(importDir_, entries));
     RecipientMemo recipients;
+    // A collective job takes all invoices at once and keeps them until its
+    // files are written, so it may as well take them as the check loaded
+    // them; single mode bills one at a time and reads each again.
+    const bool keep = system_.SYST_ZUSF;
     for (int i = 1; i <= n; ++i) {
         InboxEntry& entry = entries[size_t(i - 1)];
         if (entry.Mark == 2) {
@@ -203,7 +216,9 @@ void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& r
             }
             ShowProgress(i, n, true, "Prüfe Rechnung " + entry.Name);
             InvoiceDocument doc = read ? read->Document() : InvoiceDocument::FromFile(path);
-            CheckLoadedInvoice(doc, latest, &recipients);
+            auto loaded = keep ? std::make_unique<TSGBJob::LoadedInvoice>() : nullptr;
+            CheckLoadedInvoice(doc, latest, &recipients, loaded.get());
+            entry.Loaded = std::move(loaded);
         } catch (const std::exception& e) {
             ShowProgress(i, n, true, "FEHLER Rechnung " + entry.Name + " " + e.what());
             MarkAsError(entry);
@@ -219,19 +234,22 @@ void TMainController::ProcessCollective(std::vector<InboxEntry>& entries, TRunRe
     InboxEntry* adding = nullptr;
     try {
         job_ = OpenJob(billingMonth);
-        InvoicePrefetch ahead(FilesToRead(importDir_, entries));
         for (int i = 1; i <= n; ++i) {
             InboxEntry& entry = entries[size_t(i - 1)];
             if (entry.Mark == 2) {
                 ShowProgress(i, n, true, "Ignoriere " + entry.Name);
                 continue;
             }
-            InvoicePrefetch::Result read = ahead.Next();
             ShowProgress(i, n, true, "Verarbeite Rechnung " + entry.Name);
             adding = &entry;
-            InvoiceDocument doc = read.Document();
             const std::string path = PathJoin(importDir_, entry.Name);
-            job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
+            if (entry.Loaded) {
+                std::unique_ptr<TSGBJob::LoadedInvoice> loaded = std::move(entry.Loaded);
+                job_->AddLoadedInvoice(std::move(*loaded), path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
+            } else {
+                InvoiceDocument doc = InvoiceDocument::FromFile(path);
+                job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
+            }
             adding = nullptr;
         }
         ShowProgress(1, 1, true, "Schreibe Dateien... ");
@@ -302,7 +320,7 @@ void TMainController::RunPhases(TRunResult& result) {
     ReadInbox();
     std::vector<InboxEntry> entries;
     entries.reserve(inbox_.Count());
-    for (const TBasketItem& item : inbox_.Items()) entries.push_back({item.Caption, item.Mark});
+    for (const TBasketItem& item : inbox_.Items()) entries.push_back({item.Caption, item.Mark, nullptr});
     result.Files = int(entries.size());
 
     TDateTime latest = IncDays(Now(), -kEarliestInvoiceDays).DateOnly();

@@ -507,6 +507,9 @@ private:
     struct InboxEntry {
         std::string Name;
         int Mark = 1;
+        // A collective run's check keeps what it loaded, so that the job
+        // does not read the file again.
+        std::unique_ptr<TSGBJob::LoadedInvoice> Loaded;
     };
 
     void Step(const std::string& text);
@@ -547,7 +550,9 @@ private:
         TDateTime day;
         std::unordered_map<std::string, std::pair<std::string, std::string>> found;
     };
-    void CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest, RecipientMemo* memo = nullptr);
+    // With `keep`, the checked invoice's records and header values go there.
+    void CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest, RecipientMemo* memo = nullptr,
+                            TSGBJob::LoadedInvoice* keep = nullptr);
     std::unique_ptr<TSGBJob> OpenJob(int billingMonth);
     void ProcessCollective(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth);
     void ProcessSingle(std::vector<InboxEntry>& entries, TRunResult& result, int billingMonth);

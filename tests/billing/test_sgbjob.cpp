@@ -173,6 +173,25 @@ TEST_F(JobTest, APairThatCannotBeGeneratedFailsAfterThePairsBeforeItAreWritten) 
     EXPECT_TRUE(ListFiles(Dir("temp"), "*").empty());
 }
 
+// The checks before writing run ahead of the writing; a pair that fails them
+// still fails only after the pairs before it are written.
+TEST_F(JobTest, APairFailingItsCheckBeforeWritingFailsAfterThePairsBeforeItAreWritten) {
+    auto job = NewJob();
+    Add(*job, {.number = "A", .ikle = kSender1, .ikkt = kKT1}, "a.xml");
+    Add(*job, {.number = "B", .ikle = kSender2, .ikkt = kKT1}, "b.xml");
+    Add(*job, {.number = "C", .ikle = kSender1, .ikkt = kKT3}, "c.xml");
+    Add(*job, {.number = "D", .ikle = kSender2, .ikkt = kKT3}, "d.xml");
+    ASSERT_EQ(job->Count(), 4u);
+    // the third pair's amount no longer adds up, and a changed directory
+    // order makes every pair check its records again
+    job->Engine(2).Rechnungen().front()->RBetragNetto += 1;
+    kt.KTBase().SetIndexFieldNames("KT_KURZBEZ");
+    const std::string error = ErrorOf([&] { job->WriteAll(); });
+    EXPECT_TRUE(StartsWith(error, "Summenprüfung Rechnung Netto")) << error;
+    for (size_t i : {0u, 1u}) EXPECT_TRUE(FileExists(In("temp", job->Order(i).Handle() + ".AUF"))) << i;
+    for (size_t i : {2u, 3u}) EXPECT_FALSE(FileExists(In("temp", job->Order(i).Handle()))) << i;
+}
+
 // Two senders billing one recipient in the same millisecond: without care the
 // second order would get the first one's handle and overwrite its files.
 TEST_F(JobTest, OrdersCreatedInTheSameMillisecondGetDifferentHandles) {

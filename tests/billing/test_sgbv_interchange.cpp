@@ -37,14 +37,26 @@ void ExpectSameFile(const std::string& expectedPath, const std::string& actualPa
 class InterchangeTest : public EngineTest {
 protected:
     // Loads the files one by one as a billing job does, then checks,
-    // generates and writes.
+    // generates and writes. Handed over: each file is loaded and checked by
+    // an engine of its own, as a collective run's check does, and its records
+    // are taken from there.
     void Bill(const std::string& data, const std::vector<std::string>& files, const EngineSettings& s,
-              const std::string& transferName) {
+              const std::string& transferName, bool handedOver = false) {
         auto e = NewEngine(s);
         e->SetHandle(kHandle);
         for (const auto& f : files) {
             InvoiceDocument doc = InvoiceDocument::FromFile(DataDir(data) + f);
-            e->LoadRechnungen(doc);
+            if (handedOver) {
+                EngineSettings checking = s;
+                checking.seed = -1;
+                auto check = NewEngine(checking);
+                check->LoadRechnungen(doc);
+                check->CheckData();
+                e->AddRecords(check->TakeRecords());
+                EXPECT_TRUE(check->Rechnungen().empty());
+            } else {
+                e->LoadRechnungen(doc);
+            }
         }
         e->CheckData();
         e->Generate();
@@ -75,6 +87,27 @@ TEST_F(InterchangeTest, SingleProviderTwoInvoicesVersion09) {
          EngineSettings{.version = "09", .versionDate = EncodeDate(2014, 10, 1), .sender = "510123456",
                         .recipient = "109910014", .number = 10, .seed = 5, .kind = 0, .testIndicator = 1},
          "");
+}
+
+// Records taken over from the engines that checked them bill byte for byte
+// as if loaded here: sums are not counted twice, the log keeps its order.
+// They are checked again against the engine's own recipient.
+TEST_F(InterchangeTest, RecordsHandedOverFromTheCheckBillAsIfLoadedHere) {
+    Bill("einzel_v09", {"rechnung1.xml", "rechnung2.xml"},
+         EngineSettings{.version = "09", .versionDate = EncodeDate(2014, 10, 1), .sender = "510123456",
+                        .recipient = "109910014", .number = 10, .seed = 5, .kind = 0, .testIndicator = 1},
+         "", true);
+    Bill("zentrum_v06", {"rechnung.xml"},
+         EngineSettings{.version = "06", .versionDate = EncodeDate(2014, 9, 29), .sender = "330123456",
+                        .recipient = "109910025", .number = 9, .seed = 42, .kind = 1, .testIndicator = 2},
+         "ESOL0042", true);
+
+    auto check = NewEngine();
+    InvoiceDocument doc = BuildDocument(InvoicePlan{});
+    check->LoadRechnungen(doc);
+    auto other = NewEngine(EngineSettings{.recipient = "109910025"});
+    EXPECT_TRUE(StartsWith(ErrorOf([&] { other->AddRecords(check->TakeRecords()); }),
+                           "TSGBV Rechnung: Daten-Empfaenger kann nicht bestätigt werden. Angegeben=109910025"));
 }
 
 // A billing centre's invoice with single invoices 1 and 2 of two providers,
