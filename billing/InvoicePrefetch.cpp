@@ -26,6 +26,7 @@ void InvoicePrefetch::Run() {
             if (stop_) return;
         }
         Result r;
+        r.identity_ = IdentityOf(path);
         try {
             r.doc_.emplace();
             r.doc_->LoadFromFile(path);

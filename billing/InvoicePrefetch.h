@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "billing/InvoiceDocument.h"
+#include "lib/base/Files.h"
 
 namespace brenvo {
 
@@ -34,10 +35,13 @@ public:
     public:
         // The document read; throws what reading it threw.
         InvoiceDocument Document();
+        // The file as it was just before it was read.
+        const FileIdentity& Identity() const { return identity_; }
 
     private:
         friend class InvoicePrefetch;
         std::optional<InvoiceDocument> doc_;
+        FileIdentity identity_;
         std::exception_ptr failure_;
     };
     Result Next();

@@ -103,6 +103,11 @@ void TSGBJob::AddInvoiceFile(InvoiceDocument& doc, const std::string& path, cons
 
 void TSGBJob::AddLoadedInvoice(LoadedInvoice invoice, const std::string& path, const std::string& land,
                                const std::string& bezirk) {
+    if (!invoice.File.valid || IdentityOf(path) != invoice.File) {
+        InvoiceDocument doc = InvoiceDocument::FromFile(path);
+        AddInvoiceFile(doc, path, land, bezirk);
+        return;
+    }
     const std::string recipient = kt_.GetDatenIKLog(invoice.IKKT, land, bezirk, Now());
     TSgbv& engine = GetJob(recipient, invoice.IKLE, land, bezirk);
     engine.AddRecords(std::move(invoice.Records));

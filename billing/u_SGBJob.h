@@ -9,6 +9,7 @@
 #include "billing/U_SGBAuftrag.h"
 #include "billing/U_sgbv.h"
 #include "lib/base/DateTime.h"
+#include "lib/base/Files.h"
 #include "lib/base/Settings.h"
 
 namespace brenvo {
@@ -87,16 +88,19 @@ public:
                         const std::string& bezirk);
     // An invoice loaded and checked before the job: its records, taken from
     // the engine that checked it (TSgbv::TakeRecords, an engine of the job's
-    // version and kind), and the header values the archive keeps.
+    // version and kind), the header values the archive keeps, and the file
+    // as it was before it was read.
     struct LoadedInvoice {
         TSgbvRecords Records;
         std::string SaRechNr, IKKT, IKLE;
         TDateTime RechDatum;
         double RBetragBrutto = 0;
+        FileIdentity File;
     };
     // Takes the invoice of the file at path as AddInvoiceFile does, without
     // reading the file again; its records are checked again by its pair's
-    // engine.
+    // engine. A file changed since it was read is read again and taken as it
+    // is now, so that the archive keeps what was billed.
     void AddLoadedInvoice(LoadedInvoice invoice, const std::string& path, const std::string& land,
                           const std::string& bezirk);
     // Writes, for every pair, the billing file with log and slip, the order

@@ -215,8 +215,9 @@ void TMainController::CheckPhase(std::vector<InboxEntry>& entries, TRunResult& r
                 ConvertDecimalSeparators(path, system_.OPT_XMLTOCOMMA);
             }
             ShowProgress(i, n, true, "Prüfe Rechnung " + entry.Name);
-            InvoiceDocument doc = read ? read->Document() : InvoiceDocument::FromFile(path);
             auto loaded = keep ? std::make_unique<TSGBJob::LoadedInvoice>() : nullptr;
+            if (loaded) loaded->File = read ? read->Identity() : IdentityOf(path);
+            InvoiceDocument doc = read ? read->Document() : InvoiceDocument::FromFile(path);
             CheckLoadedInvoice(doc, latest, &recipients, loaded.get());
             entry.Loaded = std::move(loaded);
         } catch (const std::exception& e) {

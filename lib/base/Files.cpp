@@ -408,6 +408,18 @@ int64_t FileSize(const std::string& path) {
     return int64_t(st.st_size);
 }
 
+FileIdentity IdentityOf(const std::string& path) {
+    struct stat st;
+    FileIdentity id;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return id;
+    id.device = uint64_t(st.st_dev);
+    id.inode = uint64_t(st.st_ino);
+    id.size = int64_t(st.st_size);
+    id.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    id.valid = true;
+    return id;
+}
+
 TDateTime FileLastWriteTime(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return TDateTime();

@@ -73,6 +73,16 @@ bool SameFile(const std::string& a, const std::string& b);
 bool LinkFile(const std::string& from, const std::string& to);
 
 int64_t FileSize(const std::string& path);            // -1 when missing
+// What tells one state of a regular file from another: device, inode, size
+// and time of the last write (a file put in another's place is another
+// inode). Not valid when the file is missing.
+struct FileIdentity {
+    uint64_t device = 0, inode = 0;
+    int64_t size = -1, modifiedNs = 0;
+    bool valid = false;
+    bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity IdentityOf(const std::string& path);
 TDateTime FileLastWriteTime(const std::string& path); // null when missing
 // The file system's birth time where it reports one (statx), otherwise the
 // last-write time; null when missing.

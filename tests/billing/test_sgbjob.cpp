@@ -173,6 +173,45 @@ TEST_F(JobTest, APairThatCannotBeGeneratedFailsAfterThePairsBeforeItAreWritten) 
     EXPECT_TRUE(ListFiles(Dir("temp"), "*").empty());
 }
 
+// An invoice checked before the job is taken without reading its file again,
+// unless the file changed since: then it is taken as it reads now, so that
+// the archive keeps the file that was billed.
+TEST_F(JobTest, AnInvoiceTakenAsCheckedUnlessItsFileChangedSince) {
+    auto checked = [&](const std::string& file) {
+        TSGBJob::LoadedInvoice loaded;
+        loaded.File = IdentityOf(In("import", file));
+        InvoiceDocument doc = InvoiceDocument::FromFile(In("import", file));
+        TSgbv check(kt, einr);
+        check.Init("09", kSender1, EncodeDate(2014, 10, 1), kD1, 1, -1, 0, 2, Dir("temp"));
+        check.LoadRechnungen(doc);
+        loaded.Records = check.TakeRecords();
+        Table& h = doc.Rechnung();
+        loaded.SaRechNr = h.AsString("SaRechNr");
+        loaded.IKKT = h.AsString("IKKT");
+        loaded.IKLE = h.AsString("IKLE");
+        loaded.RechDatum = h.AsDateTime("RechDatum");
+        loaded.RBetragBrutto = h.AsFloat("RBetragBrutto");
+        return loaded;
+    };
+    auto job = NewJob();
+    WriteInvoiceFile(In("import", "a.xml"), {.number = "A", .cents = 1000});
+    WriteInvoiceFile(In("import", "b.xml"), {.number = "B", .cents = 1000});
+    TSGBJob::LoadedInvoice a = checked("a.xml"), b = checked("b.xml");
+    WriteInvoiceFile(In("import", "b.xml"), {.number = "B", .cents = 12345});
+    job->AddLoadedInvoice(std::move(a), In("import", "a.xml"), einr.EINR_LAND, einr.EINR_BEZIRK);
+    job->AddLoadedInvoice(std::move(b), In("import", "b.xml"), einr.EINR_LAND, einr.EINR_BEZIRK);
+    ASSERT_EQ(job->Count(), 1u);
+    const std::vector<TRechnung*>& billed = job->Engine(0).Rechnungen();
+    ASSERT_EQ(billed.size(), 2u);
+    EXPECT_EQ(billed[0]->RBetragBrutto, 1000);
+    EXPECT_EQ(billed[1]->RBetragBrutto, 12345);
+    ASSERT_TRUE(rech.LocateByNumber("B"));
+    EXPECT_DOUBLE_EQ(rech.GetTable().AsFloat("R_BETRAG"), 123.45);
+    EXPECT_EQ(job->Taken().size(), 2u);
+    job->WriteAll();
+    EXPECT_TRUE(Contains(ReadFileBytes(In("temp", job->Order(0).Handle())), "123,45"));
+}
+
 // The checks before writing run ahead of the writing; a pair that fails them
 // still fails only after the pairs before it are written.
 TEST_F(JobTest, APairFailingItsCheckBeforeWritingFailsAfterThePairsBeforeItAreWritten) {
