@@ -645,20 +645,19 @@ void TSgbv::AddRecords(TSgbvRecords records) {
     // This engine's own records are summed before the counters move past
     // the new ones, which come summed.
     ComputeSums();
-    invoices_.reserve(invoices_.size() + records.Invoices.size());
-    for (auto& r : records.Invoices) {
-        r->Seq = invoices_.size();
-        invoiceOrder_.push_back(r.get());
-        uncheckedInvoices_.push_back(r.get());
-        invoices_.push_back(std::move(r));
-    }
-    cases_.reserve(cases_.size() + records.Cases.size());
-    for (auto& c : records.Cases) {
-        c->Seq = cases_.size();
-        caseOrder_.push_back(c.get());
-        uncheckedCases_.push_back(c.get());
-        cases_.push_back(std::move(c));
-    }
+    // Invoices and cases take their place in this engine's lists, as their
+    // Add functions give it.
+    auto append = [](auto& from, auto& to, auto& order, auto& unchecked) {
+        to.reserve(to.size() + from.size());
+        for (auto& record : from) {
+            record->Seq = to.size();
+            order.push_back(record.get());
+            unchecked.push_back(record.get());
+            to.push_back(std::move(record));
+        }
+    };
+    append(records.Invoices, invoices_, invoiceOrder_, uncheckedInvoices_);
+    append(records.Cases, cases_, caseOrder_, uncheckedCases_);
     std::move(records.Trips.begin(), records.Trips.end(), std::back_inserter(trips_));
     std::move(records.Positions.begin(), records.Positions.end(), std::back_inserter(positions_));
     std::move(records.Log.begin(), records.Log.end(), std::back_inserter(log_));

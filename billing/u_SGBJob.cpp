@@ -88,17 +88,27 @@ TSgbv& TSGBJob::GetJob(const std::string& recipientIK, const std::string& sender
     return CreateJob(recipientIK, senderIK, land, bezirk);
 }
 
+TSgbv& TSGBJob::EngineOf(const std::string& ikkt, const std::string& ikle, const std::string& land,
+                         const std::string& bezirk) {
+    const std::string recipient = kt_.GetDatenIKLog(ikkt, land, bezirk, Now());
+    return GetJob(recipient, ikle, land, bezirk);
+}
+
+void TSGBJob::RecordTaken(const std::string& number, TDateTime date, double amount, const std::string& path,
+                          const TSgbv& engine) {
+    const std::string fileName = ExtractFileName(path);
+    rech_.AddBilled(number, date, amount, fileName, engine.Handle());
+    taken_.push_back({number, fileName, engine.Handle()});
+}
+
 void TSGBJob::AddInvoiceFile(InvoiceDocument& doc, const std::string& path, const std::string& land,
                              const std::string& bezirk) {
     doc.RequireSingleInvoice();
     Table& header = doc.Rechnung();
-    const std::string recipient = kt_.GetDatenIKLog(header.AsString("IKKT"), land, bezirk, Now());
-    TSgbv& engine = GetJob(recipient, header.AsString("IKLE"), land, bezirk);
+    TSgbv& engine = EngineOf(header.AsString("IKKT"), header.AsString("IKLE"), land, bezirk);
     engine.LoadRechnungen(doc);
-
-    const std::string fileName = ExtractFileName(path);
-    rech_.AddBilled(header, fileName, engine.Handle());
-    taken_.push_back({header.AsString("SaRechNr"), fileName, engine.Handle()});
+    RecordTaken(header.AsString("SaRechNr"), header.AsDateTime("RechDatum"), header.AsFloat("RBetragBrutto"), path,
+                engine);
 }
 
 void TSGBJob::AddLoadedInvoice(LoadedInvoice invoice, const std::string& path, const std::string& land,
@@ -108,13 +118,9 @@ void TSGBJob::AddLoadedInvoice(LoadedInvoice invoice, const std::string& path, c
         AddInvoiceFile(doc, path, land, bezirk);
         return;
     }
-    const std::string recipient = kt_.GetDatenIKLog(invoice.IKKT, land, bezirk, Now());
-    TSgbv& engine = GetJob(recipient, invoice.IKLE, land, bezirk);
+    TSgbv& engine = EngineOf(invoice.IKKT, invoice.IKLE, land, bezirk);
     engine.AddRecords(std::move(invoice.Records));
-
-    const std::string fileName = ExtractFileName(path);
-    rech_.AddBilled(invoice.SaRechNr, invoice.RechDatum, invoice.RBetragBrutto, fileName, engine.Handle());
-    taken_.push_back({invoice.SaRechNr, fileName, engine.Handle()});
+    RecordTaken(invoice.SaRechNr, invoice.RechDatum, invoice.RBetragBrutto, path, engine);
 }
 
 void TSGBJob::WriteAll() {

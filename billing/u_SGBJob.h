@@ -99,8 +99,9 @@ public:
     };
     // Takes the invoice of the file at path as AddInvoiceFile does, without
     // reading the file again; its records are checked again by its pair's
-    // engine. A file changed since it was read is read again and taken as it
-    // is now, so that the archive keeps what was billed.
+    // engine. A file changed since it was read (or an invoice without a valid
+    // File) is read again and taken as it is now, so that the archive keeps
+    // what was billed.
     void AddLoadedInvoice(LoadedInvoice invoice, const std::string& path, const std::string& land,
                           const std::string& bezirk);
     // Writes, for every pair, the billing file with log and slip, the order
@@ -146,6 +147,13 @@ public:
 
 private:
     bool HandleTaken(const std::string& handle);
+    // The engine of the pair an invoice belongs to: its cost bearer's data
+    // recipient and its provider.
+    TSgbv& EngineOf(const std::string& ikkt, const std::string& ikle, const std::string& land,
+                    const std::string& bezirk);
+    // Records a taken invoice in the invoice archive (staged) and in Taken.
+    void RecordTaken(const std::string& number, TDateTime date, double amount, const std::string& path,
+                     const TSgbv& engine);
 
     TSGBKTStore& kt_;
     TRechStore& rech_;

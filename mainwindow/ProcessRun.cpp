@@ -102,7 +102,7 @@ void TMainController::CheckLoadedInvoice(InvoiceDocument& doc, TDateTime& latest
     if (!recipients) {
         TKTInfo info = kt_->GetKTInfo(ikkt, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK, today);
         looked = {std::move(info.DatenIKLog), std::move(info.DatenIKPhys)};
-        recipients = memo ? &memo->found.emplace(ikkt, looked).first->second : &looked;
+        recipients = memo ? &memo->found.emplace(ikkt, std::move(looked)).first->second : &looked;
     }
     const std::string& datenIKLog = recipients->first;
     if (datenIKLog.empty()) throw Error(Format("Kein Daten-IK (log) für %s", {ikkt}));
@@ -244,13 +244,10 @@ void TMainController::ProcessCollective(std::vector<InboxEntry>& entries, TRunRe
             ShowProgress(i, n, true, "Verarbeite Rechnung " + entry.Name);
             adding = &entry;
             const std::string path = PathJoin(importDir_, entry.Name);
-            if (entry.Loaded) {
-                std::unique_ptr<TSGBJob::LoadedInvoice> loaded = std::move(entry.Loaded);
-                job_->AddLoadedInvoice(std::move(*loaded), path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
-            } else {
-                InvoiceDocument doc = InvoiceDocument::FromFile(path);
-                job_->AddInvoiceFile(doc, path, einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
-            }
+            // Without what the check loaded, the job reads the file itself.
+            std::unique_ptr<TSGBJob::LoadedInvoice> loaded = std::move(entry.Loaded);
+            job_->AddLoadedInvoice(loaded ? std::move(*loaded) : TSGBJob::LoadedInvoice{}, path,
+                                   einrichtung_.EINR_LAND, einrichtung_.EINR_BEZIRK);
             adding = nullptr;
         }
         ShowProgress(1, 1, true, "Schreibe Dateien... ");
